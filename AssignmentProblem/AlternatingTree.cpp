@@ -1,0 +1,1 @@
+// placeholder until the assignment-problem unit lands

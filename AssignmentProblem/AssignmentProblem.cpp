@@ -1,0 +1,2 @@
+// placeholder until the assignment-problem unit lands
+#include "AssignmentProblem/AssignmentProblem.h"

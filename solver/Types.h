@@ -1,0 +1,38 @@
+// Types shared by the whole solver: the graph as the front end reads it, the
+// city index, and what a search returns.
+//
+// A graph of n cities is held as two parallel lists of lists. Row i of
+// `SuccessorLists` names the heads j of the arcs i -> j that exist (for a
+// graph read from a full matrix: every j other than i, ascending); entry k of
+// row i of `ArcCosts` is the cost of the arc to entry k of row i of
+// `SuccessorLists`. The two always have the same shape.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+// A city index, 0 to n-1. Every loop over cities, rows, columns and the arcs
+// of one row counts in Nodes, so a graph has at most 65535 cities and a row at
+// most 65535 arcs.
+using Node = std::uint16_t;
+
+// "No city": marks an unassigned row of an assignment.
+inline constexpr Node NoNode = 65535;
+
+using SuccessorLists = std::vector<std::vector<Node>>;
+using ArcCosts = std::vector<std::vector<std::int32_t>>;
+
+// Tour costs, assignment values and lower bounds are signed 64-bit sums of
+// 32-bit arc costs; at most 65535 of them can never overflow. The largest
+// value stands for "no complete assignment exists": it is the bound of an
+// infeasible node and never beats a tour.
+inline constexpr std::int64_t InfeasibleBound = std::numeric_limits<std::int64_t>::max();
+
+// What both searches return. `tour` is in successor form: entry i is the city
+// visited right after city i. `cost` is the tour's summed cost, or -1 when a
+// search stopped on a negative cost.
+struct TourResult {
+    std::vector<Node> tour;
+    std::int64_t cost = 0;
+};

@@ -1,0 +1,39 @@
+// Building blocks for tests: graphs from dense matrices, seeded random
+// instances, and an exact reference optimum that shares no code with the
+// solver (Held-Karp dynamic programming over subsets).
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "solver/Types.h"
+
+namespace testing_support {
+
+using Matrix = std::vector<std::vector<std::int32_t>>;
+
+struct Graph {
+    SuccessorLists successors;
+    ArcCosts costs;
+};
+
+// The complete graph of a square matrix as the front end builds it: row i
+// lists every j != i ascending; the diagonal is ignored.
+Graph completeGraph(const Matrix& matrix);
+
+// An n x n matrix with off-diagonal costs drawn uniformly from
+// [lowest, highest] and -1 on the diagonal.
+Matrix randomMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std::int32_t highest);
+
+// Whether `tour` (successor form) is one cycle through all of its cities.
+bool isSingleCycle(const std::vector<Node>& tour);
+
+// Sum of matrix[i][tour[i]] over all cities, in 64 bits.
+std::int64_t tourCost(const Matrix& matrix, const std::vector<Node>& tour);
+
+// The least cost of a tour through all cities of `matrix`; 0 for zero or one
+// city. Exponential: meant for n up to about 13.
+std::int64_t heldKarpOptimum(const Matrix& matrix);
+
+}  // namespace testing_support
