@@ -1,0 +1,9 @@
+// Serial best-first branch and bound (placeholder: reports the starting tour).
+#pragma once
+
+#include <vector>
+
+#include "solver/Types.h"
+
+TourResult balasChristofides(const SuccessorLists& successors, const ArcCosts& costs,
+                             const std::vector<Node>* startTour);
