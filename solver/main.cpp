@@ -1,0 +1,73 @@
+// solver: reads a cost-matrix file, finds a cheapest tour by branch and bound
+// (on one thread, or on an OpenMP thread team with "parallel"), and prints
+// its cost and the wall-clock time of the search.
+//
+// Exit status: 0 after a report (a cost, or "Overflow!" for a negative one);
+// 1 after the usage message, an unreadable file or a malformed one, so that a
+// failure never reads as success to a script.
+
+#include <omp.h>
+
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "solver/MatrixReader.h"
+#include "solver/Types.h"
+#include "solver/balasChristofides.h"
+#include "solver/balasChristofidesParallel.h"
+
+namespace {
+
+int printUsage(const char* programName) {
+    std::cout << "Usage: " << (programName != nullptr ? programName : "") << " [parallel] FILE_NAME\n";
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    bool parallel = false;
+    std::string fileName;
+    if (argc == 2) {
+        fileName = argv[1];  // a lone "parallel" is a file name
+    } else if (argc == 3 && std::strcmp(argv[1], "parallel") == 0) {
+        parallel = true;
+        fileName = argv[2];
+    } else {
+        return printUsage(argc > 0 ? argv[0] : nullptr);
+    }
+
+    MatrixReadResult graph;
+    {
+        std::string text;
+        if (!readFileText(fileName, text)) {
+            std::cout << "Couldn't open file " << fileName << "\n";
+            return 1;
+        }
+        graph = parseCostMatrix(text);
+    }
+    if (!graph.error.empty()) {
+        std::cout << "Malformed file " << fileName << ": " << graph.error << "\n";
+        return 1;
+    }
+
+    // Only the search is timed, including the release of its result.
+    const double searchStart = omp_get_wtime();
+    std::int64_t cost = 0;
+    {
+        const TourResult result = parallel
+                                      ? balasChristofidesParallel(graph.successors, graph.costs, nullptr)
+                                      : balasChristofides(graph.successors, graph.costs, nullptr);
+        cost = result.cost;
+    }
+    const double searchEnd = omp_get_wtime();
+
+    if (cost < 0) {
+        std::cout << "Overflow!\n";
+        return 0;
+    }
+    std::cout << cost << "\nTime: " << std::fixed << (searchEnd - searchStart) << " sec\n";
+    return 0;
+}
