@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "solver/balasChristofides.h"
+#include "tests/support/TestGraphs.h"
+
+namespace {
+
+using testing_support::completeGraph;
+using testing_support::Graph;
+using testing_support::heldKarpOptimum;
+using testing_support::isSingleCycle;
+using testing_support::Matrix;
+using testing_support::randomMatrix;
+
+struct SearchRun {
+    TourResult result;
+    SearchStatistics statistics;
+};
+
+SearchRun search(const Matrix& matrix, const std::vector<Node>* startTour = nullptr) {
+    const Graph graph = completeGraph(matrix);
+    SearchRun run;
+    run.result = balasChristofides(graph.successors, graph.costs, startTour, &run.statistics);
+    return run;
+}
+
+Matrix constantMatrix(int n, std::int32_t cost) {
+    Matrix matrix(n, std::vector<std::int32_t>(n, cost));
+    for (int i = 0; i < n; ++i) {
+        matrix[i][i] = -1;
+    }
+    return matrix;
+}
+
+// A random tour in successor form: a shuffled visiting order closed into a cycle.
+std::vector<Node> randomTour(std::mt19937_64& random, int n) {
+    std::vector<Node> order(n);
+    std::iota(order.begin(), order.end(), Node{0});
+    std::shuffle(order.begin(), order.end(), random);
+    std::vector<Node> tour(n);
+    for (int k = 0; k < n; ++k) {
+        tour[order[k]] = order[(k + 1) % n];
+    }
+    return tour;
+}
+
+// The search's own starting tour 0, 1, ..., n-1, 0.
+std::vector<Node> defaultTour(int n) {
+    std::vector<Node> tour(n);
+    for (int i = 0; i < n; ++i) {
+        tour[i] = static_cast<Node>((i + 1) % n);
+    }
+    return tour;
+}
+
+// ---- Edge cases ----
+
+TEST(BalasChristofides, ZeroCitiesGiveAnEmptyTourOfCostZeroWithoutANode) {
+    const SearchRun run = search({});
+    EXPECT_TRUE(run.result.tour.empty());
+    EXPECT_EQ(run.result.cost, 0);
+    EXPECT_EQ(run.statistics.nodesCreated, 0);
+}
+
+TEST(BalasChristofides, OneCityGivesTheLoneCityAsTourOfCostZero) {
+    const SearchRun run = search({{-1}});
+    EXPECT_EQ(run.result.tour, std::vector<Node>{0});
+    EXPECT_EQ(run.result.cost, 0);
+    // The root has no arc at all: infeasible, pruned at once.
+    EXPECT_EQ(run.statistics.nodesCreated, 1);
+    EXPECT_EQ(run.statistics.nodesExpanded, 0);
+}
+
+TEST(BalasChristofides, TwoCitiesGiveTheOnlyTourWithBothArcsCost) {
+    const SearchRun run = search({{-1, 4}, {9, -1}});
+    EXPECT_EQ(run.result.tour, (std::vector<Node>{1, 0}));
+    EXPECT_EQ(run.result.cost, 13);
+}
+
+TEST(BalasChristofides, ThreeCitiesFindTheCheaperReverseTour) {
+    // 0 -> 1 -> 2 -> 0 costs 30; 0 -> 2 -> 1 -> 0 costs 3.
+    const SearchRun run = search({{-1, 10, 1}, {1, -1, 10}, {10, 1, -1}});
+    EXPECT_EQ(run.result.tour, (std::vector<Node>{2, 0, 1}));
+    EXPECT_EQ(run.result.cost, 3);
+}
+
+TEST(BalasChristofides, ARootAssignmentThatIsATourEndsTheSearchWithoutBranching) {
+    // The cheap arcs form the tour 0 -> 2 -> 4 -> 1 -> 3 -> 0.
+    Matrix matrix = constantMatrix(5, 100);
+    matrix[0][2] = matrix[2][4] = matrix[4][1] = matrix[1][3] = matrix[3][0] = 1;
+    const SearchRun run = search(matrix);
+    EXPECT_EQ(run.result.tour, (std::vector<Node>{2, 3, 4, 0, 1}));
+    EXPECT_EQ(run.result.cost, 5);
+    EXPECT_EQ(run.statistics.nodesCreated, 1);
+    EXPECT_EQ(run.statistics.nodesExpanded, 0);
+    EXPECT_EQ(run.statistics.mostOpenNodes, 0);
+}
+
+TEST(BalasChristofides, AnOptimalStartingTourIsKeptAgainstEquallyCheapTours) {
+    // Every tour costs 42, so nothing may replace the given one.
+    const std::vector<Node> givenTour = {3, 5, 4, 1, 0, 2};
+    const SearchRun run = search(constantMatrix(6, 7), &givenTour);
+    EXPECT_EQ(run.result.tour, givenTour);
+    EXPECT_EQ(run.result.cost, 42);
+}
+
+TEST(BalasChristofides, AnOptimalDefaultStartingTourIsKept) {
+    Matrix matrix = constantMatrix(6, 20);
+    for (int i = 0; i < 6; ++i) {
+        matrix[i][(i + 1) % 6] = 3;
+    }
+    matrix[0][2] = matrix[2][1] = 3;  // cheap arcs that form no cheaper tour
+    const SearchRun run = search(matrix);
+    EXPECT_EQ(run.result.tour, (std::vector<Node>{1, 2, 3, 4, 5, 0}));
+    EXPECT_EQ(run.result.cost, 18);
+}
+
+TEST(BalasChristofides, AGivenStartingTourIsImprovedOnlyByACheaperTour) {
+    std::mt19937_64 random(11);
+    const Matrix matrix = randomMatrix(random, 8, 0, 100);
+    const std::vector<Node> givenTour = {7, 0, 1, 2, 3, 4, 5, 6};
+    const SearchRun run = search(matrix, &givenTour);
+    EXPECT_EQ(run.result.cost, heldKarpOptimum(matrix));
+    EXPECT_TRUE(isSingleCycle(run.result.tour));
+}
+
+TEST(BalasChristofides, ANegativeStartingTourStopsWithCostMinusOneBeforeAnyNode) {
+    const SearchRun run = search(constantMatrix(4, -1));
+    EXPECT_EQ(run.result.cost, -1);
+    EXPECT_EQ(run.result.tour, (std::vector<Node>{1, 2, 3, 0}));
+    EXPECT_EQ(run.statistics.nodesCreated, 0);
+    EXPECT_EQ(run.statistics.nodesExpanded, 0);
+}
+
+TEST(BalasChristofides, ANegativeRootBoundStopsWithCostMinusOneAndTheStartingTour) {
+    // The starting tour costs 0, but the assignment 0 <-> 1, 2 <-> 3 costs -10.
+    Matrix matrix = constantMatrix(4, 0);
+    matrix[1][0] = -10;
+    const SearchRun run = search(matrix);
+    EXPECT_EQ(run.result.cost, -1);
+    EXPECT_EQ(run.result.tour, (std::vector<Node>{1, 2, 3, 0}));
+    EXPECT_EQ(run.statistics.nodesCreated, 1);
+    EXPECT_EQ(run.statistics.nodesExpanded, 0);
+}
+
+TEST(BalasChristofides, StatisticsAreOptional) {
+    const Graph graph = completeGraph({{-1, 10, 1}, {1, -1, 10}, {10, 1, -1}});
+    EXPECT_EQ(balasChristofides(graph.successors, graph.costs, nullptr).cost, 3);
+}
+
+// ---- The returned tour is a cheapest one ----
+
+struct CostRange {
+    std::string name;
+    std::int32_t lowest;
+    std::int32_t highest;
+    bool randomStartingTour;
+};
+
+class BalasChristofidesOptimum : public ::testing::TestWithParam<CostRange> {};
+
+TEST_P(BalasChristofidesOptimum, ReturnsACheapestSingleCycleWhoseArcsSumToItsCost) {
+    const CostRange range = GetParam();
+    const int seedsPerSize = 12;
+    int improvedOnStart = 0;
+    for (int n = 1; n <= 11; ++n) {
+        for (int seed = 0; seed < seedsPerSize; ++seed) {
+            std::mt19937_64 random(static_cast<std::uint64_t>(n * 1000 + seed));
+            const Matrix matrix = randomMatrix(random, n, range.lowest, range.highest);
+            std::vector<Node> givenTour;
+            if (range.randomStartingTour) {
+                givenTour = randomTour(random, n);
+            }
+            const SearchRun run = search(matrix, range.randomStartingTour ? &givenTour : nullptr);
+            const TourResult& result = run.result;
+            const std::int64_t optimum = heldKarpOptimum(matrix);
+
+            SCOPED_TRACE("n " + std::to_string(n) + ", seed " + std::to_string(seed));
+            ASSERT_EQ(result.tour.size(), static_cast<std::size_t>(n));
+            ASSERT_TRUE(isSingleCycle(result.tour));
+            ASSERT_EQ(testing_support::tourCost(matrix, result.tour), result.cost);
+            ASSERT_EQ(result.cost, optimum);
+            const std::vector<Node> startTour =
+                range.randomStartingTour ? givenTour : defaultTour(n);
+            if (optimum < testing_support::tourCost(matrix, startTour)) {
+                ++improvedOnStart;
+            }
+        }
+    }
+    // Most instances must need the search to beat the starting tour, or the
+    // check above proves little.
+    EXPECT_GE(improvedOnStart, 11 * seedsPerSize / 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(CostRanges, BalasChristofidesOptimum,
+                         ::testing::Values(CostRange{"Wide", 0, 1000000, false},
+                                           CostRange{"TieHeavy", 0, 3, false},
+                                           CostRange{"Narrow", 0, 20, false},
+                                           CostRange{"WideFromRandomTour", 0, 1000000, true},
+                                           CostRange{"TieHeavyFromRandomTour", 0, 3, true}),
+                         [](const ::testing::TestParamInfo<CostRange>& info) {
+                             return info.param.name;
+                         });
+
+}  // namespace
