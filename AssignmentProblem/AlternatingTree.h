@@ -1,0 +1,43 @@
+// The rows one Hungarian augmentation has reached from its free root row.
+//
+// The assignment solver grows one tree per augmentation: it starts at a free
+// row, reaches further rows through the columns they hold, and, once a free
+// column turns up, walks back from the row next to that column to the root
+// with `parentOf` and `root` to flip the augmenting path. Only rows are kept
+// here; the solver records the columns itself.
+//
+// Every node handed in must be below `halfNodes` (the number of rows, equal to
+// the number of columns). That bound is checked by assertions that stay active
+// in every build, Release included: an out-of-range row would otherwise write
+// outside the tree silently. Nothing else is checked: a parent outside the tree
+// or a repeated `add` (which replaces the parent) is accepted.
+//
+// A tree owns its two vectors and lives for one augmentation.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "solver/Types.h"
+
+class AlternatingTree {
+  public:
+    // halfNodes >= 1 and root < halfNodes are the caller's promise; not checked.
+    AlternatingTree(Node halfNodes, Node root);
+
+    // Puts `node` into the tree, reached from `parent`.
+    void add(Node node, Node parent);
+
+    // The row `node` was reached from; 0 for the root and for rows never added.
+    Node parentOf(Node node) const;
+
+    bool contains(Node node) const;
+
+    Node root() const { return rootNode; }
+
+  private:
+    Node halfNodes;
+    Node rootNode;
+    std::vector<Node> parents;         // parents[k]: row k was reached from it
+    std::vector<std::uint8_t> inTree;  // nonzero once row k is in the tree
+};
