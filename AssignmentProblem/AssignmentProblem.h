@@ -1,5 +1,80 @@
-// (Interface pinned; the implementer of this unit writes the teaching header
-// comment and the implementation.)
+// The linear assignment problem on the sparse arcs of one search-tree node.
+//
+// What it solves. Given n cities and the arcs still present (row i's arcs are
+// graph[i], their signed 32-bit costs costs[i], in the same order), choose for
+// every city i one successor j over a present arc so that every city is chosen
+// exactly once, at least total cost. Rows are cities as tails, columns are
+// cities as heads. The result is a permutation in successor form; it usually
+// falls apart into several cycles (subtours). Its value is the lower bound of
+// a branch-and-bound node, and its shortest cycle (`findMinCycle`) is what the
+// search branches on.
+//
+// The method is the primal-dual Hungarian method with one augmentation per
+// free row. Every row i has a dual dualX[i], every column j a dual dualY[j],
+// both signed 64-bit. The reduced cost of the arc i -> j is
+//     cost(i, j) - dualX[i] - dualY[j],
+// and an arc is tight when its reduced cost is exactly 0. The duals are kept
+// feasible (no present arc has a negative reduced cost) and every assigned arc
+// tight; a complete assignment of tight arcs under feasible duals is optimal,
+// because its cost equals the sum of all duals, which bounds every assignment
+// from below.
+//
+// One augmentation grows an alternating tree (`AlternatingTree`) from a free
+// root row: from a tree row it follows tight arcs into columns; a column held
+// by a row brings that row into the tree, a free column ends the search, and
+// the path back to the root is flipped (each row on it takes the column it was
+// reached through; the root becomes assigned). While no tight arc leads out of
+// the tree, the least slack delta of a column outside the tree (the least
+// reduced cost of an arc from a tree row into it) is moved into the duals:
+// tree rows rise by delta, columns in the tree fall by delta. Arcs inside the
+// tree and the assignment stay tight, no reduced cost turns negative, and at
+// least one new column becomes reachable. Ties are broken by order, never by
+// chance: arcs in list order, zero-slack columns lowest number first, roots
+// lowest row first, and a column's slack row is the first row that reached
+// its least slack.
+//
+// Cost. One augmentation costs O(n) to reset its per-column state and find its
+// root, O(n) per dual update, plus one pass over the arcs of every row that
+// enters the tree. A solve from scratch makes n augmentations.
+//
+// Incremental re-solve. A child node differs from its parent by removed arcs.
+// `removeArc` frees only the row whose assigned arc was removed; every other
+// row keeps its column, its dual and its tight arc, and all column duals stay
+// as they are. The freed row's dual is lowered to its least reduced cost over
+// its remaining arcs, which makes it feasible and gives it at least one tight
+// arc. The invariant above then holds again for the kept part, so a single
+// augmentation per freed row restores an optimal complete assignment: after a
+// removal the re-solve costs one augmentation instead of n, and its value
+// equals that of a solve from scratch on the same arcs.
+//
+// Infeasibility. When a tree can reach no further column (a row without arcs,
+// a column no row can reach, any lack of a perfect matching) the solve stops
+// and sets `infeasible`. The flag is never cleared, also not by `setGraph`,
+// and copies inherit it; `solutionValue` then reports InfeasibleBound for the
+// rest of the object's life. A column dual of InfeasibleBound marks a column
+// that had no incoming arc when the duals were formed; such a column is only
+// ever met by an already infeasible problem, and an arc into it is treated as
+// unusable (never tight, never a slack) instead of overflowing.
+//
+// State between calls: `assignment` (row -> column, NoNode for a free row),
+// `dualX`, `dualY`, `infeasible` and the two graph pointers. The work storage
+// of a solve (column owners, row queue, slacks) lives for one call.
+//
+// Ownership. The object refers to the lists of its node without owning them;
+// they must outlive it or be replaced by `setGraph` with lists of the same n.
+// Copies are member-wise: a copy shares the pointers until re-pointed. One
+// object is used by one thread at a time; distinct objects are independent.
+//
+// Usage, as a search node does it:
+//     AssignmentProblem root(successors, costs);
+//     root.solveHungarian(false);               // from scratch
+//     std::int64_t bound = root.solutionValue();
+//     AssignmentProblem child = root;            // copy for a child node
+//     child.setGraph(childSuccessors, childCosts);  // the child's own lists
+//     // ... erase the arc (i, j) from childSuccessors / childCosts, then
+//     child.removeArc(i, j);
+//     child.solveHungarian(true);                // one augmentation
+//     std::pair<Node, Node> cycle = child.findMinCycle();  // (start, length)
 #pragma once
 
 #include <cstdint>
@@ -9,7 +84,7 @@
 #include "solver/Types.h"
 
 class AssignmentProblem {
-public:
+  public:
     // Keeps pointers to both lists (not owned); sizes assignment and duals to
     // n = graph.size(), all zero; infeasible false. Nothing is solved.
     AssignmentProblem(const SuccessorLists& graph, const ArcCosts& costs);
@@ -36,11 +111,14 @@ public:
     // (start city = lowest city of the shortest cycle, length).
     std::pair<Node, Node> findMinCycle();
 
-private:
+  private:
     const SuccessorLists* graph;
     const ArcCosts* costs;
     std::vector<Node> assignment;
     std::vector<std::int64_t> dualX;
     std::vector<std::int64_t> dualY;
     bool infeasible;
+
+    // The work storage and steps of one solve; defined with the solver.
+    class HungarianSolve;
 };
