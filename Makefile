@@ -5,7 +5,10 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 DEMO_CITIES ?= 150
 
-.PHONY: all build demo test test-sanitize clean
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build demo test test-sanitize fuzz clean
 
 all: build
 
@@ -34,5 +37,17 @@ test-sanitize:
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Runs each libFuzzer target for FUZZ_SECONDS, starting from the seed corpus
+# in fuzz/corpus; new inputs go to the build folder, not into the repository.
+fuzz:
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DATSP_FUZZ=ON \
+		-DATSP_BUILD_TESTS=OFF -DATSP_BUILD_BENCHMARKS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	for target in $(notdir $(basename $(wildcard fuzz/*Fuzz.cpp))); do \
+		mkdir -p $(FUZZ_BUILD)/corpus/$$target && \
+		$(FUZZ_BUILD)/bin/$$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			$(FUZZ_BUILD)/corpus/$$target fuzz/corpus/$$target || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) demo
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) demo

@@ -139,20 +139,26 @@ bool readFileText(const std::string& fileName, std::string& text) {
     if (!file.is_open()) {
         return false;
     }
-    text.clear();
-    const std::uintmax_t size = std::filesystem::file_size(fileName, error);
-    if (!error) {
-        text.reserve(static_cast<std::size_t>(size));
-    }
-    constexpr std::size_t chunkSize = std::size_t{1} << 20;
+    // Sized once from the file's length where it has one, so that a large
+    // file is never held twice while its buffer grows; anything beyond that
+    // length (a growing file, a pipe) is read in chunks.
+    const std::uintmax_t expectedSize = std::filesystem::file_size(fileName, error);
+    text.assign(error ? 0 : static_cast<std::size_t>(expectedSize), '\0');
     std::size_t filled = 0;
-    for (;;) {
-        text.resize(filled + chunkSize);
-        const std::streamsize got = file.rdbuf()->sgetn(text.data() + filled, chunkSize);
+    while (filled < text.size()) {
+        const std::streamsize got = file.rdbuf()->sgetn(text.data() + filled,
+                                                        static_cast<std::streamsize>(text.size() - filled));
         if (got <= 0) {
             break;
         }
         filled += static_cast<std::size_t>(got);
+    }
+    constexpr std::size_t chunkSize = std::size_t{1} << 20;
+    while (filled == text.size() &&
+           file.rdbuf()->sgetc() != std::char_traits<char>::eof()) {
+        text.resize(filled + chunkSize);
+        const std::streamsize got = file.rdbuf()->sgetn(text.data() + filled, chunkSize);
+        filled += got > 0 ? static_cast<std::size_t>(got) : 0;
     }
     text.resize(filled);
     return !file.bad();

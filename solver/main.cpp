@@ -7,10 +7,14 @@
 // failure never reads as success to a script.
 
 #include <omp.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
+#include <new>
 #include <string>
 
 #include "solver/MatrixReader.h"
@@ -23,6 +27,24 @@ namespace {
 int printUsage(const char* programName) {
     std::cout << "Usage: " << (programName != nullptr ? programName : "") << " [parallel] FILE_NAME\n";
     return 1;
+}
+
+// Composed before it is needed: when memory runs out nothing more can be
+// allocated.
+std::string outOfMemoryMessage;
+
+// Installed as the new-handler: an allocation that fails anywhere, on any
+// thread of the search, ends the run with a message on standard output and
+// status 1 instead of the runtime's abort message on standard error. The
+// first thread to get here writes the message and ends the process; any
+// other waits on the lock until the process is gone.
+[[noreturn]] void reportOutOfMemory() {
+    static std::mutex oneReport;
+    oneReport.lock();
+    std::cout.flush();
+    [[maybe_unused]] const ssize_t written =
+        ::write(STDOUT_FILENO, outOfMemoryMessage.data(), outOfMemoryMessage.size());
+    std::_Exit(1);
 }
 
 }  // namespace
@@ -38,6 +60,9 @@ int main(int argc, char* argv[]) {
     } else {
         return printUsage(argc > 0 ? argv[0] : nullptr);
     }
+
+    outOfMemoryMessage = "Out of memory: " + fileName + " needs more memory than is available\n";
+    std::set_new_handler(reportOutOfMemory);
 
     MatrixReadResult graph;
     {

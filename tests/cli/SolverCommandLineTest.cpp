@@ -2,6 +2,7 @@
 // standard output (never standard error), its exit statuses, and the report.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -88,6 +89,17 @@ TEST_F(SolverCommandLine, UnopenableFilesAreReportedByTheNameAsTyped) {
         EXPECT_EQ(directory.out, "Couldn't open file .\n");
         EXPECT_EQ(directory.exitStatus, 1);
     }
+}
+
+TEST_F(SolverCommandLine, UnreadableFilesAreReportedAsUnopenable) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads files whatever their permissions";
+    }
+    const auto matrix = folder.write("locked.txt", "2\n-1 1\n1 -1\n");
+    std::filesystem::permissions(matrix, std::filesystem::perms::none);
+    const ProgramRun run = solve("locked.txt", folder.path());
+    EXPECT_EQ(run.out, "Couldn't open file locked.txt\n");
+    EXPECT_EQ(run.exitStatus, 1);
 }
 
 TEST_F(SolverCommandLine, ReportsTheOptimumSeriallyAndInParallel) {
