@@ -1,0 +1,241 @@
+// Times the tree search on seeded random instances and reports its node counts
+// and peak memory.
+//
+//   searchBench [--mode serial] [--sizes 100,200,400] [--seeds 1,2,3,4,5]
+//               [--threads N]
+//
+// Instances follow the generator's distribution: a full n x n matrix with
+// costs drawn uniformly from 0..1000000 and -1 on the (ignored) diagonal,
+// drawn by std::mt19937_64 seeded from (n, seed), so an (n, seed) pair always
+// names the same instance. Each instance runs in a child process of its own,
+// so that its peak resident memory (getrusage ru_maxrss) is its own. One line
+// per instance, then the medians per size.
+//
+// A search mode is a function below with the common signature SearchMode;
+// add a mode by adding a function and a row of `searchModes`.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "solver/SearchStatistics.h"
+#include "solver/Types.h"
+#include "solver/balasChristofides.h"
+
+namespace {
+
+struct BenchOptions {
+    std::string mode = "serial";
+    std::vector<int> sizes = {100, 200};
+    std::vector<std::uint64_t> seeds = {1, 2, 3, 4, 5};
+    int threads = 0;  // for modes that take a thread count; 0 = the runtime's choice
+};
+
+struct Instance {
+    SuccessorLists successors;
+    ArcCosts costs;
+};
+
+// What one child process reports back through its pipe.
+struct InstanceReport {
+    std::int64_t cost = 0;
+    double searchSeconds = 0;
+    SearchStatistics statistics;
+    long peakResidentKiB = 0;
+};
+
+using SearchMode = TourResult (*)(const Instance& instance, const BenchOptions& options,
+                                  SearchStatistics* statistics);
+
+TourResult searchSerial(const Instance& instance, const BenchOptions&,
+                        SearchStatistics* statistics) {
+    return balasChristofides(instance.successors, instance.costs, nullptr, statistics);
+}
+
+struct NamedMode {
+    const char* name;
+    SearchMode search;
+};
+
+const NamedMode searchModes[] = {
+    {"serial", searchSerial},
+};
+
+SearchMode findMode(const std::string& name) {
+    for (const NamedMode& mode : searchModes) {
+        if (name == mode.name) {
+            return mode.search;
+        }
+    }
+    return nullptr;
+}
+
+Instance randomInstance(int n, std::uint64_t seed) {
+    std::mt19937_64 random((static_cast<std::uint64_t>(n) << 32) ^ seed);
+    std::uniform_int_distribution<std::int32_t> cost(0, 1000000);
+    Instance instance;
+    instance.successors.resize(n);
+    instance.costs.resize(n);
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            // Drawn for the diagonal too, so that row i uses the same draws
+            // as the generator's full matrix.
+            const std::int32_t drawn = cost(random);
+            if (i != j) {
+                instance.successors[i].push_back(static_cast<Node>(j));
+                instance.costs[i].push_back(drawn);
+            }
+        }
+    }
+    return instance;
+}
+
+InstanceReport runInstance(SearchMode search, const BenchOptions& options, int n,
+                           std::uint64_t seed) {
+    const Instance instance = randomInstance(n, seed);
+    InstanceReport report;
+    const auto start = std::chrono::steady_clock::now();
+    const TourResult result = search(instance, options, &report.statistics);
+    const auto end = std::chrono::steady_clock::now();
+    report.cost = result.cost;
+    report.searchSeconds = std::chrono::duration<double>(end - start).count();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    report.peakResidentKiB = usage.ru_maxrss;
+    return report;
+}
+
+// Runs one instance in a child process; false if the child failed.
+bool runInChild(SearchMode search, const BenchOptions& options, int n, std::uint64_t seed,
+                InstanceReport& report) {
+    int channel[2];
+    if (pipe(channel) != 0) {
+        return false;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        close(channel[0]);
+        const InstanceReport childReport = runInstance(search, options, n, seed);
+        const bool written =
+            write(channel[1], &childReport, sizeof childReport) == sizeof childReport;
+        _exit(written ? 0 : 1);
+    }
+    close(channel[1]);
+    const bool read = ::read(channel[0], &report, sizeof report) == sizeof report;
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return read && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+template <typename Value>
+Value median(std::vector<Value> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void printMedians(int n, const std::vector<InstanceReport>& reports) {
+    std::vector<double> seconds;
+    std::vector<std::int64_t> created, expanded, mostOpen;
+    std::vector<long> peak;
+    std::vector<double> millisecondsPerNode;
+    for (const InstanceReport& report : reports) {
+        seconds.push_back(report.searchSeconds);
+        created.push_back(report.statistics.nodesCreated);
+        expanded.push_back(report.statistics.nodesExpanded);
+        mostOpen.push_back(report.statistics.mostOpenNodes);
+        peak.push_back(report.peakResidentKiB);
+        millisecondsPerNode.push_back(1000.0 * report.searchSeconds /
+                                      std::max<std::int64_t>(1, report.statistics.nodesCreated));
+    }
+    std::printf("median %5d %7s %10s %9.3f %9lld %9lld %9lld %9.1f   ms/node %.3f\n", n, "-", "-",
+                median(seconds), static_cast<long long>(median(created)),
+                static_cast<long long>(median(expanded)), static_cast<long long>(median(mostOpen)),
+                median(peak) / 1024.0, median(millisecondsPerNode));
+}
+
+template <typename Value>
+std::vector<Value> parseList(const char* text) {
+    std::vector<Value> values;
+    std::string rest = text;
+    std::size_t begin = 0;
+    while (begin <= rest.size()) {
+        const std::size_t comma = std::min(rest.find(',', begin), rest.size());
+        values.push_back(static_cast<Value>(std::strtoll(rest.c_str() + begin, nullptr, 10)));
+        begin = comma + 1;
+    }
+    return values;
+}
+
+bool parseOptions(int argc, char** argv, BenchOptions& options) {
+    for (int k = 1; k < argc; ++k) {
+        const std::string option = argv[k];
+        if (k + 1 >= argc) {
+            return false;
+        }
+        const char* value = argv[++k];
+        if (option == "--mode") {
+            options.mode = value;
+        } else if (option == "--sizes") {
+            options.sizes = parseList<int>(value);
+        } else if (option == "--seeds") {
+            options.seeds = parseList<std::uint64_t>(value);
+        } else if (option == "--threads") {
+            options.threads = std::atoi(value);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    BenchOptions options;
+    const SearchMode search = parseOptions(argc, argv, options) ? findMode(options.mode) : nullptr;
+    if (search == nullptr) {
+        std::printf(
+            "usage: searchBench [--mode serial] [--sizes N,N,...] [--seeds S,S,...] "
+            "[--threads N]\n");
+        return 1;
+    }
+    std::printf("# mode %s\n", options.mode.c_str());
+    std::printf("%-6s %5s %7s %10s %9s %9s %9s %9s %9s\n", "#", "n", "seed", "cost", "seconds",
+                "created", "expanded", "mostOpen", "peakMiB");
+    for (const int n : options.sizes) {
+        std::vector<InstanceReport> reports;
+        for (const std::uint64_t seed : options.seeds) {
+            InstanceReport report;
+            if (!runInChild(search, options, n, seed, report)) {
+                std::printf("failed %5d %7llu\n", n, static_cast<unsigned long long>(seed));
+                continue;
+            }
+            std::printf("run    %5d %7llu %10lld %9.3f %9lld %9lld %9lld %9.1f\n", n,
+                        static_cast<unsigned long long>(seed), static_cast<long long>(report.cost),
+                        report.searchSeconds,
+                        static_cast<long long>(report.statistics.nodesCreated),
+                        static_cast<long long>(report.statistics.nodesExpanded),
+                        static_cast<long long>(report.statistics.mostOpenNodes),
+                        report.peakResidentKiB / 1024.0);
+            std::fflush(stdout);
+            reports.push_back(report);
+        }
+        if (!reports.empty()) {
+            printMedians(n, reports);
+        }
+    }
+    return 0;
+}
