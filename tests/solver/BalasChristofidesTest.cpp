@@ -209,4 +209,74 @@ INSTANTIATE_TEST_SUITE_P(CostRanges, BalasChristofidesOptimum,
                              return info.param.name;
                          });
 
+// ---- The same tree, node for node ----
+
+// Searches recorded on fixed instances: the cost, the node counts and a hash of
+// the tour returned. Any change here means that a bound, a tie-break or the
+// order of the open nodes changed, not just the speed: a faster search must
+// make exactly the same tree. (The assignment solver's tie-breaks take part.)
+struct RecordedSearch {
+    int n;
+    std::int32_t highestCost;
+    std::uint64_t seed;
+    std::int64_t cost;
+    std::int64_t nodesCreated;
+    std::int64_t nodesExpanded;
+    std::int64_t mostOpenNodes;
+    std::uint64_t tourHash;
+};
+
+const RecordedSearch recordedSearches[] = {
+    {40, 1000000, 1, 2212386, 119, 48, 16, 0xdd97a05788973725ull},
+    {40, 1000000, 2, 1506728, 41, 25, 11, 0x1de0f32d894fa425ull},
+    {40, 1000000, 3, 1656680, 7, 2, 1, 0x5f865b312470e535ull},
+    {70, 1000000, 1, 1747372, 9, 6, 4, 0x0ba368e7f235c3daull},
+    {70, 1000000, 2, 1742052, 28, 16, 10, 0xdfa64e9ec31a9682ull},
+    {70, 1000000, 3, 1590657, 36, 23, 14, 0x10f8310c274f9c24ull},
+    {100, 1000000, 1, 1829588, 155, 64, 37, 0x787a4a4519b15771ull},
+    {100, 1000000, 2, 1445641, 33, 14, 7, 0xc2dc0ea15c7fc8abull},
+    {100, 1000000, 3, 1653460, 214, 39, 12, 0x2722284ff9dbef6bull},
+    {130, 1000000, 1, 1781533, 16, 10, 4, 0xe62bd0077723aa54ull},
+    {130, 1000000, 2, 1647796, 293, 57, 29, 0xdb648a17f7d1f82eull},
+    {130, 1000000, 3, 1623880, 1, 0, 0, 0x6f432ef5b4433ea8ull},
+    {14, 3, 1, 0, 6, 5, 3, 0x415709e37a9de45eull},
+    {14, 3, 2, 1, 4, 3, 3, 0x4704ee21ddcf746aull},
+    {14, 3, 3, 1, 5, 4, 3, 0x54360e4114886c6cull},
+    {20, 3, 1, 0, 2, 1, 1, 0x18351a230d016811ull},
+    {20, 3, 2, 0, 1, 0, 0, 0x58dce5c2dd540143ull},
+    {20, 3, 3, 0, 4, 3, 2, 0xd2b8fd58bbfd803bull},
+    {30, 3, 1, 0, 4, 3, 3, 0x0bd3a77c659ad52aull},
+    {30, 3, 2, 0, 9, 8, 6, 0x6c13c305e95ef4daull},
+    {30, 3, 3, 0, 3, 2, 2, 0x270a6161fce7b11eull},
+    {25, 20, 1, 31, 9, 3, 2, 0x7ddbf1e85ad96cebull},
+    {25, 20, 2, 23, 5, 4, 3, 0xfa286f177f31e8c7ull},
+    {25, 20, 3, 18, 1, 0, 0, 0xbe1c0eafb3c0093dull},
+};
+
+std::uint64_t tourHash(const std::vector<Node>& tour) {
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over the successor entries
+    for (Node successor : tour) {
+        hash ^= successor;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+TEST(BalasChristofides, FixedInstancesKeepTheirRecordedSearchTree) {
+    for (const RecordedSearch& recorded : recordedSearches) {
+        std::mt19937_64 random(recorded.seed);
+        const Matrix matrix = randomMatrix(random, recorded.n, 0, recorded.highestCost);
+        const SearchRun run = search(matrix);
+        SCOPED_TRACE("n " + std::to_string(recorded.n) + ", costs 0.." +
+                     std::to_string(recorded.highestCost) + ", seed " +
+                     std::to_string(recorded.seed));
+        EXPECT_EQ(run.result.cost, recorded.cost);
+        EXPECT_EQ(run.statistics.nodesCreated, recorded.nodesCreated);
+        EXPECT_EQ(run.statistics.nodesExpanded, recorded.nodesExpanded);
+        EXPECT_EQ(run.statistics.mostOpenNodes, recorded.mostOpenNodes);
+        EXPECT_EQ(tourHash(run.result.tour), recorded.tourHash);
+        EXPECT_TRUE(isSingleCycle(run.result.tour));
+    }
+}
+
 }  // namespace
