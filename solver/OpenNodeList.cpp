@@ -27,3 +27,9 @@ OpenNodeList::Position OpenNodeList::insertFrom(Position searchStart,
         [bound](const std::unique_ptr<Subproblem>& open) { return open->lowerBound >= bound; });
     return nodes.insert(place, std::move(node));
 }
+
+void OpenNodeList::dropFrom(std::int64_t bound) {
+    while (!nodes.empty() && nodes.back()->lowerBound >= bound) {
+        nodes.pop_back();
+    }
+}

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 
@@ -36,6 +37,10 @@ class OpenNodeList {
     // Inserts a child just filed `parent`: the same rule, searching from the
     // entry after the parent's position.
     void insertBehind(Position parent, std::unique_ptr<Subproblem> child);
+
+    // Destroys the nodes whose bound is not below `bound`: they stand at the
+    // back and could never be branched once a tour of that cost is known.
+    void dropFrom(std::int64_t bound);
 
     // Destroys every open node.
     void clear() { nodes.clear(); }

@@ -104,8 +104,11 @@ class SerialSearch {
                 return true;
             }
             if (childJudgement == Judgement::Tour) {
-                openNodes.insert(std::move(node));
-                noteOpenNodeCount();
+                // The node goes back only if it can still beat the new tour.
+                if (node->lowerBound < incumbent.cost) {
+                    openNodes.insert(std::move(node));
+                    noteOpenNodeCount();
+                }
                 return true;
             }
             if (childJudgement == Judgement::Open) {
@@ -202,6 +205,10 @@ class SerialSearch {
         }
         incumbent.cost = node.lowerBound;
         incumbent.tour = node.assignmentProblem.moveSolution();
+        // Open nodes that cannot beat the new tour would only be destroyed when
+        // they reach the front; they are all at the back, so they go now and
+        // give their memory back. The order of the others does not change.
+        openNodes.dropFrom(incumbent.cost);
         return Judgement::Tour;
     }
 

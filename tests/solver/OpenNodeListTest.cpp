@@ -86,6 +86,23 @@ TEST_F(OpenNodeListOrder, AChildBehindTheLastEntryGoesToTheBack) {
     EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{low, parent, child}));
 }
 
+TEST_F(OpenNodeListOrder, DroppingFromABoundKeepsOnlyTheNodesBelowItInTheirOrder) {
+    Subproblem* low = add(2);
+    add(9);
+    Subproblem* olderFour = add(4);
+    Subproblem* newerFour = add(4);
+    add(5);
+    list.dropFrom(5);
+    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{low, newerFour, olderFour}));
+}
+
+TEST_F(OpenNodeListOrder, DroppingBelowEveryBoundEmptiesTheList) {
+    add(3);
+    add(1);
+    list.dropFrom(1);
+    EXPECT_TRUE(list.empty());
+}
+
 TEST_F(OpenNodeListOrder, ManyInsertionsStaySortedAndLoseNoNode) {
     std::mt19937_64 random(7);
     std::uniform_int_distribution<std::int64_t> bound(0, 9);
