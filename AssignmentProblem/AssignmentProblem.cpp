@@ -37,9 +37,8 @@ class AssignmentProblem::HungarianSolve {
         bool found() const { return column != NoNode; }
     };
 
-    // Both return the number of rows assigned after preparing.
-    std::size_t prepareFromScratch();
-    std::size_t prepareIncremental();
+    void prepareFromScratch();
+    void prepareIncremental();
 
     // Assigns `root` along one augmenting path; false when no free column can
     // be reached from it.
@@ -52,7 +51,7 @@ class AssignmentProblem::HungarianSolve {
     void moveDuals(std::int64_t delta);
     PathEnd scanZeroSlackColumns(AlternatingTree& tree);
     void enterTree(AlternatingTree& tree, Node row, Node parent);
-    void lowerSlacks(Node row);
+    void enqueueAndLowerSlacks(Node row);
     void flipPath(const AlternatingTree& tree, PathEnd end);
 
     AssignmentProblem& problem;
@@ -62,12 +61,25 @@ class AssignmentProblem::HungarianSolve {
     std::vector<std::int64_t>& dualY;
     const Node n;
 
+    // A tree row waiting for its tight arcs to be followed. The duals do not
+    // move between a row's entry and its turn in the queue, and visited
+    // columns stay visited, so its tight arcs into unvisited columns at its
+    // turn all lie among those it had on entry: in the arc positions
+    // [firstTightArc, tightArcsEnd) of its list, found while its slacks were
+    // lowered. The search follows only that range, in list order, instead of
+    // passing over all the row's arcs a second time.
+    struct QueuedRow {
+        Node row;
+        Node firstTightArc;
+        Node tightArcsEnd;
+    };
+
     std::vector<Node> columnRow;  // row holding column j, or NoNode
-    // Tree rows in the order they were reached. It is not rewound between the
-    // searches of one root, so queue[0, queueEnd) is also the list of all tree
-    // rows (each enters exactly once), which the dual update walks instead of
+    // FIFO of tree rows in the order they entered. It is not rewound between
+    // the searches of one root, so queue[0, queueEnd) is also the list of all
+    // tree rows (each enters once), which the dual update walks instead of
     // testing all n rows.
-    std::vector<Node> queue;
+    std::vector<QueuedRow> queue;
     std::size_t queueNext = 0;
     std::size_t queueEnd = 0;
     std::vector<std::int64_t> slack;    // least reduced cost from the tree into j
@@ -75,7 +87,7 @@ class AssignmentProblem::HungarianSolve {
     std::vector<std::uint8_t> visited;  // column j reached by the current tree
 };
 
-std::size_t AssignmentProblem::HungarianSolve::prepareFromScratch() {
+void AssignmentProblem::HungarianSolve::prepareFromScratch() {
     std::fill(problem.assignment.begin(), problem.assignment.end(), NoNode);
     for (Node i = 0; i < n; ++i) {
         const std::vector<std::int32_t>& rowCosts = arcCosts[i];
@@ -91,7 +103,6 @@ std::size_t AssignmentProblem::HungarianSolve::prepareFromScratch() {
             dualY[heads[k]] = std::min(dualY[heads[k]], rowCosts[k] - dualX[i]);
         }
     }
-    return 0;
 }
 
 // Kept rows keep column, dual and tight arc; column duals do not move. A freed
@@ -99,13 +110,11 @@ std::size_t AssignmentProblem::HungarianSolve::prepareFromScratch() {
 // reduced costs non-negative and at least one of them 0. Lowering column duals
 // instead would loosen the arcs that kept rows hold and could end the re-solve
 // above the optimum.
-std::size_t AssignmentProblem::HungarianSolve::prepareIncremental() {
-    std::size_t assignedRows = 0;
+void AssignmentProblem::HungarianSolve::prepareIncremental() {
     for (Node i = 0; i < n; ++i) {
         const Node column = problem.assignment[i];
         if (column != NoNode) {
             columnRow[column] = i;
-            ++assignedRows;
             continue;
         }
         const std::vector<Node>& heads = successors[i];
@@ -121,7 +130,6 @@ std::size_t AssignmentProblem::HungarianSolve::prepareIncremental() {
             dualX[i] = leastNetCost;
         }
     }
-    return assignedRows;
 }
 
 bool AssignmentProblem::HungarianSolve::augmentFrom(Node root) {
@@ -148,16 +156,11 @@ void AssignmentProblem::HungarianSolve::plantTree(Node root) {
     std::fill(visited.begin(), visited.end(), 0);
     std::fill(slack.begin(), slack.end(), Unbounded);
     std::fill(slackRow.begin(), slackRow.end(), root);
-    queue[0] = root;
     queueNext = 0;
-    queueEnd = 1;
-    const std::vector<Node>& heads = successors[root];
-    const std::vector<std::int32_t>& rowCosts = arcCosts[root];
-    const std::int64_t rowDual = dualX[root];
-    for (std::size_t k = 0; k < heads.size(); ++k) {
-        const std::int64_t columnDual = dualY[heads[k]];
-        slack[heads[k]] = columnDual == Unbounded ? Unbounded : rowCosts[k] - rowDual - columnDual;
-    }
+    queueEnd = 0;
+    // With every slack still unbounded, lowering sets each to the root's
+    // reduced cost.
+    enqueueAndLowerSlacks(root);
 }
 
 // Follows tight arcs out of the queued rows, in queue and list order, until a
@@ -165,12 +168,11 @@ void AssignmentProblem::HungarianSolve::plantTree(Node root) {
 AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::growTree(
     AlternatingTree& tree) {
     while (queueNext < queueEnd) {
-        const Node row = queue[queueNext++];
-        const Node* heads = successors[row].data();
-        const std::int32_t* rowCosts = arcCosts[row].data();
-        const std::size_t arcCount = successors[row].size();
-        const std::int64_t rowDual = dualX[row];
-        for (std::size_t k = 0; k < arcCount; ++k) {
+        const QueuedRow queued = queue[queueNext++];
+        const Node* heads = successors[queued.row].data();
+        const std::int32_t* rowCosts = arcCosts[queued.row].data();
+        const std::int64_t rowDual = dualX[queued.row];
+        for (std::size_t k = queued.firstTightArc; k < queued.tightArcsEnd; ++k) {
             const Node column = heads[k];
             // Written as a difference so that an unbounded column dual never
             // compares equal and never overflows.
@@ -178,10 +180,10 @@ AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::gr
                 continue;
             }
             if (columnRow[column] == NoNode) {
-                return {row, column};
+                return {queued.row, column};
             }
             visited[column] = 1;
-            enterTree(tree, columnRow[column], row);
+            enterTree(tree, columnRow[column], queued.row);
         }
     }
     return {};
@@ -199,7 +201,7 @@ std::int64_t AssignmentProblem::HungarianSolve::leastSlackOutsideTree() const {
 
 void AssignmentProblem::HungarianSolve::moveDuals(std::int64_t delta) {
     for (std::size_t position = 0; position < queueEnd; ++position) {
-        dualX[queue[position]] += delta;
+        dualX[queue[position].row] += delta;
     }
     for (Node j = 0; j < n; ++j) {
         if (visited[j]) {
@@ -231,30 +233,42 @@ AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::sc
 }
 
 void AssignmentProblem::HungarianSolve::enterTree(AlternatingTree& tree, Node row, Node parent) {
-    queue[queueEnd++] = row;
     tree.add(row, parent);
-    lowerSlacks(row);
+    enqueueAndLowerSlacks(row);
 }
 
-// The hot loop of a solve: one pass over a row's arcs, kept flat on raw
-// pointers. Strictly less, so the first row to reach a slack keeps it.
-void AssignmentProblem::HungarianSolve::lowerSlacks(Node row) {
+// The hot loop of a solve: one pass over the arcs of a row entering the tree,
+// flat on raw pointers. The slack update is a branch rather than a select:
+// after the first few rows of a tree a row seldom lowers a slack, so the
+// branch is well predicted and saves two stores per arc. Strictly less, so
+// the first row to reach a slack keeps it. An unbounded column dual would
+// overflow the reduced cost; such an arc counts as no arc (see the header).
+void AssignmentProblem::HungarianSolve::enqueueAndLowerSlacks(Node row) {
     const Node* heads = successors[row].data();
     const std::int32_t* rowCosts = arcCosts[row].data();
     const std::size_t arcCount = successors[row].size();
     const std::int64_t rowDual = dualX[row];
+    const std::int64_t* columnDuals = dualY.data();
+    std::int64_t* columnSlacks = slack.data();
+    Node* columnSlackRows = slackRow.data();
+    const std::uint8_t* visitedColumns = visited.data();
+    std::size_t firstTightArc = arcCount;
+    std::size_t tightArcsEnd = 0;
     for (std::size_t k = 0; k < arcCount; ++k) {
         const Node column = heads[k];
-        const std::int64_t columnDual = dualY[column];
-        if (columnDual == Unbounded) {
-            continue;
+        const std::int64_t columnDual = columnDuals[column];
+        const std::int64_t reducedCost =
+            columnDual == Unbounded ? Unbounded : rowCosts[k] - rowDual - columnDual;
+        if (reducedCost < columnSlacks[column]) {
+            columnSlacks[column] = reducedCost;
+            columnSlackRows[column] = row;
         }
-        const std::int64_t reducedCost = rowCosts[k] - rowDual - columnDual;
-        if (reducedCost < slack[column]) {
-            slack[column] = reducedCost;
-            slackRow[column] = row;
+        if (reducedCost == 0 && !visitedColumns[column]) {
+            firstTightArc = std::min(firstTightArc, k);
+            tightArcsEnd = k + 1;
         }
     }
+    queue[queueEnd++] = {row, static_cast<Node>(firstTightArc), static_cast<Node>(tightArcsEnd)};
 }
 
 // Each row on the path takes the column it was reached through and passes its
@@ -289,20 +303,19 @@ void AssignmentProblem::setGraph(const SuccessorLists& graph, const ArcCosts& co
 
 void AssignmentProblem::solveHungarian(bool incremental) {
     HungarianSolve solve(*this);
-    std::size_t assignedRows =
-        incremental ? solve.prepareIncremental() : solve.prepareFromScratch();
+    if (incremental) {
+        solve.prepareIncremental();
+    } else {
+        solve.prepareFromScratch();
+    }
+    // Roots go lowest free row first. An augmentation assigns its root and
+    // frees no row, so one upward pass meets every root in that order.
     const std::size_t n = graph->size();
-    // Augmenting never frees a row, so the next root is never below the last.
-    Node root = 0;
-    while (assignedRows < n) {
-        while (root < n && assignment[root] != NoNode) {
-            ++root;
-        }
-        if (root == n || !solve.augmentFrom(root)) {
+    for (std::size_t root = 0; root < n; ++root) {
+        if (assignment[root] == NoNode && !solve.augmentFrom(static_cast<Node>(root))) {
             infeasible = true;
             return;
         }
-        ++assignedRows;
     }
 }
 
