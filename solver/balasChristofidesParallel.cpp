@@ -1,14 +1,162 @@
 #include "solver/balasChristofidesParallel.h"
 
-#include "solver/StartingTour.h"
+#include <omp.h>
 
-// Until the branch and bound lands the search reports its starting tour.
-TourResult balasChristofidesParallel(const SuccessorLists& successors, const ArcCosts& costs,
-                             const std::vector<Node>* startTour) {
-    TourResult incumbent{startingTour(successors, startTour), 0};
-    incumbent.cost = tourCost(successors, costs, incumbent.tour);
-    if (incumbent.cost < 0) {
-        incumbent.cost = -1;
+#include <utility>
+
+#include "solver/StartingTour.h"
+#include "solver/parallelTree.h"
+
+namespace {
+
+using NodePointer = std::unique_ptr<Subproblem>;
+
+// This thread's counters, or null when nobody asked for statistics. Before the
+// team starts the calling thread counts as thread 0 (its own number may be
+// anything when the search runs inside an outer team).
+ThreadSearchCounters* countersOfThisThread(Result& result) {
+    if (result.countersByThread.empty()) {
+        return nullptr;
     }
-    return incumbent;
+    const int thread = omp_get_level() > result.callerLevel ? omp_get_thread_num() : 0;
+    return &result.countersByThread[thread];
+}
+
+// Replaces the incumbent by the tour in `tourNode`'s assignment if that is
+// still strictly cheaper now; another thread may have improved it since this
+// expansion read it.
+void offerTour(Subproblem& tourNode, Result& result) {
+    result.lock.writeLock();
+    if (tourNode.lowerBound < result.cost) {
+        result.cost = tourNode.lowerBound;
+        result.tour = tourNode.assignmentProblem.moveSolution();
+    }
+    result.lock.writeUnlock();
+}
+
+// The root, solved from scratch; its cycle is known when it is feasible.
+NodePointer solveRoot(const SuccessorLists& successors, const ArcCosts& costs) {
+    auto root = std::make_unique<Subproblem>(successors, costs);
+    root->assignmentProblem.solveHungarian(false);
+    root->lowerBound = root->assignmentProblem.solutionValue();
+    if (root->lowerBound != InfeasibleBound) {
+        root->updateMinCycle();
+    }
+    return root;
+}
+
+bool isTour(const Subproblem& node) {
+    return node.lowerBound != InfeasibleBound && node.minCycle.second == node.successors.size();
+}
+
+}  // namespace
+
+bool lowerBoundFirst(const NodePointer& first, const NodePointer& second) {
+    return first->lowerBound < second->lowerBound;
+}
+
+std::vector<NodePointer> processNode(NodePointer node, Result& result, void* /*parameter*/) {
+    std::vector<NodePointer> openNodes;
+    openNodes.reserve(2);
+
+    result.lock.readLock();
+    const std::int64_t bestKnownCost = result.cost;  // this call's snapshot
+    result.lock.readUnlock();
+    if (node->lowerBound >= bestKnownCost) {
+        return openNodes;
+    }
+
+    ThreadSearchCounters* counters = countersOfThisThread(result);
+    if (counters != nullptr) {
+        ++counters->nodesExpanded;
+    }
+    const Node cityCount = static_cast<Node>(node->successors.size());
+    for (;;) {
+        const Node tail = node->currentNode;
+        const Node head = node->assignmentProblem.solution()[tail];
+        NodePointer child;
+        // A tail row with a single entry left is forced already: no child.
+        if (node->successors[tail].size() >= 2) {
+            child = std::make_unique<Subproblem>(node->successors, node->costs,
+                                                 node->assignmentProblem, node->lowerBound);
+            if (counters != nullptr) {
+                ++counters->nodesCreated;
+            }
+            child->setToZero(tail, head);
+            node->setToOne(tail, head);
+            child->updateAssignmentProblem();
+            if (child->lowerBound >= bestKnownCost) {
+                child.reset();
+            } else {
+                child->updateMinCycle();
+                if (child->minCycle.second == cityCount) {
+                    offerTour(*child, result);
+                    child.reset();
+                    // The node goes back so that it meets the improved
+                    // incumbent before it branches further.
+                    node->currentNode = head;
+                    if (head != node->minCycle.first) {
+                        openNodes.push_back(std::move(node));
+                    }
+                    return openNodes;
+                }
+            }
+        }
+        node->currentNode = head;
+        if (head == node->minCycle.first) {
+            // Every arc of the subtour is forced now: the node is done.
+            if (child) {
+                openNodes.push_back(std::move(child));
+            }
+            return openNodes;
+        }
+        if (child) {
+            openNodes.push_back(std::move(node));
+            openNodes.push_back(std::move(child));
+            return openNodes;
+        }
+    }
+}
+
+TourResult balasChristofidesParallel(const SuccessorLists& successors, const ArcCosts& costs,
+                                     const std::vector<Node>* startTour,
+                                     SearchStatistics* statistics) {
+    if (statistics != nullptr) {
+        *statistics = SearchStatistics{};
+    }
+    if (successors.empty()) {
+        return TourResult{};  // zero cities: the empty tour, cost 0
+    }
+
+    NodePointer root = solveRoot(successors, costs);
+    Result incumbent;
+    incumbent.tour = startingTour(successors, startTour);
+    incumbent.cost = tourCost(successors, costs, incumbent.tour);
+    if (statistics != nullptr) {
+        statistics->nodesCreated = 1;
+        incumbent.countersByThread.resize(plannedTeamSize());
+        incumbent.callerLevel = omp_get_level();
+    }
+
+    if (incumbent.cost < 0) {
+        return TourResult{std::move(incumbent.tour), -1};
+    }
+    if (isTour(*root)) {
+        // Settled without a search: no thread team.
+        if (root->lowerBound < incumbent.cost) {
+            incumbent.cost = root->lowerBound;
+            incumbent.tour = root->assignmentProblem.moveSolution();
+        }
+    } else {
+        parallelTree<Subproblem, Result, void>(processNode, std::move(root), incumbent, nullptr,
+                                               lowerBoundFirst);
+    }
+
+    if (statistics != nullptr) {
+        for (const ThreadSearchCounters& counters : incumbent.countersByThread) {
+            statistics->nodesCreated += counters.nodesCreated;
+            statistics->nodesExpanded += counters.nodesExpanded;
+        }
+    }
+    return TourResult{incumbent.tour, incumbent.cost};
 }

@@ -1,9 +1,79 @@
-// Parallel branch and bound (placeholder: reports the starting tour).
+// Parallel branch and bound for the asymmetric travelling salesman problem, in
+// the manner of Balas and Christofides, on a team of OpenMP threads.
+//
+// The nodes and their branching are those of the serial search (see
+// Subproblem.h): a node is the assignment relaxation on the arcs still allowed
+// at it, branched on the shortest subtour of its assignment, one child per
+// expansion. The tree is walked by the generic `parallelTree` with
+// `processNode` as its expand function; each thread keeps its own open nodes
+// ordered by lower bound, smallest first.
+//
+// What the threads share: the incumbent (`Result`), whose cost every
+// expansion reads once under the read lock and which a thread rewrites under
+// the write lock when it finds a strictly cheaper tour; and the pool of the
+// tree search. Everything else belongs to one thread at a time.
+//
+// Differences from the serial search: pruning within one expansion uses the
+// incumbent's cost as read at its start; a negative child bound does not stop
+// the search (it is simply below any non-negative incumbent); nodes of equal
+// bound are expanded oldest first within a thread; and the order of expansion,
+// so also which of several equally cheap tours is returned, varies from run to
+// run.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "solver/RWLock.h"
+#include "solver/SearchStatistics.h"
+#include "solver/Subproblem.h"
 #include "solver/Types.h"
 
+// One thread's counts, on a cache line of its own so that threads counting at
+// the same time do not slow each other down.
+struct alignas(64) ThreadSearchCounters {
+    std::int64_t nodesCreated = 0;
+    std::int64_t nodesExpanded = 0;
+};
+
+// The incumbent: the best tour known and its cost, shared by all threads.
+// `tour` and `cost` change together under the write lock, so a reader always
+// sees a complete tour and its cost. Never copied while in use.
+struct Result {
+    std::vector<Node> tour;  // successor form
+    std::int64_t cost = 0;   // 64-bit sum of the tour's arc costs
+    RWLock lock;
+
+    // Counting, only when the caller asked for statistics (empty otherwise):
+    // one entry per thread number of the search's team. The calling thread
+    // counts into entry 0 before the team starts; it is thread 0 of the team.
+    std::vector<ThreadSearchCounters> countersByThread;
+    int callerLevel = 0;  // nesting level of the calling thread
+};
+
+// Orders open nodes by lower bound, smallest first (strict, 64-bit).
+bool lowerBoundFirst(const std::unique_ptr<Subproblem>& first,
+                     const std::unique_ptr<Subproblem>& second);
+
+// Expands one node, concurrently with other threads: reads the incumbent's
+// cost once, then walks the node's cycle from its currentNode until one child
+// survives, a tour is found or the cycle is exhausted. Returns the open nodes
+// left: none, the node alone (after a tour), the retained child alone (cycle
+// exhausted), or the node followed by its retained child. A tour strictly
+// cheaper than the incumbent at that moment replaces it. `parameter` is not
+// used.
+std::vector<std::unique_ptr<Subproblem>> processNode(std::unique_ptr<Subproblem> node,
+                                                     Result& result, void* parameter);
+
+// A cheapest tour of the graph, in successor form, with its 64-bit cost,
+// searched on all threads that the OpenMP runtime grants here. The incumbent
+// starts as `*startTour` when given (n entries, each below n), else as the
+// tour 0, 1, ..., n-1, 0; only a strictly cheaper tour replaces it. Cost -1
+// means that the starting tour summed to a negative value (it is returned, no
+// search is made). Zero cities give an empty tour of cost 0.
+// `statistics`, when not null, receives the nodes created and expanded;
+// `mostOpenNodes` is not tracked across threads and stays 0.
 TourResult balasChristofidesParallel(const SuccessorLists& successors, const ArcCosts& costs,
-                             const std::vector<Node>* startTour);
+                                     const std::vector<Node>* startTour,
+                                     SearchStatistics* statistics = nullptr);

@@ -1,9 +1,33 @@
-# The parallel search under OpenMP settings that give it fewer threads than it
+# The parallel search under OpenMP settings that grant it fewer threads than it
 # would ask for by default, and a stress run that would hang on a lost wake-up.
-# Each entry runs part of a test program again with its own environment.
+# Each entry runs part of a test program (or the solver) again with its own
+# environment and a timeout: a search that plans for more threads than it gets
+# waits forever instead of failing.
+
+set(fewerThreadsThanAskedFor "OMP_THREAD_LIMIT=2;OMP_NUM_THREADS=4")
 
 add_test(NAME ParallelTreeUnderThreadLimit
          COMMAND ParallelTreeTest --gtest_filter=*EveryNode*:*OuterParallelRegion*)
 set_tests_properties(ParallelTreeUnderThreadLimit PROPERTIES
-                     ENVIRONMENT "OMP_THREAD_LIMIT=2;OMP_NUM_THREADS=4"
+                     ENVIRONMENT "${fewerThreadsThanAskedFor}"
                      TIMEOUT 120)
+
+add_test(NAME ParallelSearchUnderThreadLimit
+         COMMAND BalasChristofidesParallelTest --gtest_filter=*Optimum*:*OuterParallelRegion*:*Stress*)
+set_tests_properties(ParallelSearchUnderThreadLimit PROPERTIES
+                     ENVIRONMENT "${fewerThreadsThanAskedFor}"
+                     TIMEOUT 120)
+
+add_test(NAME ParallelSearchStress
+         COMMAND BalasChristofidesParallelTest --gtest_filter=*Stress*)
+set_tests_properties(ParallelSearchStress PROPERTIES TIMEOUT 60)
+
+set(parallelTsplibInstance ${CMAKE_SOURCE_DIR}/../shared/tsplib/ftv35.mat)
+if(EXISTS ${parallelTsplibInstance})
+    add_test(NAME SolverParallelOnASingleAllowedThread
+             COMMAND solver parallel ${parallelTsplibInstance})
+    set_tests_properties(SolverParallelOnASingleAllowedThread PROPERTIES
+                         ENVIRONMENT "OMP_THREAD_LIMIT=1;OMP_NUM_THREADS=4"
+                         PASS_REGULAR_EXPRESSION "^1473\n"
+                         TIMEOUT 120)
+endif()
