@@ -2,6 +2,8 @@
 
 #include <omp.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <utility>
 
 #include "solver/StartingTour.h"
@@ -32,6 +34,61 @@ void offerTour(Subproblem& tourNode, Result& result) {
         result.tour = tourNode.assignmentProblem.moveSolution();
     }
     result.lock.writeUnlock();
+}
+
+// An arc taken out of a node's row for a moment, with where it stood.
+struct ArcOutOfRow {
+    Node tail;
+    Node head;
+    bool wasInRow;
+    std::size_t position;
+    std::int32_t cost;
+};
+
+ArcOutOfRow takeArcOut(Subproblem& node, Node tail, Node head) {
+    std::vector<Node>& row = node.successors[tail];
+    std::vector<std::int32_t>& rowCosts = node.costs[tail];
+    const auto found = std::find(row.begin(), row.end(), head);
+    ArcOutOfRow taken{tail, head, found != row.end(), static_cast<std::size_t>(found - row.begin()),
+                      0};
+    if (taken.wasInRow) {
+        taken.cost = rowCosts[taken.position];
+        row.erase(found);
+        rowCosts.erase(rowCosts.begin() + static_cast<std::ptrdiff_t>(taken.position));
+    }
+    return taken;
+}
+
+void putArcBack(Subproblem& node, const ArcOutOfRow& taken) {
+    if (!taken.wasInRow) {
+        return;
+    }
+    std::vector<Node>& row = node.successors[taken.tail];
+    std::vector<std::int32_t>& rowCosts = node.costs[taken.tail];
+    row.insert(row.begin() + static_cast<std::ptrdiff_t>(taken.position), taken.head);
+    rowCosts.insert(rowCosts.begin() + static_cast<std::ptrdiff_t>(taken.position), taken.cost);
+}
+
+// The child of `node` that forbids tail -> head, if its bound beats
+// `bestKnownCost`; null otherwise. The node's lists are left as they were.
+//
+// Most children are pruned at once, so the child's bound is found before its
+// arcs are copied: a copy of the node's assignment problem is re-solved on the
+// node's own lists with the arc taken out for the moment, exactly the lists a
+// copied child would hold after forbidding the arc. Only a surviving child is
+// built, from those lists and that solved problem.
+NodePointer boundChild(Subproblem& node, Node tail, Node head, std::int64_t bestKnownCost) {
+    AssignmentProblem childProblem = node.assignmentProblem;
+    const ArcOutOfRow forbidden = takeArcOut(node, tail, head);
+    childProblem.removeArc(tail, head);
+    childProblem.solveHungarian(true);
+    const std::int64_t childBound = childProblem.solutionValue();
+    NodePointer child;
+    if (childBound < bestKnownCost) {  // never true for an infeasible child
+        child = std::make_unique<Subproblem>(node.successors, node.costs, childProblem, childBound);
+    }
+    putArcBack(node, forbidden);
+    return child;
 }
 
 // The root, solved from scratch; its cycle is known when it is feasible.
@@ -77,17 +134,12 @@ std::vector<NodePointer> processNode(NodePointer node, Result& result, void* /*p
         NodePointer child;
         // A tail row with a single entry left is forced already: no child.
         if (node->successors[tail].size() >= 2) {
-            child = std::make_unique<Subproblem>(node->successors, node->costs,
-                                                 node->assignmentProblem, node->lowerBound);
             if (counters != nullptr) {
                 ++counters->nodesCreated;
             }
-            child->setToZero(tail, head);
+            child = boundChild(*node, tail, head, bestKnownCost);
             node->setToOne(tail, head);
-            child->updateAssignmentProblem();
-            if (child->lowerBound >= bestKnownCost) {
-                child.reset();
-            } else {
+            if (child) {
                 child->updateMinCycle();
                 if (child->minCycle.second == cityCount) {
                     offerTour(*child, result);
