@@ -1,7 +1,7 @@
 // Times the tree search on seeded random instances and reports its node counts
 // and peak memory.
 //
-//   searchBench [--mode serial] [--sizes 100,200,400] [--seeds 1,2,3,4,5]
+//   searchBench [--mode serial|parallel] [--sizes 100,200,400] [--seeds 1,2,3,4,5]
 //               [--threads N]
 //
 // Instances follow the generator's distribution: a full n x n matrix with
@@ -13,6 +13,7 @@
 //
 // A search mode is a function below with the common signature SearchMode;
 // add a mode by adding a function and a row of `searchModes`.
+#include <omp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +31,7 @@
 #include "solver/SearchStatistics.h"
 #include "solver/Types.h"
 #include "solver/balasChristofides.h"
+#include "solver/balasChristofidesParallel.h"
 
 namespace {
 
@@ -61,6 +63,15 @@ TourResult searchSerial(const Instance& instance, const BenchOptions&,
     return balasChristofides(instance.successors, instance.costs, nullptr, statistics);
 }
 
+// The parallel search on --threads threads (0: the OpenMP runtime's default).
+TourResult searchParallel(const Instance& instance, const BenchOptions& options,
+                          SearchStatistics* statistics) {
+    if (options.threads > 0) {
+        omp_set_num_threads(options.threads);
+    }
+    return balasChristofidesParallel(instance.successors, instance.costs, nullptr, statistics);
+}
+
 struct NamedMode {
     const char* name;
     SearchMode search;
@@ -68,6 +79,7 @@ struct NamedMode {
 
 const NamedMode searchModes[] = {
     {"serial", searchSerial},
+    {"parallel", searchParallel},
 };
 
 SearchMode findMode(const std::string& name) {
@@ -208,7 +220,7 @@ int main(int argc, char** argv) {
     const SearchMode search = parseOptions(argc, argv, options) ? findMode(options.mode) : nullptr;
     if (search == nullptr) {
         std::printf(
-            "usage: searchBench [--mode serial] [--sizes N,N,...] [--seeds S,S,...] "
+            "usage: searchBench [--mode serial|parallel] [--sizes N,N,...] [--seeds S,S,...] "
             "[--threads N]\n");
         return 1;
     }
