@@ -86,23 +86,25 @@ class SerialSearch {
         for (;;) {
             const Node tail = node->currentNode;
             const Node head = node->assignmentProblem.solution()[tail];
+            // After the cycle's last arc every arc of the subtour is forced: the
+            // node is done and is destroyed (or turned into its last child).
+            const bool lastArc = head == node->minCycle.first;
             std::unique_ptr<Subproblem> child;
             Judgement childJudgement = Judgement::Pruned;
             if (node->successors[tail].size() >= 2) {
-                childJudgement = makeChild(*node, tail, head, child);
+                childJudgement = makeChild(node, tail, head, lastArc, child);
                 if (childJudgement == Judgement::NegativeBound) {
                     return false;
                 }
             }
-            node->currentNode = head;
-            if (head == node->minCycle.first) {
-                // Every arc of the subtour is forced now: the node is done.
+            if (lastArc) {
                 if (childJudgement == Judgement::Open) {
                     openNodes.insert(std::move(child));
                     noteOpenNodeCount();
                 }
                 return true;
             }
+            node->currentNode = head;
             if (childJudgement == Judgement::Tour) {
                 // The node goes back only if it can still beat the new tour.
                 if (node->lowerBound < incumbent.cost) {
@@ -122,21 +124,26 @@ class SerialSearch {
 
     // The child for the cycle arc tail -> head: the node with that arc
     // forbidden, bounded by an incremental re-solve of a copy of the node's
-    // assignment problem. The node then forces the arc, so its later children
-    // inherit it. Returns the child's judgement; `survivor` receives the child
-    // when it is Open.
+    // assignment problem. Unless this is the cycle's last arc, the node then
+    // forces the arc, so its later children inherit it. Returns the child's
+    // judgement; `survivor` receives the child when it is Open.
     //
-    // Most children cannot beat the incumbent and die at once, so the child's
-    // arcs are not copied until its bound is known: the copied problem is solved
-    // on the node's own lists with the arc taken out for the moment, which are
-    // exactly the lists a copied child would hold after setToZero. Only a child
-    // that beats the incumbent gets its lists, copied from that state. Copying a
-    // node (6 bytes per arc) would otherwise cost more than bounding it.
-    Judgement makeChild(Subproblem& node, Node tail, Node head,
+    // Three savings, none of which changes a list, a bound or a tie-break:
+    //   - Most children cannot beat the incumbent and die at once, so a child's
+    //     arcs are not copied until its bound is known: the copied problem is
+    //     solved on the node's own lists with the arc taken out for the moment,
+    //     which are exactly the lists a copied child would hold after setToZero.
+    //     Copying a node (6 bytes per arc, into fresh pages) costs more than
+    //     bounding it.
+    //   - After the last arc the node would be destroyed, so forcing the arc in
+    //     it is skipped, and a surviving last child takes over the node itself
+    //     (its lists already are the child's) instead of a copy of it.
+    //   - Only a surviving child that is not the last gets a copy of the lists.
+    Judgement makeChild(std::unique_ptr<Subproblem>& node, Node tail, Node head, bool lastArc,
                         std::unique_ptr<Subproblem>& survivor) {
         ++counters.nodesCreated;
-        AssignmentProblem childProblem = node.assignmentProblem;
-        const ArcOutOfList forbidden = takeArcOut(node, tail, head);
+        AssignmentProblem childProblem = node->assignmentProblem;
+        const ArcOutOfList forbidden = takeArcOut(*node, tail, head);
         childProblem.removeArc(tail, head);
         childProblem.solveHungarian(true);
         const std::int64_t childBound = childProblem.solutionValue();
@@ -145,15 +152,25 @@ class SerialSearch {
         if (childBound < 0) {
             judgement = Judgement::NegativeBound;
         } else if (childBound < incumbent.cost) {
-            auto child =
-                std::make_unique<Subproblem>(node.successors, node.costs, childProblem, childBound);
+            std::unique_ptr<Subproblem> child;
+            if (lastArc) {
+                // childProblem reads the node's lists, which become the child's.
+                node->assignmentProblem = std::move(childProblem);
+                node->lowerBound = childBound;
+                child = std::move(node);
+            } else {
+                child = std::make_unique<Subproblem>(node->successors, node->costs, childProblem,
+                                                     childBound);
+            }
             judgement = judge(*child);
             if (judgement == Judgement::Open) {
                 survivor = std::move(child);
             }
         }
-        putArcBack(node, forbidden);
-        node.setToOne(tail, head);
+        if (!lastArc) {
+            putArcBack(*node, forbidden);
+            node->setToOne(tail, head);
+        }
         return judgement;
     }
 
