@@ -9,7 +9,8 @@
 // drawn by std::mt19937_64 seeded from (n, seed), so an (n, seed) pair always
 // names the same instance. Each instance runs in a child process of its own,
 // so that its peak resident memory (getrusage ru_maxrss) is its own. One line
-// per instance, then the medians per size.
+// per instance (wall and processor seconds of the search alone, node counts,
+// peak memory), then the medians per size.
 //
 // A search mode is a function below with the common signature SearchMode;
 // add a mode by adding a function and a row of `searchModes`.
@@ -51,6 +52,9 @@ struct Instance {
 struct InstanceReport {
     std::int64_t cost = 0;
     double searchSeconds = 0;
+    // Processor time (user + system, all threads) spent in the search: on a
+    // machine shared with other work it varies far less than the wall time.
+    double searchCpuSeconds = 0;
     SearchStatistics statistics;
     long peakResidentKiB = 0;
 };
@@ -111,13 +115,22 @@ Instance randomInstance(int n, std::uint64_t seed) {
     return instance;
 }
 
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 InstanceReport runInstance(SearchMode search, const BenchOptions& options, int n,
                            std::uint64_t seed) {
     const Instance instance = randomInstance(n, seed);
     InstanceReport report;
+    const double cpuBefore = processCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const TourResult result = search(instance, options, &report.statistics);
     const auto end = std::chrono::steady_clock::now();
+    report.searchCpuSeconds = processCpuSeconds() - cpuBefore;
     report.cost = result.cost;
     report.searchSeconds = std::chrono::duration<double>(end - start).count();
     rusage usage{};
@@ -159,23 +172,25 @@ Value median(std::vector<Value> values) {
 }
 
 void printMedians(int n, const std::vector<InstanceReport>& reports) {
-    std::vector<double> seconds;
+    std::vector<double> seconds, cpuSeconds;
     std::vector<std::int64_t> created, expanded, mostOpen;
     std::vector<long> peak;
     std::vector<double> millisecondsPerNode;
     for (const InstanceReport& report : reports) {
         seconds.push_back(report.searchSeconds);
+        cpuSeconds.push_back(report.searchCpuSeconds);
         created.push_back(report.statistics.nodesCreated);
         expanded.push_back(report.statistics.nodesExpanded);
         mostOpen.push_back(report.statistics.mostOpenNodes);
         peak.push_back(report.peakResidentKiB);
-        millisecondsPerNode.push_back(1000.0 * report.searchSeconds /
+        millisecondsPerNode.push_back(1000.0 * report.searchCpuSeconds /
                                       std::max<std::int64_t>(1, report.statistics.nodesCreated));
     }
-    std::printf("median %5d %7s %10s %9.3f %9lld %9lld %9lld %9.1f   ms/node %.3f\n", n, "-", "-",
-                median(seconds), static_cast<long long>(median(created)),
-                static_cast<long long>(median(expanded)), static_cast<long long>(median(mostOpen)),
-                median(peak) / 1024.0, median(millisecondsPerNode));
+    std::printf("median %5d %7s %10s %9.3f %9.3f %9lld %9lld %9lld %9.1f   cpu ms/node %.3f\n", n,
+                "-", "-", median(seconds), median(cpuSeconds),
+                static_cast<long long>(median(created)), static_cast<long long>(median(expanded)),
+                static_cast<long long>(median(mostOpen)), median(peak) / 1024.0,
+                median(millisecondsPerNode));
 }
 
 template <typename Value>
@@ -225,8 +240,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("# mode %s\n", options.mode.c_str());
-    std::printf("%-6s %5s %7s %10s %9s %9s %9s %9s %9s\n", "#", "n", "seed", "cost", "seconds",
-                "created", "expanded", "mostOpen", "peakMiB");
+    std::printf("%-6s %5s %7s %10s %9s %9s %9s %9s %9s %9s\n", "#", "n", "seed", "cost", "seconds",
+                "cpuSec", "created", "expanded", "mostOpen", "peakMiB");
     for (const int n : options.sizes) {
         std::vector<InstanceReport> reports;
         for (const std::uint64_t seed : options.seeds) {
@@ -235,9 +250,9 @@ int main(int argc, char** argv) {
                 std::printf("failed %5d %7llu\n", n, static_cast<unsigned long long>(seed));
                 continue;
             }
-            std::printf("run    %5d %7llu %10lld %9.3f %9lld %9lld %9lld %9.1f\n", n,
+            std::printf("run    %5d %7llu %10lld %9.3f %9.3f %9lld %9lld %9lld %9.1f\n", n,
                         static_cast<unsigned long long>(seed), static_cast<long long>(report.cost),
-                        report.searchSeconds,
+                        report.searchSeconds, report.searchCpuSeconds,
                         static_cast<long long>(report.statistics.nodesCreated),
                         static_cast<long long>(report.statistics.nodesExpanded),
                         static_cast<long long>(report.statistics.mostOpenNodes),
