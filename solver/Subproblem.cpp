@@ -6,9 +6,30 @@
 namespace {
 
 // Position of the first entry equal to `head` in `row`, or the row's length
-// when it holds none.
+// when it holds none. setToOne runs this over every row of a node for every
+// child made, so it is shaped for speed: blocks of 32 entries are tested with a
+// branch-free OR of comparisons, which the compiler turns into a few vector
+// compares, and only the block that holds a match is searched entry by entry.
 std::size_t positionOf(const std::vector<Node>& row, Node head) {
-    return static_cast<std::size_t>(std::find(row.begin(), row.end(), head) - row.begin());
+    constexpr std::size_t blockLength = 32;
+    const Node* const entries = row.data();
+    const std::size_t length = row.size();
+    std::size_t blockStart = 0;
+    for (; blockStart + blockLength <= length; blockStart += blockLength) {
+        unsigned matches = 0;
+        for (std::size_t k = 0; k < blockLength; ++k) {
+            matches |= entries[blockStart + k] == head ? 1u : 0u;
+        }
+        if (matches != 0) {
+            break;
+        }
+    }
+    for (std::size_t k = blockStart; k < length; ++k) {
+        if (entries[k] == head) {
+            return k;
+        }
+    }
+    return length;
 }
 
 // Erases entry `position` of one row from both parallel lists; the later entries

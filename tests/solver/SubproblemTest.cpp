@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "solver/Subproblem.h"
@@ -110,6 +111,50 @@ TEST_F(SubproblemListSurgery, ForbiddingAMissingArcClearsTheAssignedRowOnlyIfItN
     std::vector<Node> expectedAssignment = assignment;
     expectedAssignment[0] = NoNode;
     EXPECT_EQ(node.assignmentProblem.solution(), expectedAssignment);
+}
+
+// Rows longer than the blocks in which a head is looked for: the arc must be
+// found at every position, the block edges included.
+TEST(Subproblem, ForbiddingAndForcingFindTheArcAtEveryPositionOfALongRow) {
+    const int n = 70;
+    Matrix matrix(n, std::vector<std::int32_t>(n, -1));
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            if (i != j) {
+                matrix[i][j] = 1000 * i + j;
+            }
+        }
+    }
+    const Graph graph = completeGraph(matrix);
+    for (Node head = 1; head < n; ++head) {
+        SCOPED_TRACE("head " + std::to_string(head));
+        Subproblem forbidding(graph.successors, graph.costs);
+        forbidding.setToZero(0, head);
+        std::vector<Node> expectedRow;
+        std::vector<std::int32_t> expectedCosts;
+        for (Node j = 1; j < n; ++j) {
+            if (j != head) {
+                expectedRow.push_back(j);
+                expectedCosts.push_back(j);
+            }
+        }
+        EXPECT_EQ(forbidding.successors[0], expectedRow);
+        EXPECT_EQ(forbidding.costs[0], expectedCosts);
+
+        Subproblem forcing(graph.successors, graph.costs);
+        const Node tail = head == 5 ? 6 : 5;
+        forcing.setToOne(tail, head);
+        EXPECT_EQ(forcing.successors[tail], std::vector<Node>{head});
+        EXPECT_EQ(forcing.costs[tail], std::vector<std::int32_t>{1000 * tail + head});
+        for (Node other = 0; other < n; ++other) {
+            const std::vector<Node>& row = forcing.successors[other];
+            if (other != tail && other != head) {
+                EXPECT_EQ(row.size(), static_cast<std::size_t>(n - 2)) << "row " << other;
+                EXPECT_EQ(std::count(row.begin(), row.end(), head), 0) << "row " << other;
+            }
+        }
+        EXPECT_EQ(forcing.successors[head], graph.successors[head]);
+    }
 }
 
 TEST(Subproblem, ForcingAnAssignedArcChangesNeitherAssignmentNorBoundNorCycle) {
