@@ -32,6 +32,8 @@ class SerialSearch {
     }
 
     TourResult run(SearchStatistics* statistics) {
+        // With zero cities the empty starting tour, of cost 0, is the answer:
+        // there is no root to build.
         if (incumbent.cost < 0) {
             incumbent.cost = -1;
         } else if (cityCount > 0 && solveRoot()) {
@@ -128,17 +130,16 @@ class SerialSearch {
     // forces the arc, so its later children inherit it. Returns the child's
     // judgement; `survivor` receives the child when it is Open.
     //
-    // Three savings, none of which changes a list, a bound or a tie-break:
+    // Two savings, neither of which changes a list, a bound or a tie-break:
     //   - Most children cannot beat the incumbent and die at once, so a child's
     //     arcs are not copied until its bound is known: the copied problem is
     //     solved on the node's own lists with the arc taken out for the moment,
     //     which are exactly the lists a copied child would hold after setToZero.
-    //     Copying a node (6 bytes per arc, into fresh pages) costs more than
-    //     bounding it.
+    //     Copying a node (6 bytes per arc, mostly into fresh pages) costs more
+    //     than bounding it; only a surviving child gets a copy.
     //   - After the last arc the node would be destroyed, so forcing the arc in
     //     it is skipped, and a surviving last child takes over the node itself
     //     (its lists already are the child's) instead of a copy of it.
-    //   - Only a surviving child that is not the last gets a copy of the lists.
     Judgement makeChild(std::unique_ptr<Subproblem>& node, Node tail, Node head, bool lastArc,
                         std::unique_ptr<Subproblem>& survivor) {
         ++counters.nodesCreated;
