@@ -13,7 +13,7 @@ set_tests_properties(ParallelTreeUnderThreadLimit PROPERTIES
                      TIMEOUT 120)
 
 add_test(NAME ParallelSearchUnderThreadLimit
-         COMMAND BalasChristofidesParallelTest --gtest_filter=*Optimum*:*OuterParallelRegion*:*Stress*)
+         COMMAND BalasChristofidesParallelTest --gtest_filter=*Optimum*:*OuterParallelRegion*)
 set_tests_properties(ParallelSearchUnderThreadLimit PROPERTIES
                      ENVIRONMENT "${fewerThreadsThanAskedFor}"
                      TIMEOUT 120)
