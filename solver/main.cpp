@@ -21,6 +21,7 @@
 #include "solver/Types.h"
 #include "solver/balasChristofides.h"
 #include "solver/balasChristofidesParallel.h"
+#include "solver/parallelTree.h"
 
 namespace {
 
@@ -63,6 +64,20 @@ int main(int argc, char* argv[]) {
 
     outOfMemoryMessage = "Out of memory: " + fileName + " needs more memory than is available\n";
     std::set_new_handler(reportOutOfMemory);
+    if (parallel) {
+        // Start the search's threads while memory is still plentiful. The
+        // OpenMP runtime keeps them for the search's own region; a thread it
+        // failed to create later, with the memory used up by search nodes,
+        // would end the run with the runtime's message on standard error.
+        // (The region has to do something, or the compiler drops it.)
+        int startedThreads = 0;
+#pragma omp parallel num_threads(plannedTeamSize())
+        {
+#pragma omp master
+            startedThreads = omp_get_num_threads();
+        }
+        static_cast<void>(startedThreads);
+    }
 
     MatrixReadResult graph;
     {
