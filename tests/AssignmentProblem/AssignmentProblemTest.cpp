@@ -181,6 +181,12 @@ TEST(AssignmentProblemTest, TiesAreBrokenByScanOrder) {
           {{0, 0}, {1, 0}, {3, 9}},
           {{0, 0}, {2, 0}, {1, 9}}},
          {1, 3, 0, 2}},
+        {"a tight arc in the search beats a lower zero-slack column of a later row",
+         {{{3, 0}, {1, 0}, {2, 9}},
+          {{3, 0}, {2, 0}, {0, 9}},
+          {{0, 0}, {1, 9}, {3, 9}},
+          {{2, 0}, {1, 0}, {0, 9}}},
+         {3, 2, 0, 1}},
         {"a column's slack row is the first row that reached its least slack",
          {{{1, 1}, {2, 5}}, {{0, 1}, {2, 6}}, {{0, 1}, {1, 2}}},
          {1, 2, 0}},
@@ -284,12 +290,15 @@ TEST(AssignmentProblemTest, FromScratchSolveFindsTheCheapestAssignment) {
 TEST(AssignmentProblemTest, IncrementalResolveEqualsFreshSolveAfterRemovals) {
     for (std::uint64_t seed = 0; seed < 120; ++seed) {
         std::mt19937_64 random(seed);
-        const int n = 2 + static_cast<int>(seed % 30);
+        const int n = 2 + static_cast<int>(seed % 60);
         const CostRange range = costRanges[seed % 4];
         Graph graph = randomGraph(random, n, range.lowest, range.highest, seed % 3 * 0.2);
         SCOPED_TRACE(caseName(seed, n));
         AssignmentProblem parent(graph.successors, graph.costs);
         parent.solveHungarian(false);
+        if (parent.solutionValue() != InfeasibleBound) {
+            expectOptimalityCertificate(parent, graph);
+        }
 
         for (int depth = 0; depth < 6 && parent.solutionValue() != InfeasibleBound; ++depth) {
             SCOPED_TRACE("depth " + std::to_string(depth));
@@ -300,6 +309,7 @@ TEST(AssignmentProblemTest, IncrementalResolveEqualsFreshSolveAfterRemovals) {
             const Node freedColumn = parent.solution()[freedRow];
             eraseArc(childGraph, freedRow, freedColumn);
             child.removeArc(freedRow, freedColumn);
+            ASSERT_EQ(child.solution()[freedRow], NoNode);
             child.solveHungarian(true);
 
             AssignmentProblem fresh(childGraph.successors, childGraph.costs);
@@ -355,6 +365,7 @@ TEST(AssignmentProblemTest, RemovingAnUnassignedArcChangesNothing) {
                                 heads.size()];
         eraseArc(graph, tail, head);
         problem.removeArc(tail, head);
+        EXPECT_EQ(problem.solution(), assignment);
         problem.solveHungarian(true);
         EXPECT_EQ(problem.solution(), assignment);
         EXPECT_EQ(problem.dualVariablesX(), dualX);
