@@ -28,7 +28,7 @@
 //
 // The team that really runs. Thread numbers index the per-thread lists and the
 // end is detected by counting idle threads, so the search must know its team
-// size exactly: with one thread too few counted it would wait forever. The
+// size exactly: counting a thread that never runs, it would wait forever. The
 // plan is therefore the lesser of the maximum thread count and the thread
 // limit, or a single thread when no further nesting level can be active, and
 // the region asks for exactly that many threads with dynamic adjustment off.
@@ -39,6 +39,14 @@
 // The dynamic-adjustment setting of the caller is restored on every way out,
 // an exception from the pre-expansion included. An exception escaping the
 // expand function inside the parallel region ends the program.
+//
+// Use, as the branch and bound does:
+//
+//   NodeVector<Subproblem> processNode(std::unique_ptr<Subproblem>, Result&, void*);
+//   bool lowerBoundFirst(const std::unique_ptr<Subproblem>&,
+//                        const std::unique_ptr<Subproblem>&);
+//   parallelTree<Subproblem, Result, void>(processNode, std::move(root), incumbent,
+//                                          nullptr, lowerBoundFirst);
 #pragma once
 
 #include <omp.h>
