@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -372,4 +373,34 @@ TEST(AssignmentProblemTest, RemovingAnUnassignedArcChangesNothing) {
         EXPECT_EQ(problem.dualVariablesY(), dualY);
         EXPECT_EQ(problem.solutionValue(), value);
     }
+}
+
+// The published root assignment bounds of the TSPLIB asymmetric instances, up
+// to 443 cities and with many ties, are an oracle independent of this code.
+TEST(AssignmentProblemTest, RootValuesMatchThePublishedAssignmentBounds) {
+    std::ifstream reference(std::string(TSPLIB_DIR) + "/reference.tsv");
+    ASSERT_TRUE(reference) << "missing " << TSPLIB_DIR << "/reference.tsv";
+    std::string header, name;
+    std::getline(reference, header);
+    std::int64_t n, optimum, rootBound;
+    int instances = 0;
+    while (reference >> name >> n >> optimum >> rootBound) {
+        reference.ignore(1000, '\n');
+        std::ifstream matrixFile(std::string(TSPLIB_DIR) + "/" + name + ".mat");
+        int cityCount = 0;
+        matrixFile >> cityCount;
+        testing_support::Matrix matrix(cityCount, std::vector<std::int32_t>(cityCount));
+        for (auto& row : matrix) {
+            for (std::int32_t& cost : row) {
+                matrixFile >> cost;
+            }
+        }
+        ASSERT_TRUE(matrixFile) << name;
+        const Graph graph = testing_support::completeGraph(matrix);
+        AssignmentProblem problem(graph.successors, graph.costs);
+        problem.solveHungarian(false);
+        EXPECT_EQ(problem.solutionValue(), rootBound) << name;
+        ++instances;
+    }
+    EXPECT_EQ(instances, 19);
 }
