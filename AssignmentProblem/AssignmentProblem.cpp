@@ -106,10 +106,11 @@ void AssignmentProblem::HungarianSolve::prepareFromScratch() {
 }
 
 // Kept rows keep column, dual and tight arc; column duals do not move. A freed
-// row's dual drops to its least cost net of column duals, which leaves all its
+// row's dual becomes its least cost net of column duals, which leaves all its
 // reduced costs non-negative and at least one of them 0. Lowering column duals
 // instead would loosen the arcs that kept rows hold and could end the re-solve
-// above the optimum.
+// above the optimum. A row without usable arcs keeps its dual; it ends the
+// solve as infeasible when it becomes a root.
 void AssignmentProblem::HungarianSolve::prepareIncremental() {
     for (Node i = 0; i < n; ++i) {
         const Node column = problem.assignment[i];

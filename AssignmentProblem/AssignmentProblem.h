@@ -40,9 +40,10 @@
 // Incremental re-solve. A child node differs from its parent by removed arcs.
 // `removeArc` frees only the row whose assigned arc was removed; every other
 // row keeps its column, its dual and its tight arc, and all column duals stay
-// as they are. The freed row's dual is lowered to its least reduced cost over
-// its remaining arcs, which makes it feasible and gives it at least one tight
-// arc. The invariant above then holds again for the kept part, so a single
+// as they are. The freed row's dual becomes its least cost net of the column
+// duals over its remaining arcs; that can only raise it (the old dual was
+// feasible), keeps its reduced costs non-negative and makes at least one of
+// them 0. The invariant above then holds again for the kept part, so a single
 // augmentation per freed row restores an optimal complete assignment: after a
 // removal the re-solve costs one augmentation instead of n, and its value
 // equals that of a solve from scratch on the same arcs.
