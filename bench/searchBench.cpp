@@ -1,8 +1,8 @@
 // Times the tree search on seeded random instances and reports its node counts
 // and peak memory.
 //
-//   searchBench [--mode serial|parallel] [--sizes 100,200,400] [--seeds 1,2,3,4,5]
-//               [--threads N]
+//   searchBench [--mode serial|parallel|root] [--sizes 100,200,400] [--seeds 1,2,3,4,5]
+//               [--threads N] [--file PATH]
 //
 // Instances follow the generator's distribution: a full n x n matrix with
 // costs drawn uniformly from 0..1000000 and -1 on the (ignored) diagonal,
@@ -12,8 +12,17 @@
 // per instance (wall and processor seconds of the search alone, node counts,
 // peak memory), then the medians per size.
 //
+// --file PATH runs the one instance in that cost-matrix file instead, read
+// through the solver's own reader, so that node counts belong to the very
+// instance a `solver` run was timed on; the run line then shows n and seed 0,
+// and a line after it gives the time of reading and parsing the file and the
+// search's time to the microsecond.
+//
 // A search mode is a function below with the common signature SearchMode;
-// add a mode by adding a function and a row of `searchModes`.
+// add a mode by adding a function and a row of `searchModes`. Mode `root`
+// is no search: it solves the root's assignment problem from scratch and
+// reports its value as the cost, the least work of any search bounded by
+// assignment problems.
 #include <omp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -29,6 +38,8 @@
 #include <string>
 #include <vector>
 
+#include "AssignmentProblem/AssignmentProblem.h"
+#include "solver/MatrixReader.h"
 #include "solver/SearchStatistics.h"
 #include "solver/Types.h"
 #include "solver/balasChristofides.h"
@@ -40,7 +51,8 @@ struct BenchOptions {
     std::string mode = "serial";
     std::vector<int> sizes = {100, 200};
     std::vector<std::uint64_t> seeds = {1, 2, 3, 4, 5};
-    int threads = 0;  // for modes that take a thread count; 0 = the runtime's choice
+    int threads = 0;   // for modes that take a thread count; 0 = the runtime's choice
+    std::string file;  // empty: seeded random instances of --sizes and --seeds
 };
 
 struct Instance {
@@ -57,6 +69,10 @@ struct InstanceReport {
     double searchCpuSeconds = 0;
     SearchStatistics statistics;
     long peakResidentKiB = 0;
+    // Reading and parsing the --file instance (not part of the search); 0 for
+    // a random instance.
+    double readSeconds = 0;
+    int cities = 0;
 };
 
 using SearchMode = TourResult (*)(const Instance& instance, const BenchOptions& options,
@@ -76,6 +92,16 @@ TourResult searchParallel(const Instance& instance, const BenchOptions& options,
     return balasChristofidesParallel(instance.successors, instance.costs, nullptr, statistics);
 }
 
+// The root's assignment problem solved from scratch on the graph itself: no
+// copy of the arcs, which a search's root node would also make.
+TourResult solveRootAssignment(const Instance& instance, const BenchOptions&,
+                               SearchStatistics* statistics) {
+    AssignmentProblem root(instance.successors, instance.costs);
+    root.solveHungarian(false);
+    statistics->nodesCreated = 1;
+    return TourResult{root.solution(), root.solutionValue()};
+}
+
 struct NamedMode {
     const char* name;
     SearchMode search;
@@ -84,6 +110,7 @@ struct NamedMode {
 const NamedMode searchModes[] = {
     {"serial", searchSerial},
     {"parallel", searchParallel},
+    {"root", solveRootAssignment},
 };
 
 SearchMode findMode(const std::string& name) {
@@ -122,10 +149,35 @@ double processCpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-InstanceReport runInstance(SearchMode search, const BenchOptions& options, int n,
-                           std::uint64_t seed) {
-    const Instance instance = randomInstance(n, seed);
-    InstanceReport report;
+// The instance named by --file, or else the seeded random one of (n, seed).
+// False when the file cannot be read or is not a valid matrix.
+bool loadInstance(const BenchOptions& options, int n, std::uint64_t seed, Instance& instance,
+                  double& readSeconds) {
+    if (options.file.empty()) {
+        instance = randomInstance(n, seed);
+        return true;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::string text;
+    if (!readFileText(options.file, text)) {
+        return false;
+    }
+    MatrixReadResult graph = parseCostMatrix(text);
+    readSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    instance.successors = std::move(graph.successors);
+    instance.costs = std::move(graph.costs);
+    return graph.error.empty();
+}
+
+// Built and searched in the calling process, which is the child of one
+// instance, so that no other instance's memory counts towards its peak.
+bool runInstance(SearchMode search, const BenchOptions& options, int n, std::uint64_t seed,
+                 InstanceReport& report) {
+    Instance instance;
+    if (!loadInstance(options, n, seed, instance, report.readSeconds)) {
+        return false;
+    }
+    report.cities = static_cast<int>(instance.successors.size());
     const double cpuBefore = processCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const TourResult result = search(instance, options, &report.statistics);
@@ -136,7 +188,7 @@ InstanceReport runInstance(SearchMode search, const BenchOptions& options, int n
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     report.peakResidentKiB = usage.ru_maxrss;
-    return report;
+    return true;
 }
 
 // Runs one instance in a child process; false if the child failed.
@@ -152,9 +204,10 @@ bool runInChild(SearchMode search, const BenchOptions& options, int n, std::uint
     }
     if (child == 0) {
         close(channel[0]);
-        const InstanceReport childReport = runInstance(search, options, n, seed);
+        InstanceReport childReport;
+        const bool ran = runInstance(search, options, n, seed, childReport);
         const bool written =
-            write(channel[1], &childReport, sizeof childReport) == sizeof childReport;
+            ran && write(channel[1], &childReport, sizeof childReport) == sizeof childReport;
         _exit(written ? 0 : 1);
     }
     close(channel[1]);
@@ -221,6 +274,8 @@ bool parseOptions(int argc, char** argv, BenchOptions& options) {
             options.seeds = parseList<std::uint64_t>(value);
         } else if (option == "--threads") {
             options.threads = std::atoi(value);
+        } else if (option == "--file") {
+            options.file = value;
         } else {
             return false;
         }
@@ -235,9 +290,14 @@ int main(int argc, char** argv) {
     const SearchMode search = parseOptions(argc, argv, options) ? findMode(options.mode) : nullptr;
     if (search == nullptr) {
         std::printf(
-            "usage: searchBench [--mode serial|parallel] [--sizes N,N,...] [--seeds S,S,...] "
-            "[--threads N]\n");
+            "usage: searchBench [--mode serial|parallel|root] [--sizes N,N,...] "
+            "[--seeds S,S,...] [--threads N] [--file PATH]\n");
         return 1;
+    }
+    if (!options.file.empty()) {
+        // One run of the file's instance; its size is known once it is read.
+        options.sizes = {0};
+        options.seeds = {0};
     }
     std::printf("# mode %s\n", options.mode.c_str());
     std::printf("%-6s %5s %7s %10s %9s %9s %9s %9s %9s %9s\n", "#", "n", "seed", "cost", "seconds",
@@ -250,17 +310,22 @@ int main(int argc, char** argv) {
                 std::printf("failed %5d %7llu\n", n, static_cast<unsigned long long>(seed));
                 continue;
             }
-            std::printf("run    %5d %7llu %10lld %9.3f %9.3f %9lld %9lld %9lld %9.1f\n", n,
-                        static_cast<unsigned long long>(seed), static_cast<long long>(report.cost),
-                        report.searchSeconds, report.searchCpuSeconds,
+            std::printf("run    %5d %7llu %10lld %9.3f %9.3f %9lld %9lld %9lld %9.1f\n",
+                        report.cities, static_cast<unsigned long long>(seed),
+                        static_cast<long long>(report.cost), report.searchSeconds,
+                        report.searchCpuSeconds,
                         static_cast<long long>(report.statistics.nodesCreated),
                         static_cast<long long>(report.statistics.nodesExpanded),
                         static_cast<long long>(report.statistics.mostOpenNodes),
                         report.peakResidentKiB / 1024.0);
+            if (!options.file.empty()) {
+                std::printf("# read+parse %.6f sec, search %.6f sec\n", report.readSeconds,
+                            report.searchSeconds);
+            }
             std::fflush(stdout);
             reports.push_back(report);
         }
-        if (!reports.empty()) {
+        if (!reports.empty() && options.file.empty()) {
             printMedians(n, reports);
         }
     }
