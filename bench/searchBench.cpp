@@ -2,7 +2,7 @@
 // and peak memory.
 //
 //   searchBench [--mode serial|parallel|root] [--sizes 100,200,400] [--seeds 1,2,3,4,5]
-//               [--threads N] [--file PATH]
+//               [--threads N] [--file PATH] [--write PATH]
 //
 // Instances follow the generator's distribution: a full n x n matrix with
 // costs drawn uniformly from 0..1000000 and -1 on the (ignored) diagonal,
@@ -17,6 +17,10 @@
 // instance a `solver` run was timed on; the run line then shows n and seed 0,
 // and a line after it gives the time of reading and parsing the file and the
 // search's time to the microsecond.
+//
+// --write PATH writes the random instance of the first size and seed to that
+// file in the generator's layout and runs nothing, so that a `solver` run and
+// a searchBench run of the same (n, seed) search the very same matrix.
 //
 // A search mode is a function below with the common signature SearchMode;
 // add a mode by adding a function and a row of `searchModes`. Mode `root`
@@ -53,6 +57,7 @@ struct BenchOptions {
     std::vector<std::uint64_t> seeds = {1, 2, 3, 4, 5};
     int threads = 0;   // for modes that take a thread count; 0 = the runtime's choice
     std::string file;  // empty: seeded random instances of --sizes and --seeds
+    std::string writeFile;
 };
 
 struct Instance {
@@ -140,6 +145,30 @@ Instance randomInstance(int n, std::uint64_t seed) {
         }
     }
     return instance;
+}
+
+// The generator's layout: n on the first line, then n rows of n values, each
+// value followed by one blank and each row by a newline, -1 on the diagonal.
+bool writeInstance(const Instance& instance, const std::string& fileName) {
+    std::FILE* file = std::fopen(fileName.c_str(), "w");
+    if (file == nullptr) {
+        return false;
+    }
+    const std::size_t n = instance.successors.size();
+    std::fprintf(file, "%zu\n", n);
+    for (std::size_t i = 0; i < n; ++i) {
+        // Row i's arcs are every j other than i, ascending.
+        std::size_t arc = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (j == i) {
+                std::fputs("-1 ", file);
+            } else {
+                std::fprintf(file, "%d ", static_cast<int>(instance.costs[i][arc++]));
+            }
+        }
+        std::fputc('\n', file);
+    }
+    return std::fclose(file) == 0;
 }
 
 double processCpuSeconds() {
@@ -276,6 +305,8 @@ bool parseOptions(int argc, char** argv, BenchOptions& options) {
             options.threads = std::atoi(value);
         } else if (option == "--file") {
             options.file = value;
+        } else if (option == "--write") {
+            options.writeFile = value;
         } else {
             return false;
         }
@@ -291,8 +322,14 @@ int main(int argc, char** argv) {
     if (search == nullptr) {
         std::printf(
             "usage: searchBench [--mode serial|parallel|root] [--sizes N,N,...] "
-            "[--seeds S,S,...] [--threads N] [--file PATH]\n");
+            "[--seeds S,S,...] [--threads N] [--file PATH] [--write PATH]\n");
         return 1;
+    }
+    if (!options.writeFile.empty()) {
+        const bool written = writeInstance(
+            randomInstance(options.sizes.front(), options.seeds.front()), options.writeFile);
+        std::printf(written ? "wrote %s\n" : "cannot write %s\n", options.writeFile.c_str());
+        return written ? 0 : 1;
     }
     if (!options.file.empty()) {
         // One run of the file's instance; its size is known once it is read.
