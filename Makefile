@@ -49,5 +49,18 @@ fuzz:
 			$(FUZZ_BUILD)/corpus/$$target fuzz/corpus/$$target || exit 1; \
 	done
 
+# Builds the Release programs and runs the benchmark suite: seeded random
+# instances up to the largest size the serial search solves within 60 s,
+# serial and parallel, and the TSPLIB instances; writes docs/benchmarks.md with
+# its CSV tables and gnuplot plots in docs/benchmarks/. It needs a quiet machine
+# and about 40 minutes. BENCH_QUICK=1 runs a few small sizes with short limits
+# in a few minutes and writes to $(BUILD)/bench-quick/ instead.
+BENCH_QUICK ?=
+.PHONY: bench
+bench:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target solver searchBench peakMemory
+	python3 bench/runBenchmarks.py --build $(BUILD) $(if $(BENCH_QUICK),--quick)
+
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) demo
