@@ -713,6 +713,33 @@ plot "sizes.csv" every ::1 using 1:13 with linespoints lw 2 title "created", \\
 # The write-up
 
 
+def build_source_description(build):
+    """Which code the measured programs were built from: the commit of the
+    build's source tree, and whether that tree had changes of its own to the
+    searched code. A source tree without git (an exported commit) may name its
+    commit in a file COMMIT."""
+    source = None
+    cache = build / "CMakeCache.txt"
+    if cache.is_file():
+        for line in cache.read_text().splitlines():
+            if line.startswith("CMAKE_HOME_DIRECTORY:"):
+                source = Path(line.split("=", 1)[1])
+    if source is None:
+        return "unknown source"
+    if (source / "COMMIT").is_file():
+        return f"commit {(source / 'COMMIT').read_text().strip()} (an export of it, no other changes)"
+    try:
+        commit = subprocess.run(["git", "-C", str(source), "rev-parse", "--short", "HEAD"], capture_output=True,
+                                text=True).stdout.strip()
+        changes = subprocess.run(["git", "-C", str(source), "status", "--porcelain", "--", "solver",
+                                  "AssignmentProblem"], capture_output=True, text=True).stdout.strip()
+    except OSError:
+        return f"{source}"
+    if not commit:
+        return f"{source}"
+    return f"commit {commit}" + (" with uncommitted changes to the solver's sources" if changes else "")
+
+
 def machine_description(build):
     model = "unknown"
     with open("/proc/cpuinfo") as cpuinfo:
@@ -737,6 +764,7 @@ def machine_description(build):
     except OSError:
         pass
     return [
+        f"- Programs: {build_source_description(build)}",
         f"- Processor: {model}, {os.cpu_count()} logical cores",
         f"- Memory: {memory_kib / 1024 / 1024:.1f} GiB",
         f"- System: {platform.system()} {platform.release()}, Python {platform.python_version()}",
