@@ -312,8 +312,9 @@ def serial_median_with_timeouts(results, limit):
     )
 
 
-def climb_ladder(build, settings, folder, started):
-    """Runs the sizes in order; returns the results and why climbing stopped."""
+def climb_ladder(build, settings, folder, started, after_size):
+    """Runs the sizes in order, calling after_size(results) after each; returns
+    the results and why climbing stopped."""
     results = []
     size_costs = []  # (n, seconds the size took)
     ladder_budget = settings.budget_seconds - settings.tsplib_reserve_seconds
@@ -336,6 +337,7 @@ def climb_ladder(build, settings, folder, started):
             if result.serial_timed_out():
                 break
         results.extend(size_results)
+        after_size(results)
         size_costs.append((n, time.monotonic() - size_start))
         unsolved = [result for result in size_results if result.serial_timed_out()]
         if unsolved:
@@ -364,7 +366,7 @@ class TsplibResult:
     wrong: bool = False
 
 
-def run_tsplib(build, settings, tsplib_folder):
+def run_tsplib(build, settings, tsplib_folder, after_instance):
     optima_file = tsplib_folder / "optima.tsv"
     if not optima_file.is_file():
         return None
@@ -390,6 +392,7 @@ def run_tsplib(build, settings, tsplib_folder):
             flush=True,
         )
         results.append(result)
+        after_instance(results)
     return results
 
 
@@ -795,8 +798,11 @@ def largest_solved(summaries, label, limit):
 
 
 def write_report(path, build, settings, quick, results, stop_reason, summaries, tsplib, tsplib_folder,
-                 elapsed_seconds):
+                 elapsed_seconds, incomplete):
     lines = ["# Benchmarks", ""]
+    if incomplete:
+        lines += [f"**Incomplete**: written while the run was in progress, {incomplete}. If this note is still here,",
+                  "the run was stopped before it finished and everything after that point is missing.", ""]
     lines += [
         "Written by `make bench` (`bench/runBenchmarks.py`); the tables behind it are the CSV files in",
         "[benchmarks/](benchmarks/). Times are the solver's own report (the search alone, from the",
@@ -1020,6 +1026,8 @@ def tsplib_section(tsplib, tsplib_folder, settings):
     lines = ["## TSPLIB asymmetric instances", ""]
     if tsplib is None:
         return lines + [f"Skipped: no `optima.tsv` in {tsplib_folder}.", ""]
+    if not tsplib:
+        return lines + ["Not run yet.", ""]
     wrong = [result for result in tsplib if result.wrong]
     lines += [
         f"Serial and parallel (2 threads), {settings.tsplib_limit:.0f} s each; nodes from `searchBench --file` where the",
@@ -1081,23 +1089,32 @@ def main():
     global LOAD_AT_START
     LOAD_AT_START = os.getloadavg()[0]
     started = time.monotonic()
-    with tempfile.TemporaryDirectory(prefix="atsp-bench-") as folder:
-        results, stop_reason = climb_ladder(build, settings, Path(folder), started)
-    print(f"ladder stopped: {stop_reason}", flush=True)
     tsplib_folder = Path(arguments.tsplib)
-    tsplib = run_tsplib(build, settings, tsplib_folder)
+
+    def write_outputs(results, stop_reason, tsplib, incomplete=""):
+        summaries = summarize_sizes(results)
+        write_run_table(plot_folder / "runs.csv", results)
+        write_size_table(plot_folder / "sizes.csv", summaries)
+        write_speedup_points(plot_folder / "speedup.csv", results)
+        if tsplib:
+            write_tsplib_table(plot_folder / "tsplib.csv", tsplib)
+        draw_plots(plot_folder, settings.serial_limit)
+        write_report(docs / "benchmarks.md", build, settings, arguments.quick, results, stop_reason, summaries,
+                     tsplib, tsplib_folder, time.monotonic() - started, incomplete)
+
+    # Written after every size and every TSPLIB instance, so that a run cut
+    # short still leaves what it measured.
+    with tempfile.TemporaryDirectory(prefix="atsp-bench-") as folder:
+        results, stop_reason = climb_ladder(
+            build, settings, Path(folder), started,
+            lambda done: write_outputs(done, "the run is still climbing", [], f"after n = {done[-1].n}"))
+    print(f"ladder stopped: {stop_reason}", flush=True)
+    tsplib = run_tsplib(
+        build, settings, tsplib_folder,
+        lambda done: write_outputs(results, stop_reason, done, f"after the TSPLIB instance {done[-1].name}"))
     if tsplib is None:
         print(f"TSPLIB skipped: no optima.tsv in {tsplib_folder}", flush=True)
-
-    summaries = summarize_sizes(results)
-    write_run_table(plot_folder / "runs.csv", results)
-    write_size_table(plot_folder / "sizes.csv", summaries)
-    write_speedup_points(plot_folder / "speedup.csv", results)
-    if tsplib is not None:
-        write_tsplib_table(plot_folder / "tsplib.csv", tsplib)
-    draw_plots(plot_folder, settings.serial_limit)
-    write_report(docs / "benchmarks.md", build, settings, arguments.quick, results, stop_reason, summaries, tsplib,
-                 tsplib_folder, time.monotonic() - started)
+    write_outputs(results, stop_reason, tsplib)
     print(f"wrote {docs / 'benchmarks.md'} and {plot_folder}/ in {(time.monotonic() - started) / 60:.1f} min")
 
     wrong = any(result.costs_disagree for result in results) or any(result.wrong for result in tsplib or [])
