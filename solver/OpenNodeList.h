@@ -24,8 +24,9 @@
 //   - the list is sorted by lowerBound, ascending;
 //   - the index has a key for exactly the bounds present in the list, and maps
 //     each to the first (frontmost) entry holding it.
-// List positions stay valid while their entries stay in the list, so the index
-// holds positions, never pointers to nodes.
+// The index holds list positions, which stay valid while their entries stay in
+// the list. It costs one map entry per distinct bound, a few dozen bytes, next
+// to an open node's full copy of its arcs.
 //
 // The list owns its nodes; `takeFront` hands the front node to the caller.
 #pragma once
