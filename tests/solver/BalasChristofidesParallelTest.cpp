@@ -18,11 +18,13 @@
 namespace {
 
 using testing_support::completeGraph;
+using testing_support::constantMatrix;
 using testing_support::Graph;
 using testing_support::heldKarpOptimum;
 using testing_support::isSingleCycle;
 using testing_support::Matrix;
 using testing_support::randomMatrix;
+using testing_support::randomTour;
 using NodePointer = std::unique_ptr<Subproblem>;
 
 struct SearchRun {
@@ -38,14 +40,6 @@ SearchRun searchInParallel(const Matrix& matrix, const std::vector<Node>* startT
     return run;
 }
 
-Matrix constantMatrix(int n, std::int32_t cost) {
-    Matrix matrix(n, std::vector<std::int32_t>(n, cost));
-    for (int i = 0; i < n; ++i) {
-        matrix[i][i] = -1;
-    }
-    return matrix;
-}
-
 // Symmetric costs make assignments full of 2-cycles, so the trees grow deep
 // and wide: work to share between threads.
 Matrix symmetricMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std::int32_t highest) {
@@ -56,17 +50,6 @@ Matrix symmetricMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std:
         }
     }
     return matrix;
-}
-
-std::vector<Node> randomTour(std::mt19937_64& random, int n) {
-    std::vector<Node> order(n);
-    std::iota(order.begin(), order.end(), Node{0});
-    std::shuffle(order.begin(), order.end(), random);
-    std::vector<Node> tour(n);
-    for (int k = 0; k < n; ++k) {
-        tour[order[k]] = order[(k + 1) % n];
-    }
-    return tour;
 }
 
 // The root as the search makes it: solved from scratch, its cycle known.

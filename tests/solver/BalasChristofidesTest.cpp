@@ -13,11 +13,13 @@
 namespace {
 
 using testing_support::completeGraph;
+using testing_support::constantMatrix;
 using testing_support::Graph;
 using testing_support::heldKarpOptimum;
 using testing_support::isSingleCycle;
 using testing_support::Matrix;
 using testing_support::randomMatrix;
+using testing_support::randomTour;
 
 struct SearchRun {
     TourResult result;
@@ -29,26 +31,6 @@ SearchRun search(const Matrix& matrix, const std::vector<Node>* startTour = null
     SearchRun run;
     run.result = balasChristofides(graph.successors, graph.costs, startTour, &run.statistics);
     return run;
-}
-
-Matrix constantMatrix(int n, std::int32_t cost) {
-    Matrix matrix(n, std::vector<std::int32_t>(n, cost));
-    for (int i = 0; i < n; ++i) {
-        matrix[i][i] = -1;
-    }
-    return matrix;
-}
-
-// A random tour in successor form: a shuffled visiting order closed into a cycle.
-std::vector<Node> randomTour(std::mt19937_64& random, int n) {
-    std::vector<Node> order(n);
-    std::iota(order.begin(), order.end(), Node{0});
-    std::shuffle(order.begin(), order.end(), random);
-    std::vector<Node> tour(n);
-    for (int k = 0; k < n; ++k) {
-        tour[order[k]] = order[(k + 1) % n];
-    }
-    return tour;
 }
 
 // The search's own starting tour 0, 1, ..., n-1, 0.

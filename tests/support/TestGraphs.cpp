@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 
 namespace testing_support {
 
@@ -32,6 +33,25 @@ Matrix randomMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std::in
         }
     }
     return matrix;
+}
+
+Matrix constantMatrix(int n, std::int32_t cost) {
+    Matrix matrix(n, std::vector<std::int32_t>(n, cost));
+    for (int i = 0; i < n; ++i) {
+        matrix[i][i] = -1;
+    }
+    return matrix;
+}
+
+std::vector<Node> randomTour(std::mt19937_64& random, int n) {
+    std::vector<Node> order(n);
+    std::iota(order.begin(), order.end(), Node{0});
+    std::shuffle(order.begin(), order.end(), random);
+    std::vector<Node> tour(n);
+    for (int k = 0; k < n; ++k) {
+        tour[order[k]] = order[(k + 1) % n];
+    }
+    return tour;
 }
 
 bool isSingleCycle(const std::vector<Node>& tour) {

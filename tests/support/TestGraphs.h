@@ -26,6 +26,13 @@ Graph completeGraph(const Matrix& matrix);
 // [lowest, highest] and -1 on the diagonal.
 Matrix randomMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std::int32_t highest);
 
+// An n x n matrix with every off-diagonal cost `cost`: every tour ties.
+Matrix constantMatrix(int n, std::int32_t cost);
+
+// A random tour in successor form: a shuffled visiting order closed into a
+// cycle.
+std::vector<Node> randomTour(std::mt19937_64& random, int n);
+
 // Whether `tour` (successor form) is one cycle through all of its cities.
 bool isSingleCycle(const std::vector<Node>& tour);
 
