@@ -90,6 +90,25 @@ void Subproblem::setToOne(Node tail, Node head) {
     }
 }
 
+Subproblem::RemovedArc Subproblem::takeOutArc(Node tail, Node head) {
+    const std::size_t position = positionOf(successors[tail], head);
+    RemovedArc removed{tail, head, position < successors[tail].size(), position, 0};
+    if (removed.wasInRow) {
+        removed.cost = costs[tail][position];
+        eraseArc(successors[tail], costs[tail], position);
+    }
+    return removed;
+}
+
+void Subproblem::putBackArc(const RemovedArc& arc) {
+    if (!arc.wasInRow) {
+        return;
+    }
+    const auto offset = static_cast<std::ptrdiff_t>(arc.position);
+    successors[arc.tail].insert(successors[arc.tail].begin() + offset, arc.head);
+    costs[arc.tail].insert(costs[arc.tail].begin() + offset, arc.cost);
+}
+
 void Subproblem::updateAssignmentProblem() {
     assignmentProblem.solveHungarian(true);
     lowerBound = assignmentProblem.solutionValue();

@@ -72,6 +72,7 @@
 //   if (child->lowerBound < bestKnownCost) child->updateMinCycle();
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 
@@ -139,4 +140,23 @@ class Subproblem {
     // Stores the shortest cycle of the (complete) assignment in `minCycle` and
     // its start city in `currentNode`.
     void updateMinCycle();
+
+    // An arc taken out of its row's lists by `takeOutArc`, with where it
+    // stood, so that `putBackArc` restores the row exactly.
+    struct RemovedArc {
+        Node tail;
+        Node head;
+        bool wasInRow;
+        std::size_t position;
+        std::int32_t cost;
+    };
+
+    // Erases tail -> head from the lists alone, for a moment: the searches
+    // bound a would-be child by re-solving a copy of this node's assignment
+    // problem on these very lists, which then are exactly the lists the child
+    // would hold after `setToZero`, and copy the lists only for a child whose
+    // bound survives. The node's own assignment problem is not told, so the
+    // arc must be put back before the node is used again.
+    RemovedArc takeOutArc(Node tail, Node head);
+    void putBackArc(const RemovedArc& arc);
 };

@@ -144,7 +144,7 @@ class SerialSearch {
                         std::unique_ptr<Subproblem>& survivor) {
         ++counters.nodesCreated;
         AssignmentProblem childProblem = node->assignmentProblem;
-        const ArcOutOfList forbidden = takeArcOut(*node, tail, head);
+        const Subproblem::RemovedArc forbidden = node->takeOutArc(tail, head);
         childProblem.removeArc(tail, head);
         childProblem.solveHungarian(true);
         const std::int64_t childBound = childProblem.solutionValue();
@@ -169,43 +169,10 @@ class SerialSearch {
             }
         }
         if (!lastArc) {
-            putArcBack(*node, forbidden);
+            node->putBackArc(forbidden);
             node->setToOne(tail, head);
         }
         return judgement;
-    }
-
-    // An arc taken out of its row for the moment, with where it stood.
-    struct ArcOutOfList {
-        Node tail;
-        Node head;
-        bool wasInRow;
-        std::size_t position;
-        std::int32_t cost;
-    };
-
-    static ArcOutOfList takeArcOut(Subproblem& node, Node tail, Node head) {
-        std::vector<Node>& row = node.successors[tail];
-        std::vector<std::int32_t>& rowCosts = node.costs[tail];
-        const auto found = std::find(row.begin(), row.end(), head);
-        ArcOutOfList taken{tail, head, found != row.end(),
-                           static_cast<std::size_t>(found - row.begin()), 0};
-        if (taken.wasInRow) {
-            taken.cost = rowCosts[taken.position];
-            row.erase(found);
-            rowCosts.erase(rowCosts.begin() + static_cast<std::ptrdiff_t>(taken.position));
-        }
-        return taken;
-    }
-
-    static void putArcBack(Subproblem& node, const ArcOutOfList& taken) {
-        if (!taken.wasInRow) {
-            return;
-        }
-        std::vector<Node>& row = node.successors[taken.tail];
-        std::vector<std::int32_t>& rowCosts = node.costs[taken.tail];
-        row.insert(row.begin() + static_cast<std::ptrdiff_t>(taken.position), taken.head);
-        rowCosts.insert(rowCosts.begin() + static_cast<std::ptrdiff_t>(taken.position), taken.cost);
     }
 
     // Judges a node whose lowerBound is fresh. A tour cheaper than the incumbent

@@ -2,7 +2,6 @@
 
 #include <omp.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -36,39 +35,6 @@ void offerTour(Subproblem& tourNode, Result& result) {
     result.lock.writeUnlock();
 }
 
-// An arc taken out of a node's row for a moment, with where it stood.
-struct ArcOutOfRow {
-    Node tail;
-    Node head;
-    bool wasInRow;
-    std::size_t position;
-    std::int32_t cost;
-};
-
-ArcOutOfRow takeArcOut(Subproblem& node, Node tail, Node head) {
-    std::vector<Node>& row = node.successors[tail];
-    std::vector<std::int32_t>& rowCosts = node.costs[tail];
-    const auto found = std::find(row.begin(), row.end(), head);
-    ArcOutOfRow taken{tail, head, found != row.end(), static_cast<std::size_t>(found - row.begin()),
-                      0};
-    if (taken.wasInRow) {
-        taken.cost = rowCosts[taken.position];
-        row.erase(found);
-        rowCosts.erase(rowCosts.begin() + static_cast<std::ptrdiff_t>(taken.position));
-    }
-    return taken;
-}
-
-void putArcBack(Subproblem& node, const ArcOutOfRow& taken) {
-    if (!taken.wasInRow) {
-        return;
-    }
-    std::vector<Node>& row = node.successors[taken.tail];
-    std::vector<std::int32_t>& rowCosts = node.costs[taken.tail];
-    row.insert(row.begin() + static_cast<std::ptrdiff_t>(taken.position), taken.head);
-    rowCosts.insert(rowCosts.begin() + static_cast<std::ptrdiff_t>(taken.position), taken.cost);
-}
-
 // The child of `node` that forbids tail -> head, if its bound beats
 // `bestKnownCost`; null otherwise. The node's lists are left as they were.
 //
@@ -79,7 +45,7 @@ void putArcBack(Subproblem& node, const ArcOutOfRow& taken) {
 // built, from those lists and that solved problem.
 NodePointer boundChild(Subproblem& node, Node tail, Node head, std::int64_t bestKnownCost) {
     AssignmentProblem childProblem = node.assignmentProblem;
-    const ArcOutOfRow forbidden = takeArcOut(node, tail, head);
+    const Subproblem::RemovedArc forbidden = node.takeOutArc(tail, head);
     childProblem.removeArc(tail, head);
     childProblem.solveHungarian(true);
     const std::int64_t childBound = childProblem.solutionValue();
@@ -87,7 +53,7 @@ NodePointer boundChild(Subproblem& node, Node tail, Node head, std::int64_t best
     if (childBound < bestKnownCost) {  // never true for an infeasible child
         child = std::make_unique<Subproblem>(node.successors, node.costs, childProblem, childBound);
     }
-    putArcBack(node, forbidden);
+    node.putBackArc(forbidden);
     return child;
 }
 
