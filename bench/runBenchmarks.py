@@ -77,7 +77,7 @@ FULL = Settings(
     one_thread_limit=90,
     tsplib_limit=60,
     tsplib_names=[],
-    budget_seconds=36 * 60,
+    budget_seconds=80 * 60,
     tsplib_reserve_seconds=14 * 60,
     speedup_min_serial_seconds=2,
 )
