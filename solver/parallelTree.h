@@ -14,7 +14,9 @@
 // 2. Dealing out: list k (k >= 1) receives the k-th node from the back of
 //    list 0; thread 0 keeps the front node, the one it would expand next.
 // 3. One parallel region. Thread t works on list t alone, without locks,
-//    always expanding its front node and inserting the children into list t.
+//    always expanding its front node and inserting the children into list t
+//    (ThreadNodeList.h: the insertion rule, and the index that finds each
+//    child's place in logarithmic time).
 //    Once every 3c of its expansions (c threads; the first time after 3c + t,
 //    which spreads the threads' looks over time) a thread holding at least
 //    two open nodes offers its front node to an idle thread through the pool
@@ -53,22 +55,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
-#include <list>
 #include <memory>
 #include <vector>
 
 #include "solver/NodeContainer.h"
-
-template <typename NodeType>
-using OpenNodeList = std::list<std::unique_ptr<NodeType>>;
-
-template <typename NodeType>
-using NodeVector = std::vector<std::unique_ptr<NodeType>>;
-
-// True when the first node is to be expanded before the second.
-template <typename NodeType>
-using NodeComparator = bool (*)(const std::unique_ptr<NodeType>&, const std::unique_ptr<NodeType>&);
+#include "solver/ThreadNodeList.h"
 
 // Expands a node it owns; returns the open nodes that remain (possibly the
 // node itself among them). A node neither returned nor kept is destroyed.
@@ -76,52 +67,12 @@ template <typename NodeType, typename ResultType, typename ParameterType>
 using ExpandFunction = NodeVector<NodeType> (*)(std::unique_ptr<NodeType>, ResultType&,
                                                 ParameterType*);
 
-// Moves the children of one expansion into `openNodes`; leaves `children`
-// holding empty pointers.
-//
-// Without a comparator the children go to the front in their own order: the
-// list is a stack and the search depth-first.
-//
-// With a comparator, one forward pass: each child is placed before the first
-// entry, from the place of the previous child on, that it compares as earlier
-// than, so entries of equal rank stay ahead of it. Children that reach the
-// end of the list are put there in reverse order (remaining a, b, c give the
-// tail c, b, a): when the node and its child both rank behind every entry,
-// the child is expanded first.
-template <typename NodeType>
-void insertChildren(OpenNodeList<NodeType>& openNodes, NodeVector<NodeType>& children,
-                    NodeComparator<NodeType> compare) {
-    if (compare == nullptr) {
-        openNodes.insert(openNodes.begin(), std::make_move_iterator(children.begin()),
-                         std::make_move_iterator(children.end()));
-        return;
-    }
-    auto place = openNodes.begin();
-    auto child = children.begin();
-    while (child != children.end()) {
-        if (place == openNodes.end()) {
-            auto tailFront = openNodes.end();
-            for (; child != children.end(); ++child) {
-                tailFront = openNodes.insert(tailFront, std::move(*child));
-            }
-            return;
-        }
-        if (compare(*child, *place)) {
-            openNodes.insert(place, std::move(*child));
-            ++child;
-        } else {
-            ++place;
-        }
-    }
-}
-
 // Gives list k (k = 1 .. size-1) the k-th node from the back of list 0; list
 // 0 keeps the rest. Expects list 0 to hold a node for every other list.
 template <typename NodeType>
-void dealOut(std::vector<OpenNodeList<NodeType>>& openNodeLists) {
-    OpenNodeList<NodeType>& sourceList = openNodeLists[0];
+void dealOut(std::vector<ThreadNodeList<NodeType>>& openNodeLists) {
     for (std::size_t k = 1; k < openNodeLists.size(); ++k) {
-        openNodeLists[k].splice(openNodeLists[k].begin(), sourceList, std::prev(sourceList.end()));
+        openNodeLists[k].pushFront(openNodeLists[0].takeBack());
     }
 }
 
@@ -152,27 +103,24 @@ class DynamicAdjustmentOff {
 // Takes the front node of `openNodes`, expands it into `childBuffer` (whose
 // previous content is released) and inserts the children.
 template <typename NodeType, typename ResultType, typename ParameterType>
-void expandFront(OpenNodeList<NodeType>& openNodes, NodeVector<NodeType>& childBuffer,
+void expandFront(ThreadNodeList<NodeType>& openNodes, NodeVector<NodeType>& childBuffer,
                  ExpandFunction<NodeType, ResultType, ParameterType> expand, ResultType& result,
-                 ParameterType* parameter, NodeComparator<NodeType> compare) {
-    std::unique_ptr<NodeType> node = std::move(openNodes.front());
-    openNodes.pop_front();
-    childBuffer = expand(std::move(node), result, parameter);
-    insertChildren(openNodes, childBuffer, compare);
+                 ParameterType* parameter) {
+    childBuffer = expand(openNodes.takeFront(), result, parameter);
+    openNodes.insert(childBuffer);
 }
 
 // When the runtime started fewer threads than planned, list 0 adopts the
 // nodes dealt to the missing threads and the pool counts only the real team.
 // Run by one thread before any thread of the team uses its list or the pool.
 template <typename NodeType>
-void shrinkToTeam(std::vector<OpenNodeList<NodeType>>& openNodeLists, NodeContainer<NodeType>& pool,
-                  std::int32_t teamSize, NodeComparator<NodeType> compare) {
+void shrinkToTeam(std::vector<ThreadNodeList<NodeType>>& openNodeLists,
+                  NodeContainer<NodeType>& pool, std::int32_t teamSize) {
     NodeVector<NodeType> orphan(1);
     for (std::size_t k = static_cast<std::size_t>(teamSize); k < openNodeLists.size(); ++k) {
         while (!openNodeLists[k].empty()) {
-            orphan[0] = std::move(openNodeLists[k].front());
-            openNodeLists[k].pop_front();
-            insertChildren(openNodeLists[0], orphan, compare);
+            orphan[0] = openNodeLists[k].takeFront();
+            openNodeLists[0].insert(orphan);
         }
     }
     pool.setTeamSize(teamSize);
@@ -181,10 +129,10 @@ void shrinkToTeam(std::vector<OpenNodeList<NodeType>>& openNodeLists, NodeContai
 // The loop that thread `thread` of a team of `teamSize` runs until the end of
 // the search is announced.
 template <typename NodeType, typename ResultType, typename ParameterType>
-void runWorker(std::int32_t thread, std::int32_t teamSize, OpenNodeList<NodeType>& openNodes,
+void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeType>& openNodes,
                NodeVector<NodeType>& childBuffer, NodeContainer<NodeType>& pool,
                ExpandFunction<NodeType, ResultType, ParameterType> expand, ResultType& result,
-               ParameterType* parameter, NodeComparator<NodeType> compare) {
+               ParameterType* parameter) {
     const std::int32_t sharePeriod = 3 * teamSize;
     std::int32_t shareCountdown = sharePeriod + thread;
     for (;;) {
@@ -193,17 +141,17 @@ void runWorker(std::int32_t thread, std::int32_t teamSize, OpenNodeList<NodeType
             if (!received) {
                 return;
             }
-            openNodes.push_front(std::move(received));
+            openNodes.pushFront(std::move(received));
             continue;
         }
-        expandFront(openNodes, childBuffer, expand, result, parameter, compare);
+        expandFront(openNodes, childBuffer, expand, result, parameter);
         if (--shareCountdown > 0) {
             continue;
         }
         // Give away the node this thread would expand next, only when it
         // keeps at least one for itself.
         if (openNodes.size() >= 2 && pool.tryPut(openNodes.front())) {
-            openNodes.pop_front();
+            openNodes.popFront();
         }
         shareCountdown = sharePeriod;
     }
@@ -223,15 +171,19 @@ void parallelTree(ExpandFunction<NodeType, ResultType, ParameterType> expand,
     DynamicAdjustmentOff dynamicAdjustmentOff;
     const std::int32_t plannedThreads = plannedTeamSize();
     NodeContainer<NodeType> pool(plannedThreads);
-    std::vector<OpenNodeList<NodeType>> openNodeLists(plannedThreads);
+    std::vector<ThreadNodeList<NodeType>> openNodeLists;
+    openNodeLists.reserve(static_cast<std::size_t>(plannedThreads));
+    for (std::int32_t thread = 0; thread < plannedThreads; ++thread) {
+        openNodeLists.emplace_back(compare);
+    }
     std::vector<NodeVector<NodeType>> childBuffers(plannedThreads);
 
-    openNodeLists[0].push_back(std::move(root));
+    openNodeLists[0].pushBack(std::move(root));
     while (static_cast<std::int32_t>(openNodeLists[0].size()) < plannedThreads) {
         if (openNodeLists[0].empty()) {
             return;  // the whole tree was searched before a team was needed
         }
-        expandFront(openNodeLists[0], childBuffers[0], expand, result, parameter, compare);
+        expandFront(openNodeLists[0], childBuffers[0], expand, result, parameter);
     }
     dealOut(openNodeLists);
 
@@ -242,10 +194,10 @@ void parallelTree(ExpandFunction<NodeType, ResultType, ParameterType> expand,
             // Every thread of the team takes this branch alike, so the
             // implied barrier of `single` is met by all of them.
 #pragma omp single
-            shrinkToTeam(openNodeLists, pool, teamSize, compare);
+            shrinkToTeam(openNodeLists, pool, teamSize);
         }
         const std::int32_t thread = omp_get_thread_num();
         runWorker(thread, teamSize, openNodeLists[thread], childBuffers[thread], pool, expand,
-                  result, parameter, compare);
+                  result, parameter);
     }
 }

@@ -152,7 +152,7 @@ std::vector<Expansion> expectedExpansions(const TreeShape& shape) {
 }
 
 // Ids of a list, front to back.
-std::vector<std::uint64_t> idsOf(const OpenNodeList<TreeNode>& list) {
+std::vector<std::uint64_t> idsOf(const ThreadNodeList<TreeNode>& list) {
     std::vector<std::uint64_t> ids;
     for (const NodePointer& node : list) {
         ids.push_back(node->id);
@@ -219,34 +219,43 @@ TEST_F(ParallelTreeTest, InsertionWithAComparatorFollowsTheForwardPassRule) {
     };
     for (const ListCase& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        OpenNodeList<TreeNode> list;
+        ThreadNodeList<TreeNode> list(byLabelTens);
         for (std::uint64_t label : testCase.listBounds) {
-            list.push_back(handNode(label));
+            list.pushBack(handNode(label));
         }
         NodeVector<TreeNode> children;
         for (std::uint64_t label : testCase.childBounds) {
             children.push_back(handNode(label));
         }
-        insertChildren<TreeNode>(list, children, byLabelTens);
+        list.insert(children);
         EXPECT_EQ(idsOf(list), testCase.expected);
     }
 }
 
 TEST_F(ParallelTreeTest, InsertionWithoutAComparatorPutsTheChildrenFirstInTheirOrder) {
-    OpenNodeList<TreeNode> list;
-    list.push_back(handNode(1));  // x
-    list.push_back(handNode(2));  // y
+    ThreadNodeList<TreeNode> list(nullptr);
+    list.pushBack(handNode(1));  // x
+    list.pushBack(handNode(2));  // y
     NodeVector<TreeNode> children;
     children.push_back(handNode(3));  // a
     children.push_back(handNode(4));  // b
-    insertChildren<TreeNode>(list, children, nullptr);
+    list.insert(children);
     EXPECT_EQ(idsOf(list), (std::vector<std::uint64_t>{3, 4, 1, 2}));
 }
 
+// `count` empty lists ordered by label.
+std::vector<ThreadNodeList<TreeNode>> emptyLists(int count) {
+    std::vector<ThreadNodeList<TreeNode>> lists;
+    for (int k = 0; k < count; ++k) {
+        lists.emplace_back(byLabelTens);
+    }
+    return lists;
+}
+
 TEST_F(ParallelTreeTest, DealingOutGivesEachListOneNodeFromTheBackAndKeepsTheFront) {
-    std::vector<OpenNodeList<TreeNode>> lists(4);
+    std::vector<ThreadNodeList<TreeNode>> lists = emptyLists(4);
     for (std::uint64_t label : {1, 2, 3, 4}) {
-        lists[0].push_back(handNode(label));
+        lists[0].pushBack(handNode(label));
     }
     dealOut(lists);
     EXPECT_EQ(idsOf(lists[0]), (std::vector<std::uint64_t>{1}));
@@ -254,9 +263,9 @@ TEST_F(ParallelTreeTest, DealingOutGivesEachListOneNodeFromTheBackAndKeepsTheFro
     EXPECT_EQ(idsOf(lists[2]), (std::vector<std::uint64_t>{3}));
     EXPECT_EQ(idsOf(lists[3]), (std::vector<std::uint64_t>{2}));
 
-    std::vector<OpenNodeList<TreeNode>> surplus(3);
+    std::vector<ThreadNodeList<TreeNode>> surplus = emptyLists(3);
     for (std::uint64_t label : {1, 2, 3, 4, 5}) {
-        surplus[0].push_back(handNode(label));
+        surplus[0].pushBack(handNode(label));
     }
     dealOut(surplus);
     EXPECT_EQ(idsOf(surplus[0]), (std::vector<std::uint64_t>{1, 2, 3}));
