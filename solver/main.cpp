@@ -3,8 +3,8 @@
 // its cost and the wall-clock time of the search.
 //
 // Exit status: 0 after a report (a cost, or "Overflow!" for a negative one);
-// 1 after the usage message, an unreadable file or a malformed one, so that a
-// failure never reads as success to a script.
+// 1 after the usage message, an unreadable file, a malformed one, or running
+// out of memory, so that a failure never reads as success to a script.
 
 #include <omp.h>
 #include <unistd.h>
@@ -18,6 +18,7 @@
 #include <string>
 
 #include "solver/MatrixReader.h"
+#include "solver/MemoryCeiling.h"
 #include "solver/Types.h"
 #include "solver/balasChristofides.h"
 #include "solver/balasChristofidesParallel.h"
@@ -64,6 +65,9 @@ int main(int argc, char* argv[]) {
 
     outOfMemoryMessage = "Out of memory: " + fileName + " needs more memory than is available\n";
     std::set_new_handler(reportOutOfMemory);
+    // Without it an instance too large for the machine is killed by the
+    // kernel, silently, instead of failing an allocation here.
+    capAddressSpaceAtAvailableMemory();
     if (parallel) {
         // Start the search's threads while memory is still plentiful. The
         // OpenMP runtime keeps them for the search's own region; a thread it

@@ -1,0 +1,66 @@
+#include "solver/MemoryCeiling.h"
+
+#include <sys/resource.h>
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+// The value of a "Name:   N kB" line, in bytes; zero when the line is missing.
+std::uint64_t meminfoField(std::string_view text, std::string_view name) {
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        std::size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string_view::npos) {
+            lineEnd = text.size();
+        }
+        const std::string_view line = text.substr(lineStart, lineEnd - lineStart);
+        if (line.size() > name.size() && line.substr(0, name.size()) == name &&
+            line[name.size()] == ':') {
+            std::size_t digits = line.find_first_not_of(" \t", name.size() + 1);
+            if (digits == std::string_view::npos) {
+                return 0;
+            }
+            std::uint64_t kibibytes = 0;
+            const auto [end, error] =
+                std::from_chars(line.data() + digits, line.data() + line.size(), kibibytes);
+            static_cast<void>(end);
+            return error == std::errc() ? kibibytes * 1024 : 0;
+        }
+        lineStart = lineEnd + 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::uint64_t availableMemoryBytes(std::string_view meminfoText) {
+    const std::uint64_t available = meminfoField(meminfoText, "MemAvailable");
+    if (available == 0) {
+        return 0;
+    }
+    return available + meminfoField(meminfoText, "SwapFree");
+}
+
+void capAddressSpaceAtAvailableMemory() {
+#if defined(__SANITIZE_ADDRESS__)
+    return;
+#else
+    std::ifstream meminfo("/proc/meminfo");
+    const std::string text{std::istreambuf_iterator<char>(meminfo), std::istreambuf_iterator<char>()};
+    const std::uint64_t ceiling = availableMemoryBytes(text);
+    rlimit limit{};
+    if (ceiling == 0 || getrlimit(RLIMIT_AS, &limit) != 0) {
+        return;
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= ceiling) {
+        return;
+    }
+    limit.rlim_cur = (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < ceiling) ? limit.rlim_max
+                                                                                  : ceiling;
+    setrlimit(RLIMIT_AS, &limit);
+#endif
+}
