@@ -20,14 +20,13 @@ std::uint64_t meminfoField(std::string_view text, std::string_view name) {
         const std::string_view line = text.substr(lineStart, lineEnd - lineStart);
         if (line.size() > name.size() && line.substr(0, name.size()) == name &&
             line[name.size()] == ':') {
-            std::size_t digits = line.find_first_not_of(" \t", name.size() + 1);
+            const std::size_t digits = line.find_first_not_of(" \t", name.size() + 1);
             if (digits == std::string_view::npos) {
                 return 0;
             }
             std::uint64_t kibibytes = 0;
-            const auto [end, error] =
-                std::from_chars(line.data() + digits, line.data() + line.size(), kibibytes);
-            static_cast<void>(end);
+            const std::errc error =
+                std::from_chars(line.data() + digits, line.data() + line.size(), kibibytes).ec;
             return error == std::errc() ? kibibytes * 1024 : 0;
         }
         lineStart = lineEnd + 1;

@@ -77,17 +77,10 @@ class ThreadNodeList {
             return;
         }
         records.erase(records.begin());
-        // The entries up to the next record ranked below the old front; they
-        // become records where they rank no earlier than everything ahead.
-        const auto nextRecord = records.begin();
-        const Position segmentEnd = records.empty() ? entries.end() : *nextRecord;
-        Position lastRecord = entries.end();
-        for (Position entry = entries.begin(); entry != segmentEnd; ++entry) {
-            if (lastRecord == entries.end() || !compare(*entry, *lastRecord)) {
-                records.insert(nextRecord, entry);
-                lastRecord = entry;
-            }
-        }
+        // The entries up to the next record ranked below the old front; now
+        // nothing is ahead of them.
+        const Position runEnd = records.empty() ? entries.end() : *records.begin();
+        indexRun(entries.begin(), runEnd, records.begin());
     }
 
     NodePointer takeFront() {
@@ -165,6 +158,8 @@ class ThreadNodeList {
 
   private:
     using Position = typename Entries::iterator;
+    struct RankOrder;
+    using Records = std::multiset<Position, RankOrder>;
 
     // Orders records by rank, which is also their order in the list (equal
     // ranks are kept in list order by inserting each at its place with a
@@ -187,10 +182,18 @@ class ThreadNodeList {
         for (; child != last; ++child) {
             tailFront = entries.insert(tailFront, std::move(*child));
         }
-        Position lastRecord = records.empty() ? entries.end() : *std::prev(records.end());
-        for (Position entry = tailFront; entry != entries.end(); ++entry) {
+        indexRun(tailFront, entries.end(), records.end());
+    }
+
+    // Adds to `records` the records among the entries [first, last), none of
+    // which is indexed yet; `nextRecord` is the first record behind them (or
+    // the end of `records`), and every record ahead of them is indexed.
+    void indexRun(Position first, Position last, typename Records::iterator nextRecord) {
+        const bool anyAhead = nextRecord != records.begin();
+        Position lastRecord = anyAhead ? *std::prev(nextRecord) : entries.end();
+        for (Position entry = first; entry != last; ++entry) {
             if (lastRecord == entries.end() || !compare(*entry, *lastRecord)) {
-                records.insert(records.end(), entry);
+                records.insert(nextRecord, entry);
                 lastRecord = entry;
             }
         }
@@ -198,5 +201,5 @@ class ThreadNodeList {
 
     NodeComparator<NodeType> compare;
     Entries entries;
-    std::multiset<Position, RankOrder> records;
+    Records records;
 };
