@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "solver/Types.h"
+#include "AssignmentProblem/Types.h"
 
 class AlternatingTree {
   public:

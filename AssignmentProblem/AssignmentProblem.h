@@ -82,7 +82,7 @@
 #include <utility>
 #include <vector>
 
-#include "solver/Types.h"
+#include "AssignmentProblem/Types.h"
 
 class AssignmentProblem {
   public:

@@ -43,9 +43,9 @@
 #include <vector>
 
 #include "AssignmentProblem/AssignmentProblem.h"
+#include "AssignmentProblem/Types.h"
 #include "solver/MatrixReader.h"
 #include "solver/SearchStatistics.h"
-#include "solver/Types.h"
 #include "solver/balasChristofides.h"
 #include "solver/balasChristofidesParallel.h"
 

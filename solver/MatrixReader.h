@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "solver/Types.h"
+#include "AssignmentProblem/Types.h"
 
 struct MatrixReadResult {
     SuccessorLists successors;

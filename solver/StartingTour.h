@@ -9,11 +9,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "solver/Types.h"
+#include "AssignmentProblem/Types.h"
 
 // A copy of `startTour` when one is given; otherwise the tour 0, 1, ..., n-1, 0
 // in successor form (entry i is i+1, the last entry 0). Empty for n = 0.
-std::vector<Node> startingTour(const SuccessorLists& successors, const std::vector<Node>* startTour);
+std::vector<Node> startingTour(const SuccessorLists& successors,
+                               const std::vector<Node>* startTour);
 
 // Sum of the costs of the tour's arcs, in 64 bits. An arc that the graph does
 // not hold (for one city, the loop 0 -> 0) adds nothing: it is looked up in its

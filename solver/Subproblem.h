@@ -77,7 +77,7 @@
 #include <utility>
 
 #include "AssignmentProblem/AssignmentProblem.h"
-#include "solver/Types.h"
+#include "AssignmentProblem/Types.h"
 
 class Subproblem {
   public:

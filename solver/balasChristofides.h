@@ -23,8 +23,8 @@
 
 #include <vector>
 
+#include "AssignmentProblem/Types.h"
 #include "solver/SearchStatistics.h"
-#include "solver/Types.h"
 
 // A cheapest tour of the graph, in successor form, with its 64-bit cost.
 // The incumbent starts as `*startTour` when given (n entries, each below n),

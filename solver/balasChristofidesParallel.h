@@ -25,10 +25,10 @@
 #include <memory>
 #include <vector>
 
+#include "AssignmentProblem/Types.h"
 #include "solver/RWLock.h"
 #include "solver/SearchStatistics.h"
 #include "solver/Subproblem.h"
-#include "solver/Types.h"
 
 // One thread's counts, on a cache line of its own so that threads counting at
 // the same time do not slow each other down.

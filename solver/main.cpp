@@ -17,9 +17,9 @@
 #include <new>
 #include <string>
 
+#include "AssignmentProblem/Types.h"
 #include "solver/MatrixReader.h"
 #include "solver/MemoryCeiling.h"
-#include "solver/Types.h"
 #include "solver/balasChristofides.h"
 #include "solver/balasChristofidesParallel.h"
 #include "solver/parallelTree.h"
@@ -27,7 +27,8 @@
 namespace {
 
 int printUsage(const char* programName) {
-    std::cout << "Usage: " << (programName != nullptr ? programName : "") << " [parallel] FILE_NAME\n";
+    std::cout << "Usage: " << (programName != nullptr ? programName : "")
+              << " [parallel] FILE_NAME\n";
     return 1;
 }
 
@@ -101,9 +102,9 @@ int main(int argc, char* argv[]) {
     const double searchStart = omp_get_wtime();
     std::int64_t cost = 0;
     {
-        const TourResult result = parallel
-                                      ? balasChristofidesParallel(graph.successors, graph.costs, nullptr)
-                                      : balasChristofides(graph.successors, graph.costs, nullptr);
+        const TourResult result =
+            parallel ? balasChristofidesParallel(graph.successors, graph.costs, nullptr)
+                     : balasChristofides(graph.successors, graph.costs, nullptr);
         cost = result.cost;
     }
     const double searchEnd = omp_get_wtime();

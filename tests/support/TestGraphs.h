@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "solver/Types.h"
+#include "AssignmentProblem/Types.h"
 
 namespace testing_support {
 

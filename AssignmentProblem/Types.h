@@ -1,5 +1,7 @@
-// Types shared by the whole solver: the graph as the front end reads it, the
-// city index, and what a search returns.
+// Types shared by the assignment solver and the searches: the graph as the
+// front end reads it, the city index, and what a search returns. They live
+// with the assignment solver, the lower of the two subsystems, so that it
+// needs nothing from solver/.
 //
 // A graph of n cities is held as two parallel lists of lists. Row i of
 // `SuccessorLists` names the heads j of the arcs i -> j that exist (for a
