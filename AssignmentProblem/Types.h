@@ -37,4 +37,10 @@ inline constexpr std::int64_t InfeasibleBound = std::numeric_limits<std::int64_t
 struct TourResult {
     std::vector<Node> tour;
     std::int64_t cost = 0;
+    // A search asked to stop at a time limit that did stop there: `tour` is
+    // the best tour found, not a proven optimum, and `lowerBound` is what the
+    // search had proven, that no tour costs less. Otherwise `lowerBound`
+    // equals `cost`.
+    bool stoppedAtTimeLimit = false;
+    std::int64_t lowerBound = 0;
 };

@@ -46,6 +46,9 @@ class OpenNodeList {
     bool empty() const { return nodes.empty(); }
     std::size_t size() const { return nodes.size(); }
 
+    // The node of least bound, left in place. The list must not be empty.
+    const Subproblem& front() const { return *nodes.front(); }
+
     // Removes the front node (least bound) and gives it to the caller.
     // The list must not be empty.
     std::unique_ptr<Subproblem> takeFront();

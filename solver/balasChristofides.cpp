@@ -7,6 +7,7 @@
 
 #include "AssignmentProblem/AssignmentProblem.h"
 #include "solver/OpenNodeList.h"
+#include "solver/SearchMonitor.h"
 #include "solver/StartingTour.h"
 #include "solver/Subproblem.h"
 
@@ -23,11 +24,12 @@ enum class Judgement {
 class SerialSearch {
   public:
     SerialSearch(const SuccessorLists& successors, const ArcCosts& costs,
-                 const std::vector<Node>* startTour)
+                 const std::vector<Node>* startTour, const SearchOptions* options)
         : graphSuccessors(successors),
           graphCosts(costs),
           cityCount(static_cast<Node>(successors.size())),
-          incumbent{startingTour(successors, startTour), 0} {
+          incumbent{startingTour(successors, startTour), 0},
+          monitor(options) {
         incumbent.cost = tourCost(successors, costs, incumbent.tour);
     }
 
@@ -38,6 +40,14 @@ class SerialSearch {
             incumbent.cost = -1;
         } else if (cityCount > 0 && solveRoot()) {
             expandOpenNodes();
+        }
+        incumbent.lowerBound = incumbent.cost;
+        if (incumbent.stoppedAtTimeLimit && !openNodes.empty()) {
+            // The list is sorted: its front holds the least bound left.
+            incumbent.lowerBound = std::min(incumbent.cost, openNodes.front().lowerBound);
+        }
+        if (monitor.reportsProgress()) {
+            monitor.report(progress());
         }
         openNodes.clear();
         if (statistics != nullptr) {
@@ -68,6 +78,13 @@ class SerialSearch {
 
     void expandOpenNodes() {
         while (!openNodes.empty()) {
+            if (monitor.timeIsUp()) {
+                incumbent.stoppedAtTimeLimit = true;
+                return;
+            }
+            if (monitor.claimReport()) {
+                monitor.report(progress());
+            }
             std::unique_ptr<Subproblem> node = openNodes.takeFront();
             if (node->lowerBound >= incumbent.cost) {
                 continue;
@@ -197,6 +214,18 @@ class SerialSearch {
         return Judgement::Tour;
     }
 
+    // The state between two expansions: every node not yet pruned is in the
+    // open list, whose front holds the least bound.
+    SearchProgress progress() const {
+        SearchProgress state;
+        state.nodesCreated = counters.nodesCreated;
+        state.openNodes = static_cast<std::int64_t>(openNodes.size());
+        state.bestCost = incumbent.cost;
+        state.lowerBound =
+            openNodes.empty() ? incumbent.cost : std::min(incumbent.cost, openNodes.front().lowerBound);
+        return state;
+    }
+
     void noteOpenNodeCount() {
         counters.mostOpenNodes =
             std::max(counters.mostOpenNodes, static_cast<std::int64_t>(openNodes.size()));
@@ -208,12 +237,14 @@ class SerialSearch {
     TourResult incumbent;
     OpenNodeList openNodes;
     SearchStatistics counters;
+    SearchMonitor monitor;
 };
 
 }  // namespace
 
 TourResult balasChristofides(const SuccessorLists& successors, const ArcCosts& costs,
-                             const std::vector<Node>* startTour, SearchStatistics* statistics) {
-    SerialSearch search(successors, costs, startTour);
+                             const std::vector<Node>* startTour, SearchStatistics* statistics,
+                             const SearchOptions* options) {
+    SerialSearch search(successors, costs, startTour, options);
     return search.run(statistics);
 }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "AssignmentProblem/Types.h"
+#include "solver/SearchOptions.h"
 #include "solver/SearchStatistics.h"
 
 // A cheapest tour of the graph, in successor form, with its 64-bit cost.
@@ -33,7 +34,10 @@
 // summed to a negative value (it is returned, no node is made), or a node's
 // lower bound was negative (the incumbent of that moment is returned).
 // Zero cities give an empty tour of cost 0.
-// `statistics`, when not null, receives the node counts of this run.
+// `statistics`, when not null, receives the node counts of this run;
+// `options`, when not null, may set a time limit and ask for progress reports
+// (SearchOptions.h).
 TourResult balasChristofides(const SuccessorLists& successors, const ArcCosts& costs,
                              const std::vector<Node>* startTour,
-                             SearchStatistics* statistics = nullptr);
+                             SearchStatistics* statistics = nullptr,
+                             const SearchOptions* options = nullptr);

@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -78,7 +79,11 @@ bool lowerBoundFirst(const NodePointer& first, const NodePointer& second) {
     return first->lowerBound < second->lowerBound;
 }
 
-std::vector<NodePointer> processNode(NodePointer node, Result& result, void* /*parameter*/) {
+namespace {
+
+// The expansion proper of processNode; `childrenMade` counts the children it
+// made, pruned ones included.
+std::vector<NodePointer> expandNode(NodePointer node, Result& result, std::int64_t& childrenMade) {
     std::vector<NodePointer> openNodes;
     openNodes.reserve(2);
 
@@ -103,6 +108,7 @@ std::vector<NodePointer> processNode(NodePointer node, Result& result, void* /*p
             if (counters != nullptr) {
                 ++counters->nodesCreated;
             }
+            ++childrenMade;
             child = boundChild(*node, tail, head, bestKnownCost);
             node->setToOne(tail, head);
             if (child) {
@@ -136,15 +142,68 @@ std::vector<NodePointer> processNode(NodePointer node, Result& result, void* /*p
     }
 }
 
+// Files what one call of processNode changed for the progress reports, and
+// makes a report when one is due.
+void noteForProgress(Result& result, std::int64_t takenBound,
+                     const std::vector<NodePointer>& openNodes, std::int64_t childrenMade) {
+    SearchProgress progress;
+    {
+        const std::lock_guard<std::mutex> guard(result.watchLock);
+        result.liveBounds.erase(result.liveBounds.find(takenBound));
+        for (const NodePointer& open : openNodes) {
+            result.liveBounds.insert(open->lowerBound);
+        }
+        result.nodesMade += childrenMade;
+        if (!result.monitor->claimReport()) {
+            return;
+        }
+        progress.nodesCreated = result.nodesMade;
+        progress.openNodes = static_cast<std::int64_t>(result.liveBounds.size());
+        progress.lowerBound = std::min(
+            result.leastAbandonedBound,
+            result.liveBounds.empty() ? InfeasibleBound : *result.liveBounds.begin());
+    }
+    result.lock.readLock();
+    progress.bestCost = result.cost;
+    result.lock.readUnlock();
+    progress.lowerBound = std::min(progress.lowerBound, progress.bestCost);
+    result.monitor->report(progress);
+}
+
+}  // namespace
+
+std::vector<NodePointer> processNode(NodePointer node, Result& result, void* /*parameter*/) {
+    std::int64_t childrenMade = 0;
+    SearchMonitor* monitor = result.monitor;
+    if (monitor == nullptr) {
+        return expandNode(std::move(node), result, childrenMade);
+    }
+    const std::int64_t takenBound = node->lowerBound;
+    std::vector<NodePointer> openNodes;
+    if (monitor->timeIsUp()) {
+        // Dropped unexpanded: only its bound is kept, as a lower bound.
+        const std::lock_guard<std::mutex> guard(result.watchLock);
+        result.leastAbandonedBound = std::min(result.leastAbandonedBound, takenBound);
+    } else {
+        openNodes = expandNode(std::move(node), result, childrenMade);
+    }
+    if (monitor->reportsProgress()) {
+        noteForProgress(result, takenBound, openNodes, childrenMade);
+    }
+    return openNodes;
+}
+
 TourResult balasChristofidesParallel(const SuccessorLists& successors, const ArcCosts& costs,
                                      const std::vector<Node>* startTour,
-                                     SearchStatistics* statistics) {
+                                     SearchStatistics* statistics, const SearchOptions* options) {
+    SearchMonitor monitor(options);
     if (statistics != nullptr) {
         *statistics = SearchStatistics{};
     }
     if (successors.empty()) {
         return TourResult{};  // zero cities: the empty tour, cost 0
     }
+
 
     NodePointer root = solveRoot(successors, costs);
     Result incumbent;
@@ -157,7 +216,12 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
     }
 
     if (incumbent.cost < 0) {
-        return TourResult{std::move(incumbent.tour), -1};
+        return TourResult{std::move(incumbent.tour), -1, false, -1};
+    }
+    if (options != nullptr) {
+        incumbent.monitor = &monitor;
+        incumbent.liveBounds.insert(root->lowerBound);
+        incumbent.nodesMade = 1;
     }
     if (isTour(*root)) {
         // Settled without a search: no thread team.
@@ -176,5 +240,13 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
             statistics->nodesExpanded += counters.nodesExpanded;
         }
     }
-    return TourResult{incumbent.tour, incumbent.cost};
+    TourResult answer{incumbent.tour, incumbent.cost, false, incumbent.cost};
+    if (incumbent.leastAbandonedBound != InfeasibleBound) {
+        answer.stoppedAtTimeLimit = true;
+        answer.lowerBound = std::min(incumbent.cost, incumbent.leastAbandonedBound);
+    }
+    if (monitor.reportsProgress()) {
+        monitor.report({0, incumbent.nodesMade, 0, answer.cost, answer.lowerBound});
+    }
+    return answer;
 }

@@ -23,10 +23,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "AssignmentProblem/Types.h"
 #include "solver/RWLock.h"
+#include "solver/SearchMonitor.h"
+#include "solver/SearchOptions.h"
 #include "solver/SearchStatistics.h"
 #include "solver/Subproblem.h"
 
@@ -50,6 +54,20 @@ struct Result {
     // counts into entry 0 before the team starts; it is thread 0 of the team.
     std::vector<ThreadSearchCounters> countersByThread;
     int callerLevel = 0;  // nesting level of the calling thread
+
+    // Time limit and progress reports; null when neither was asked for.
+    SearchMonitor* monitor = nullptr;
+    // The rest is guarded by `watchLock`, and used only with a monitor. Once
+    // the limit is up every node taken up is dropped unexpanded, and the
+    // least bound among them is what the search has proven.
+    std::mutex watchLock;
+    std::int64_t leastAbandonedBound = InfeasibleBound;
+    // With progress reports: the bound of every node made and not yet
+    // destroyed (open, in transit, or being expanded), and the count of nodes
+    // made. A child's bound is never below its parent's, so the least of
+    // these never falls, and it is a lower bound on every tour still to find.
+    std::multiset<std::int64_t> liveBounds;
+    std::int64_t nodesMade = 0;
 };
 
 // Orders open nodes by lower bound, smallest first (strict, 64-bit).
@@ -73,7 +91,10 @@ std::vector<std::unique_ptr<Subproblem>> processNode(std::unique_ptr<Subproblem>
 // means that the starting tour summed to a negative value (it is returned, no
 // search is made). Zero cities give an empty tour of cost 0.
 // `statistics`, when not null, receives the nodes created and expanded;
-// `mostOpenNodes` is not tracked across threads and stays 0.
+// `mostOpenNodes` is not tracked across threads and stays 0. `options`, when
+// not null, may set a time limit and ask for progress reports
+// (SearchOptions.h).
 TourResult balasChristofidesParallel(const SuccessorLists& successors, const ArcCosts& costs,
                                      const std::vector<Node>* startTour,
-                                     SearchStatistics* statistics = nullptr);
+                                     SearchStatistics* statistics = nullptr,
+                                     const SearchOptions* options = nullptr);
