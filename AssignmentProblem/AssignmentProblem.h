@@ -57,24 +57,43 @@
 // ever met by an already infeasible problem, and an arc into it is treated as
 // unusable (never tight, never a slack) instead of overflowing.
 //
-// State between calls: `assignment` (row -> column, NoNode for a free row),
-// `dualX`, `dualY`, `infeasible` and the two graph pointers. The work storage
-// of a solve (column owners, row queue, slacks) lives for one call.
+// Lazy dual updates. Within one augmentation the duals of tree rows and tree
+// columns are not touched at each dual update; the sum of the deltas so far
+// is kept instead, with the sum at which each row and column entered the
+// tree, and the column slacks are kept shifted by that sum. A dual update
+// then costs one pass to find the least slack and the columns that attain it,
+// and every dual is settled once at the end of the augmentation. The values
+// are the same integers the step-by-step updates give.
 //
-// Ownership. The object refers to the lists of its node without owning them;
-// they must outlive it or be replaced by `setGraph` with lists of the same n.
-// Copies are member-wise: a copy shares the pointers until re-pointed. One
-// object is used by one thread at a time; distinct objects are independent.
+// A node's arcs. The lists are the graph; an optional `ArcMask` (ArcMask.h)
+// names the arcs a search node has taken out, and every scan skips them, so
+// that the solver sees the node's lists without a copy of them.
 //
-// Usage, as a search node does it:
-//     AssignmentProblem root(successors, costs);
-//     root.solveHungarian(false);               // from scratch
-//     std::int64_t bound = root.solutionValue();
-//     AssignmentProblem child = root;            // copy for a child node
-//     child.setGraph(childSuccessors, childCosts);  // the child's own lists
-//     // ... erase the arc (i, j) from childSuccessors / childCosts, then
+// Compact state. After a feasible solve every assigned arc is tight, so a
+// row's dual is its assigned arc's cost less its column's dual. The state
+// that a search node keeps (`AssignmentState`) is therefore only the position
+// of each row's assigned arc in its list and the column duals: 10 bytes per
+// city. `restoreState` rebuilds assignment and row duals from it exactly.
+//
+// State between calls: `assignment` (row -> column, NoNode for a free row)
+// with the list position of each assigned arc, `dualX`, `dualY`, `infeasible`,
+// the two graph pointers and the mask pointer. The work storage of a solve
+// (column owners, row queue, slacks) lives for one call.
+//
+// Ownership. The object refers to the lists of its node and to the mask
+// without owning them; they must outlive it or be replaced. Copies are
+// member-wise: a copy shares the pointers. One object is used by one thread
+// at a time; distinct objects are independent.
+//
+// Usage, as the search's workspace does it:
+//     AssignmentProblem problem(successors, costs);  // the shared graph
+//     problem.setArcMask(&mask);                     // the node's constraints
+//     problem.restoreState(node.assignment);         // the node's solution
+//     AssignmentProblem child = problem;             // a child's copy
+//     mask.forbid(i, j);                             // the arc it forbids
 //     child.removeArc(i, j);
-//     child.solveHungarian(true);                // one augmentation
+//     child.solveHungarian(true);                    // one augmentation
+//     std::int64_t bound = child.solutionValue();
 //     std::pair<Node, Node> cycle = child.findMinCycle();  // (start, length)
 #pragma once
 
@@ -82,16 +101,29 @@
 #include <utility>
 #include <vector>
 
+#include "AssignmentProblem/ArcMask.h"
 #include "AssignmentProblem/Types.h"
+
+// What a search node keeps of its assignment problem. Entry i of `assignedArcs`
+// is the position, in row i of the lists, of the arc assigned to row i;
+// `columnDuals` are the column duals. Row duals follow from them.
+struct AssignmentState {
+    std::vector<Node> assignedArcs;
+    std::vector<std::int64_t> columnDuals;
+};
 
 class AssignmentProblem {
   public:
     // Keeps pointers to both lists (not owned); sizes assignment and duals to
-    // n = graph.size(), all zero; infeasible false. Nothing is solved.
+    // n = graph.size(), all zero; infeasible false; no mask. Nothing is solved.
     AssignmentProblem(const SuccessorLists& graph, const ArcCosts& costs);
 
     // Re-points the problem to other lists of the same n; nothing else changes.
     void setGraph(const SuccessorLists& graph, const ArcCosts& costs);
+
+    // Arcs that `mask` blocks count as absent from the lists; null: none
+    // (the default). Not owned; its size must be n.
+    void setArcMask(const ArcMask* mask) { this->mask = mask; }
 
     // false: solve from scratch. true: keep every assigned row, re-assign the
     // NoNode rows.
@@ -112,10 +144,31 @@ class AssignmentProblem {
     // (start city = lowest city of the shortest cycle, length).
     std::pair<Node, Node> findMinCycle();
 
+    // The compact state of a feasible, complete solve (see the header), and
+    // the problem rebuilt from one: assignment, row duals and column duals as
+    // they were, infeasible false. The state must come from these lists.
+    void saveState(AssignmentState& state) const;
+    void restoreState(const AssignmentState& state);
+
+    // The optimality certificate of a complete solve, for tests and checks:
+    // the assignment is a permutation over allowed arcs, no allowed arc has a
+    // negative reduced cost, and every assigned arc is tight. O(arcs).
+    bool certifiesOptimality() const;
+
   private:
+    // Cost of row i's assigned arc, found through its recorded position (or,
+    // when the lists changed under it, by a search); false if the row's list
+    // does not hold it.
+    bool assignedArcCost(std::size_t row, std::int64_t& cost) const;
+
     const SuccessorLists* graph;
     const ArcCosts* costs;
+    const ArcMask* mask;
     std::vector<Node> assignment;
+    // Position of each assigned arc in its row's list; NoNode for a free row.
+    // Trusted only while the list still holds the assigned column there:
+    // callers outside the search may erase entries from the lists.
+    std::vector<Node> assignedArcs;
     std::vector<std::int64_t> dualX;
     std::vector<std::int64_t> dualY;
     bool infeasible;
