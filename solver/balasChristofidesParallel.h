@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "AssignmentProblem/Types.h"
+#include "solver/Brancher.h"
 #include "solver/RWLock.h"
 #include "solver/SearchMonitor.h"
 #include "solver/SearchOptions.h"
@@ -48,10 +49,23 @@ struct Result {
     std::vector<Node> tour;  // successor form
     std::int64_t cost = 0;   // 64-bit sum of the tour's arc costs
     RWLock lock;
+};
 
-    // Counting, only when the caller asked for statistics (empty otherwise):
-    // one entry per thread number of the search's team. The calling thread
-    // counts into entry 0 before the team starts; it is thread 0 of the team.
+// What the threads of one search use besides the incumbent: each thread's
+// brancher (its workspace on the shared graph) and counters, and the time
+// limit and progress state. The parameter of processNode.
+struct SearchThreads {
+    // One brancher per thread number of the team that is planned.
+    SearchThreads(const SuccessorLists& successors, const ArcCosts& costs, int threadCount);
+
+    // The brancher of the calling thread: thread 0 of the team before it
+    // starts (when its own number may be anything, inside an outer team).
+    Brancher& brancherOfThisThread();
+    // Its counters, or null when nobody asked for statistics.
+    ThreadSearchCounters* countersOfThisThread();
+
+    std::vector<std::unique_ptr<Brancher>> branchers;
+    // Counting, only when the caller asked for statistics (empty otherwise).
     std::vector<ThreadSearchCounters> countersByThread;
     int callerLevel = 0;  // nesting level of the calling thread
 
@@ -79,10 +93,10 @@ bool lowerBoundFirst(const std::unique_ptr<Subproblem>& first,
 // survives, a tour is found or the cycle is exhausted. Returns the open nodes
 // left: none, the node alone (after a tour), the retained child alone (cycle
 // exhausted), or the node followed by its retained child. A tour strictly
-// cheaper than the incumbent at that moment replaces it. `parameter` is not
-// used.
+// cheaper than the incumbent at that moment replaces it. `threads` gives the
+// calling thread its brancher on the shared graph.
 std::vector<std::unique_ptr<Subproblem>> processNode(std::unique_ptr<Subproblem> node,
-                                                     Result& result, void* parameter);
+                                                     Result& result, SearchThreads* threads);
 
 // A cheapest tour of the graph, in successor form, with its 64-bit cost,
 // searched on all threads that the OpenMP runtime grants here. The incumbent

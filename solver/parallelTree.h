@@ -44,11 +44,11 @@
 //
 // Use, as the branch and bound does:
 //
-//   NodeVector<Subproblem> processNode(std::unique_ptr<Subproblem>, Result&, void*);
+//   NodeVector<Subproblem> processNode(std::unique_ptr<Subproblem>, Result&, SearchThreads*);
 //   bool lowerBoundFirst(const std::unique_ptr<Subproblem>&,
 //                        const std::unique_ptr<Subproblem>&);
-//   parallelTree<Subproblem, Result, void>(processNode, std::move(root), incumbent,
-//                                          nullptr, lowerBoundFirst);
+//   parallelTree<Subproblem, Result, SearchThreads>(processNode, std::move(root), incumbent,
+//                                                   &threads, lowerBoundFirst);
 #pragma once
 
 #include <omp.h>

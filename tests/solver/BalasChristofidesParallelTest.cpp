@@ -52,14 +52,13 @@ Matrix symmetricMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std:
     return matrix;
 }
 
-// The root as the search makes it: solved from scratch, its cycle known.
-NodePointer solvedRoot(const Graph& graph) {
-    auto root = std::make_unique<Subproblem>(graph.successors, graph.costs);
-    root->assignmentProblem.solveHungarian(false);
-    root->lowerBound = root->assignmentProblem.solutionValue();
-    root->updateMinCycle();
-    return root;
-}
+// The workspace of a search on one thread, as processNode uses it.
+struct OneThread {
+    explicit OneThread(const Graph& graph) : threads(graph.successors, graph.costs, 1) {}
+    // The root as the search makes it: solved from scratch, its cycle known.
+    NodePointer solvedRoot() { return threads.branchers[0]->solveRoot(); }
+    SearchThreads threads;
+};
 
 // Restores the OpenMP settings that a test changes.
 class BalasChristofidesParallelTest : public testing::Test {
@@ -153,10 +152,11 @@ TEST_F(BalasChristofidesParallelTest, NegativeBoundsDoNotStopTheSearch) {
 
 TEST_F(BalasChristofidesParallelTest, ANodeWhoseBoundEqualsTheIncumbentIsDropped) {
     const Graph graph = completeGraph(constantMatrix(5, 2));  // root bound 10
+    OneThread search(graph);
     Result result;
     result.tour = {1, 2, 3, 4, 0};
     result.cost = 10;
-    EXPECT_TRUE(processNode(solvedRoot(graph), result, nullptr).empty());
+    EXPECT_TRUE(processNode(search.solvedRoot(), result, &search.threads).empty());
 }
 
 // Four cities whose root assignment is the two free 2-cycles 0 <-> 1 and
@@ -167,22 +167,23 @@ TEST_F(BalasChristofidesParallelTest, AChildTourReplacesTheIncumbentOnlyWhenStri
     matrix[0][1] = matrix[1][0] = matrix[2][3] = matrix[3][2] = 0;
     const Graph graph = completeGraph(matrix);
     const std::vector<Node> placeholderTour = {3, 0, 1, 2};
+    OneThread search(graph);
 
     Result tied;
     tied.tour = placeholderTour;
     tied.cost = 20;
     // Both children are tours of cost 20, equal to the snapshot: destroyed;
     // the cycle is then exhausted.
-    EXPECT_TRUE(processNode(solvedRoot(graph), tied, nullptr).empty());
+    EXPECT_TRUE(processNode(search.solvedRoot(), tied, &search.threads).empty());
     EXPECT_EQ(tied.tour, placeholderTour);
     EXPECT_EQ(tied.cost, 20);
 
     Result dearer;
     dearer.tour = placeholderTour;
     dearer.cost = 21;
-    NodePointer root = solvedRoot(graph);
+    NodePointer root = search.solvedRoot();
     const Subproblem* rootAddress = root.get();
-    const std::vector<NodePointer> left = processNode(std::move(root), dearer, nullptr);
+    const std::vector<NodePointer> left = processNode(std::move(root), dearer, &search.threads);
     EXPECT_EQ(dearer.cost, 20);
     EXPECT_TRUE(isSingleCycle(dearer.tour));
     EXPECT_EQ(testing_support::tourCost(matrix, dearer.tour), 20);
@@ -199,6 +200,7 @@ TEST_F(BalasChristofidesParallelTest, ProcessNodeReturnsAtMostTwoWithTheNodeItWa
         const int n = 5 + seed % 5;
         const Matrix matrix = randomMatrix(random, n, 0, seed % 2 == 0 ? 3 : 1000);
         const Graph graph = completeGraph(matrix);
+        OneThread search(graph);
         Result result;
         result.tour.resize(n);
         std::iota(result.tour.begin(), result.tour.end(), Node{1});
@@ -206,7 +208,7 @@ TEST_F(BalasChristofidesParallelTest, ProcessNodeReturnsAtMostTwoWithTheNodeItWa
         result.cost = testing_support::tourCost(matrix, result.tour);
 
         std::vector<NodePointer> pending;
-        pending.push_back(solvedRoot(graph));
+        pending.push_back(search.solvedRoot());
         if (pending.back()->minCycle.second == n) {
             continue;  // the root is a tour already
         }
@@ -214,7 +216,7 @@ TEST_F(BalasChristofidesParallelTest, ProcessNodeReturnsAtMostTwoWithTheNodeItWa
             NodePointer node = std::move(pending.back());
             pending.pop_back();
             const Subproblem* given = node.get();
-            std::vector<NodePointer> left = processNode(std::move(node), result, nullptr);
+            std::vector<NodePointer> left = processNode(std::move(node), result, &search.threads);
             ASSERT_LE(left.size(), 2u) << "seed " << seed << ", n " << n;
             if (left.size() == 2) {
                 ASSERT_EQ(left[0].get(), given) << "seed " << seed << ", n " << n;

@@ -28,7 +28,7 @@ class OpenNodeListOrder : public ::testing::Test {
     }
 
     std::unique_ptr<Subproblem> nodeWithBound(std::int64_t bound) {
-        auto node = std::make_unique<Subproblem>(emptySuccessors, emptyCosts);
+        auto node = std::make_unique<Subproblem>();
         node->lowerBound = bound;
         return node;
     }
@@ -47,8 +47,6 @@ class OpenNodeListOrder : public ::testing::Test {
         return order;
     }
 
-    SuccessorLists emptySuccessors;
-    ArcCosts emptyCosts;
     OpenNodeList list;
     OpenNodeList::Position lastPosition;
     std::vector<std::unique_ptr<Subproblem>> taken;
@@ -262,7 +260,7 @@ std::ostream& operator<<(std::ostream& out, const TrafficShape& shape) {
 class IndexedAgainstWalkedList : public ::testing::TestWithParam<TrafficShape> {
   protected:
     std::unique_ptr<Subproblem> nodeWithBound(std::int64_t bound, int identity) {
-        auto node = std::make_unique<Subproblem>(emptySuccessors, emptyCosts);
+        auto node = std::make_unique<Subproblem>();
         node->lowerBound = bound;
         identityOf[node.get()] = identity;
         return node;
@@ -289,8 +287,6 @@ class IndexedAgainstWalkedList : public ::testing::TestWithParam<TrafficShape> {
         return order;
     }
 
-    SuccessorLists emptySuccessors;
-    ArcCosts emptyCosts;
     OpenNodeList indexed;
     WalkedOpenList walked;
     std::unordered_map<const Subproblem*, int> identityOf;
