@@ -97,8 +97,8 @@ TourResult searchParallel(const Instance& instance, const BenchOptions& options,
     return balasChristofidesParallel(instance.successors, instance.costs, nullptr, statistics);
 }
 
-// The root's assignment problem solved from scratch on the graph itself: no
-// copy of the arcs, which a search's root node would also make.
+// The root's assignment problem solved from scratch on the graph itself, as a
+// search's root is solved.
 TourResult solveRootAssignment(const Instance& instance, const BenchOptions&,
                                SearchStatistics* statistics) {
     AssignmentProblem root(instance.successors, instance.costs);
@@ -268,7 +268,7 @@ void printMedians(int n, const std::vector<InstanceReport>& reports) {
         millisecondsPerNode.push_back(1000.0 * report.searchCpuSeconds /
                                       std::max<std::int64_t>(1, report.statistics.nodesCreated));
     }
-    std::printf("median %5d %7s %10s %9.3f %9.3f %9lld %9lld %9lld %9.1f   cpu ms/node %.3f\n", n,
+    std::printf("median %5d %7s %10s %9.3f %9.3f %9lld %9lld %9lld %9.3f   cpu ms/node %.3f\n", n,
                 "-", "-", median(seconds), median(cpuSeconds),
                 static_cast<long long>(median(created)), static_cast<long long>(median(expanded)),
                 static_cast<long long>(median(mostOpen)), median(peak) / 1024.0,
@@ -347,7 +347,7 @@ int main(int argc, char** argv) {
                 std::printf("failed %5d %7llu\n", n, static_cast<unsigned long long>(seed));
                 continue;
             }
-            std::printf("run    %5d %7llu %10lld %9.3f %9.3f %9lld %9lld %9lld %9.1f\n",
+            std::printf("run    %5d %7llu %10lld %9.3f %9.3f %9lld %9lld %9lld %9.3f\n",
                         report.cities, static_cast<unsigned long long>(seed),
                         static_cast<long long>(report.cost), report.searchSeconds,
                         report.searchCpuSeconds,

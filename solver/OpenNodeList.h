@@ -26,7 +26,7 @@
 //     each to the first (frontmost) entry holding it.
 // The index holds list positions, which stay valid while their entries stay in
 // the list. It costs one map entry per distinct bound, a few dozen bytes, next
-// to an open node's full copy of its arcs.
+// to an open node's 10 bytes per city.
 //
 // The list owns its nodes; `takeFront` hands the front node to the caller.
 #pragma once

@@ -14,11 +14,10 @@
 // parent is placed behind the parent. Together with the fixed scan orders of the
 // assignment solver this makes every run reproducible, node for node.
 //
-// Memory: each open node holds a full copy of its remaining arcs (6 bytes per
-// arc), so peak memory is about the most open nodes at once times that. A child
-// is bounded before its arcs are copied, so children that die at once cost no
-// copy, and open nodes that can no longer beat a newly found tour are released
-// at once rather than when they would reach the front.
+// Memory: the graph once, plus about 10 bytes per city and a few hundred bytes
+// per open node (Subproblem.h); a child that dies at once is never stored.
+// Open nodes that can no longer beat a newly found tour are released at once
+// rather than when they would reach the front.
 #pragma once
 
 #include <vector>
