@@ -9,9 +9,24 @@ AlternatingTree::AlternatingTree(Node halfNodes, Node root)
     inTree[root] = 1;
 }
 
+void AlternatingTree::restart(Node root) {
+    for (const Node member : members) {
+        inTree[member] = 0;
+        parents[member] = 0;
+    }
+    members.clear();
+    inTree[rootNode] = 0;
+    parents[rootNode] = 0;
+    rootNode = root;
+    inTree[root] = 1;
+}
+
 void AlternatingTree::add(Node node, Node parent) {
     assert(node < halfNodes);
     assert(parent < halfNodes);
+    if (!inTree[node]) {
+        members.push_back(node);
+    }
     inTree[node] = 1;
     parents[node] = parent;
 }

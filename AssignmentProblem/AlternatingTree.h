@@ -12,7 +12,8 @@
 // outside the tree silently. Nothing else is checked: a parent outside the tree
 // or a repeated `add` (which replaces the parent) is accepted.
 //
-// A tree owns its two vectors and lives for one augmentation.
+// A tree owns its vectors and serves one augmentation at a time; `restart`
+// readies it for the next.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,11 @@ class AlternatingTree {
   public:
     // halfNodes >= 1 and root < halfNodes are the caller's promise; not checked.
     AlternatingTree(Node halfNodes, Node root);
+
+    // Empties the tree and plants it anew at `root`, as a new tree would be,
+    // in time proportional to the rows the tree held: a solver reuses one
+    // tree for all its augmentations instead of allocating n entries each.
+    void restart(Node root);
 
     // Puts `node` into the tree, reached from `parent`.
     void add(Node node, Node parent);
@@ -40,4 +46,5 @@ class AlternatingTree {
     Node rootNode;
     std::vector<Node> parents;         // parents[k]: row k was reached from it
     std::vector<std::uint8_t> inTree;  // nonzero once row k is in the tree
+    std::vector<Node> members;         // rows added since the last (re)start
 };

@@ -17,12 +17,86 @@ ArcMask::Stamp noMarks[65536];
 
 }  // namespace
 
-// The work arrays of one solve (allocated once per call, reused by every
-// augmentation) and the steps that use them. It works on the problem's
-// assignment and duals in place.
+// A tree row waiting for its tight arcs to be followed. The duals do not move
+// between a row's entry and its turn in the queue, and visited columns stay
+// visited, so its tight arcs into unvisited columns at its turn all lie among
+// those it had on entry: in the arc positions [firstTightArc, tightArcsEnd)
+// of its list, found while its slacks were lowered. The search follows only
+// that range, in list order, instead of passing over all the row's arcs a
+// second time. `deltaAtEntry` is the sum of dual updates made before the row
+// entered the tree.
+struct QueuedRow {
+    Node row;
+    Node firstTightArc;
+    Node tightArcsEnd;
+    std::int64_t deltaAtEntry;
+};
+
+struct VisitedColumn {
+    Node column;
+    std::int64_t deltaAtVisit;
+};
+
+// Between augmentations every slack is Unbounded and no column is visited:
+// each augmentation undoes only what it touched (`touchedColumns`,
+// `visitedColumns`) when the next one starts.
+struct AssignmentProblem::WorkArrays {
+    explicit WorkArrays(Node n)
+        : queue(n),
+          slack(n, Unbounded),
+          slackRow(n),
+          slackArc(n),
+          reachArc(n),
+          visited(n, 0),
+          tree(std::max<Node>(n, 1), 0) {
+        touchedColumns.reserve(n);
+        visitedColumns.reserve(n);
+    }
+
+    // FIFO of tree rows in the order they entered. It is not rewound between
+    // the searches of one root, so queue[0, queueEnd) is also the list of all
+    // tree rows (each enters once), whose duals settleDuals raises.
+    std::vector<QueuedRow> queue;
+    // slack[j] - totalDelta is the least reduced cost of an arc from a tree
+    // row into column j; Unbounded when there is none or j is in the tree.
+    std::vector<std::int64_t> slack;
+    std::vector<Node> slackRow;         // first tree row that attained the slack
+    std::vector<Node> slackArc;         // position of that arc in slackRow's list
+    std::vector<Node> reachArc;         // position, in its parent row, of the arc that reached j
+    std::vector<std::uint8_t> visited;  // column j reached by the current tree
+    std::vector<Node> touchedColumns;   // columns given a finite slack, in order
+    std::vector<VisitedColumn> visitedColumns;
+    // The columns at zero slack after a dual update, lowest first, and those
+    // that rows entering during the scan bring to zero behind the scan's
+    // place (a min-heap).
+    std::vector<Node> zeroSlackColumns;
+    std::vector<Node> laterZeroSlackColumns;
+    AlternatingTree tree;
+};
+
+AssignmentProblem::WorkArraysHolder::WorkArraysHolder() = default;
+AssignmentProblem::WorkArraysHolder::WorkArraysHolder(const WorkArraysHolder&) {}
+AssignmentProblem::WorkArraysHolder& AssignmentProblem::WorkArraysHolder::operator=(
+    const WorkArraysHolder&) {
+    return *this;  // each problem keeps its own
+}
+AssignmentProblem::WorkArraysHolder::WorkArraysHolder(WorkArraysHolder&&) noexcept = default;
+AssignmentProblem::WorkArraysHolder& AssignmentProblem::WorkArraysHolder::operator=(
+    WorkArraysHolder&&) noexcept = default;
+AssignmentProblem::WorkArraysHolder::~WorkArraysHolder() = default;
+
+AssignmentProblem::WorkArrays& AssignmentProblem::WorkArraysHolder::arraysFor(std::size_t n) {
+    if (!arrays || arrays->queue.size() != n) {
+        arrays = std::make_unique<WorkArrays>(static_cast<Node>(n));
+    }
+    return *arrays;
+}
+
+// The steps of one solve, on the problem's assignment and duals in place and
+// on its work arrays.
 class AssignmentProblem::HungarianSolve {
   public:
-    explicit HungarianSolve(AssignmentProblem& problem)
+    HungarianSolve(AssignmentProblem& problem, std::int64_t cutoff)
         : problem(problem),
           successors(*problem.graph),
           arcCosts(*problem.costs),
@@ -31,22 +105,28 @@ class AssignmentProblem::HungarianSolve {
           dualX(problem.dualX),
           dualY(problem.dualY),
           n(static_cast<Node>(successors.size())),
-          columnRow(n, NoNode),
-          queue(n),
-          slack(n),
-          slackRow(n),
-          slackArc(n),
-          reachArc(n),
-          visited(n) {
-        visitedColumns.reserve(n);
-    }
+          cutoff(cutoff),
+          work(problem.work.arraysFor(n)),
+          columnRow(problem.columnRows),
+          queue(work.queue),
+          slack(work.slack),
+          slackRow(work.slackRow),
+          slackArc(work.slackArc),
+          reachArc(work.reachArc),
+          visited(work.visited),
+          touchedColumns(work.touchedColumns),
+          visitedColumns(work.visitedColumns),
+          zeroSlackColumns(work.zeroSlackColumns),
+          laterZeroSlackColumns(work.laterZeroSlackColumns) {}
 
     void prepareFromScratch();
     void prepareIncremental();
 
-    // Assigns `root` along one augmenting path; false when no free column can
-    // be reached from it.
-    bool augmentFrom(Node root);
+    // Assigns `root` along one augmenting path. Stops early when no free
+    // column can be reached from it (Infeasible) or when the dual objective
+    // reaches the cutoff (CutOff).
+    enum class Augmentation { Done, Infeasible, CutOff };
+    Augmentation augmentFrom(Node root);
 
   private:
     // The end of an augmenting path: a tree row, the free column it reaches,
@@ -68,14 +148,14 @@ class AssignmentProblem::HungarianSolve {
     }
 
     void plantTree(Node root);
-    PathEnd growTree(AlternatingTree& tree);
+    PathEnd growTree();
     std::int64_t leastSlackOutsideTree();
-    PathEnd scanZeroSlackColumns(AlternatingTree& tree);
+    PathEnd scanZeroSlackColumns();
     void visit(Node column, Node arc);
-    void enterTree(AlternatingTree& tree, Node row, Node parent);
+    void enterTree(Node row, Node parent);
     void enqueueAndLowerSlacks(Node row);
     void settleDuals();
-    void flipPath(const AlternatingTree& tree, PathEnd end);
+    void flipPath(PathEnd end);
 
     AssignmentProblem& problem;
     const SuccessorLists& successors;
@@ -85,49 +165,27 @@ class AssignmentProblem::HungarianSolve {
     std::vector<std::int64_t>& dualX;
     std::vector<std::int64_t>& dualY;
     const Node n;
+    // The problem's dualSum rises by each dual update, since the tree holds
+    // one row more than columns; once it reaches `cutoff` the solve stops.
+    const std::int64_t cutoff;
 
-    // A tree row waiting for its tight arcs to be followed. The duals do not
-    // move between a row's entry and its turn in the queue, and visited
-    // columns stay visited, so its tight arcs into unvisited columns at its
-    // turn all lie among those it had on entry: in the arc positions
-    // [firstTightArc, tightArcsEnd) of its list, found while its slacks were
-    // lowered. The search follows only that range, in list order, instead of
-    // passing over all the row's arcs a second time. `deltaAtEntry` is the
-    // sum of dual updates made before the row entered the tree.
-    struct QueuedRow {
-        Node row;
-        Node firstTightArc;
-        Node tightArcsEnd;
-        std::int64_t deltaAtEntry;
-    };
-    struct VisitedColumn {
-        Node column;
-        std::int64_t deltaAtVisit;
-    };
-
-    std::vector<Node> columnRow;  // row holding column j, or NoNode
-    // FIFO of tree rows in the order they entered. It is not rewound between
-    // the searches of one root, so queue[0, queueEnd) is also the list of all
-    // tree rows (each enters once), whose duals settleDuals raises.
-    std::vector<QueuedRow> queue;
+    WorkArrays& work;
+    const std::vector<Node>& columnRow;  // the problem's, changed through it
+    std::vector<QueuedRow>& queue;
     std::size_t queueNext = 0;
     std::size_t queueEnd = 0;
     // The sum of the dual updates of this augmentation so far: tree rows owe
     // it (less their deltaAtEntry) to their duals, tree columns likewise.
     std::int64_t totalDelta = 0;
-    // slack[j] - totalDelta is the least reduced cost of an arc from a tree
-    // row into column j; Unbounded when there is none or j is in the tree.
-    std::vector<std::int64_t> slack;
-    std::vector<Node> slackRow;         // first tree row that attained the slack
-    std::vector<Node> slackArc;         // position of that arc in slackRow's list
-    std::vector<Node> reachArc;         // position, in its parent row, of the arc that reached j
-    std::vector<std::uint8_t> visited;  // column j reached by the current tree
-    std::vector<VisitedColumn> visitedColumns;
-    // The columns at zero slack after a dual update, lowest first, and those
-    // that rows entering during the scan bring to zero behind the scan's
-    // place (a min-heap).
-    std::vector<Node> zeroSlackColumns;
-    std::vector<Node> laterZeroSlackColumns;
+    std::vector<std::int64_t>& slack;
+    std::vector<Node>& slackRow;
+    std::vector<Node>& slackArc;
+    std::vector<Node>& reachArc;
+    std::vector<std::uint8_t>& visited;
+    std::vector<Node>& touchedColumns;
+    std::vector<VisitedColumn>& visitedColumns;
+    std::vector<Node>& zeroSlackColumns;
+    std::vector<Node>& laterZeroSlackColumns;
     bool scanningZeroSlack = false;
     Node scanColumn = 0;
 };
@@ -135,6 +193,7 @@ class AssignmentProblem::HungarianSolve {
 void AssignmentProblem::HungarianSolve::prepareFromScratch() {
     std::fill(problem.assignment.begin(), problem.assignment.end(), NoNode);
     std::fill(problem.assignedArcs.begin(), problem.assignedArcs.end(), NoNode);
+    problem.deriveFromAssignment();
     for (Node i = 0; i < n; ++i) {
         const ArcMask::RowScan arcs = arcsOf(i);
         const Node* heads = successors[i].data();
@@ -160,6 +219,7 @@ void AssignmentProblem::HungarianSolve::prepareFromScratch() {
             }
         }
     }
+    problem.sumDuals();
 }
 
 // Kept rows keep column, dual and tight arc; column duals do not move. A freed
@@ -169,12 +229,10 @@ void AssignmentProblem::HungarianSolve::prepareFromScratch() {
 // above the optimum. A row without usable arcs keeps its dual; it ends the
 // solve as infeasible when it becomes a root.
 void AssignmentProblem::HungarianSolve::prepareIncremental() {
-    for (Node i = 0; i < n; ++i) {
-        const Node column = problem.assignment[i];
-        if (column != NoNode) {
-            columnRow[column] = i;
-            continue;
-        }
+    if (!problem.assignmentDerived) {
+        problem.deriveFromAssignment();
+    }
+    for (const Node i : problem.freeRows) {
         const ArcMask::RowScan arcs = arcsOf(i);
         const Node* heads = successors[i].data();
         const std::int32_t* rowCosts = arcCosts[i].data();
@@ -186,39 +244,60 @@ void AssignmentProblem::HungarianSolve::prepareIncremental() {
             }
         }
         if (leastNetCost != Unbounded) {
-            dualX[i] = leastNetCost;
+            problem.dualSum += leastNetCost - dualX[i];
+            problem.setRowDual(i, leastNetCost);
         }
+    }
+    if (!problem.dualSumKnown) {
+        problem.sumDuals();
     }
 }
 
-bool AssignmentProblem::HungarianSolve::augmentFrom(Node root) {
-    AlternatingTree tree(n, root);
+AssignmentProblem::HungarianSolve::Augmentation AssignmentProblem::HungarianSolve::augmentFrom(
+    Node root) {
+    const bool watchCutoff = problem.dualSumKnown && cutoff != Unbounded;
+    if (watchCutoff && problem.dualSum >= cutoff) {
+        problem.boundAtCutoff = problem.dualSum;
+        return Augmentation::CutOff;
+    }
     plantTree(root);
     for (;;) {
-        PathEnd end = growTree(tree);
+        PathEnd end = growTree();
         if (!end.found()) {
             const std::int64_t delta = leastSlackOutsideTree();
             if (delta == Unbounded) {
                 settleDuals();
-                return false;
+                return Augmentation::Infeasible;
+            }
+            if (watchCutoff && problem.dualSum + totalDelta + delta >= cutoff) {
+                // Moving the duals by delta would keep them feasible, so the
+                // objective after it is a valid lower bound.
+                settleDuals();
+                problem.boundAtCutoff = problem.dualSum + delta;
+                return Augmentation::CutOff;
             }
             totalDelta += delta;
-            end = scanZeroSlackColumns(tree);
+            end = scanZeroSlackColumns();
         }
         if (end.found()) {
             settleDuals();
-            flipPath(tree, end);
-            return true;
+            flipPath(end);
+            return Augmentation::Done;
         }
     }
 }
 
+// Undoes what the previous augmentation touched, then plants the tree.
 void AssignmentProblem::HungarianSolve::plantTree(Node root) {
     for (const VisitedColumn& column : visitedColumns) {
         visited[column.column] = 0;
     }
+    for (const Node column : touchedColumns) {
+        slack[column] = Unbounded;
+    }
     visitedColumns.clear();
-    std::fill(slack.begin(), slack.end(), Unbounded);
+    touchedColumns.clear();
+    work.tree.restart(root);
     totalDelta = 0;
     queueNext = 0;
     queueEnd = 0;
@@ -229,8 +308,7 @@ void AssignmentProblem::HungarianSolve::plantTree(Node root) {
 
 // Follows tight arcs out of the queued rows, in queue and list order, until a
 // free column turns up or the queue runs dry.
-AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::growTree(
-    AlternatingTree& tree) {
+AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::growTree() {
     while (queueNext < queueEnd) {
         const QueuedRow queued = queue[queueNext++];
         const Node* heads = successors[queued.row].data();
@@ -251,7 +329,7 @@ AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::gr
                 return {queued.row, column, static_cast<Node>(k)};
             }
             visit(column, static_cast<Node>(k));
-            enterTree(tree, columnRow[column], queued.row);
+            enterTree(columnRow[column], queued.row);
             stamp = arcsOf(queued.row).stamp;
         }
     }
@@ -259,14 +337,22 @@ AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::gr
 }
 
 // The least slack of a column outside the tree, and the columns that attain
-// it in increasing order. Columns in the tree hold an unbounded slack, so the
-// pass needs no other test.
+// it in increasing order. Only columns that a tree row reached can have a
+// finite slack, and those in the tree hold an unbounded one, so the pass
+// covers the touched columns alone.
 std::int64_t AssignmentProblem::HungarianSolve::leastSlackOutsideTree() {
     std::int64_t least = Unbounded;
     zeroSlackColumns.clear();
     const std::int64_t* slacks = slack.data();
-    for (Node j = 0; j < n; ++j) {
-        const std::int64_t columnSlack = slacks[j];
+    // Columns that entered the tree leave the list as it is read: they will
+    // not be reached again in this augmentation.
+    std::size_t keptColumns = 0;
+    for (const Node column : touchedColumns) {
+        const std::int64_t columnSlack = slacks[column];
+        if (columnSlack == Unbounded) {
+            continue;
+        }
+        touchedColumns[keptColumns++] = column;
         if (columnSlack > least) {
             continue;
         }
@@ -274,10 +360,10 @@ std::int64_t AssignmentProblem::HungarianSolve::leastSlackOutsideTree() {
             least = columnSlack;
             zeroSlackColumns.clear();
         }
-        if (columnSlack != Unbounded) {
-            zeroSlackColumns.push_back(j);
-        }
+        zeroSlackColumns.push_back(column);
     }
+    touchedColumns.resize(keptColumns);
+    std::sort(zeroSlackColumns.begin(), zeroSlackColumns.end());
     return least == Unbounded ? Unbounded : least - totalDelta;
 }
 
@@ -285,8 +371,8 @@ std::int64_t AssignmentProblem::HungarianSolve::leastSlackOutsideTree() {
 // entering here may bring higher columns to zero slack within the same scan
 // (they join the scan); lower ones are found by the next growTree, which
 // starts at these rows.
-AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::scanZeroSlackColumns(
-    AlternatingTree& tree) {
+AssignmentProblem::HungarianSolve::PathEnd
+AssignmentProblem::HungarianSolve::scanZeroSlackColumns() {
     const auto later = std::greater<Node>();
     laterZeroSlackColumns.clear();
     scanningZeroSlack = true;
@@ -312,8 +398,8 @@ AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::sc
             break;
         }
         visit(j, slackArc[j]);
-        if (!tree.contains(columnRow[j])) {
-            enterTree(tree, columnRow[j], slackRow[j]);
+        if (!work.tree.contains(columnRow[j])) {
+            enterTree(columnRow[j], slackRow[j]);
         }
     }
     scanningZeroSlack = false;
@@ -327,8 +413,8 @@ void AssignmentProblem::HungarianSolve::visit(Node column, Node arc) {
     visitedColumns.push_back({column, totalDelta});
 }
 
-void AssignmentProblem::HungarianSolve::enterTree(AlternatingTree& tree, Node row, Node parent) {
-    tree.add(row, parent);
+void AssignmentProblem::HungarianSolve::enterTree(Node row, Node parent) {
+    work.tree.add(row, parent);
     enqueueAndLowerSlacks(row);
 }
 
@@ -363,6 +449,9 @@ void AssignmentProblem::HungarianSolve::enqueueAndLowerSlacks(Node row) {
         }
         const std::int64_t reducedCost = rowCosts[k] - rowDual - columnDual;
         if (reducedCost + shift < columnSlacks[column]) {
+            if (columnSlacks[column] == Unbounded) {
+                touchedColumns.push_back(column);
+            }
             columnSlacks[column] = reducedCost + shift;
             slackRow[column] = row;
             slackArc[column] = static_cast<Node>(k);
@@ -381,31 +470,34 @@ void AssignmentProblem::HungarianSolve::enqueueAndLowerSlacks(Node row) {
                          shift};
 }
 
-// Pays every tree row and tree column the dual updates made since it entered.
+// Pays every tree row and tree column the dual updates made since it entered,
+// and moves the objective on by them.
 void AssignmentProblem::HungarianSolve::settleDuals() {
     for (std::size_t position = 0; position < queueEnd; ++position) {
-        dualX[queue[position].row] += totalDelta - queue[position].deltaAtEntry;
+        const Node row = queue[position].row;
+        problem.setRowDual(row, dualX[row] + totalDelta - queue[position].deltaAtEntry);
     }
     for (const VisitedColumn& column : visitedColumns) {
-        dualY[column.column] -= totalDelta - column.deltaAtVisit;
+        problem.setColumnDual(column.column,
+                              dualY[column.column] - (totalDelta - column.deltaAtVisit));
     }
+    problem.dualSum += totalDelta;
 }
 
 // Each row on the path takes the column it was reached through and passes its
 // old column up to its parent; the root, which had none, ends the walk.
-void AssignmentProblem::HungarianSolve::flipPath(const AlternatingTree& tree, PathEnd end) {
+void AssignmentProblem::HungarianSolve::flipPath(PathEnd end) {
     Node row = end.row;
     Node column = end.column;
     Node arc = end.arc;
     for (;;) {
         const Node previousColumn = problem.assignment[row];
-        columnRow[column] = row;
-        problem.assignment[row] = column;
-        problem.assignedArcs[row] = arc;
-        if (row == tree.root()) {
+        problem.setColumnRow(column, row);
+        problem.assignRow(row, column, arc);
+        if (row == work.tree.root()) {
             return;
         }
-        row = tree.parentOf(row);
+        row = work.tree.parentOf(row);
         column = previousColumn;
         arc = reachArc[previousColumn];
     }
@@ -419,7 +511,8 @@ AssignmentProblem::AssignmentProblem(const SuccessorLists& graph, const ArcCosts
       assignedArcs(graph.size(), NoNode),
       dualX(graph.size(), 0),
       dualY(graph.size(), 0),
-      infeasible(false) {}
+      infeasible(false),
+      columnRows(graph.size(), NoNode) {}
 
 void AssignmentProblem::setGraph(const SuccessorLists& graph, const ArcCosts& costs) {
     this->graph = &graph;
@@ -427,21 +520,34 @@ void AssignmentProblem::setGraph(const SuccessorLists& graph, const ArcCosts& co
 }
 
 void AssignmentProblem::solveHungarian(bool incremental) {
-    HungarianSolve solve(*this);
+    solveHungarian(incremental, Unbounded);
+}
+
+void AssignmentProblem::solveHungarian(bool incremental, std::int64_t cutoff) {
+    stoppedAtCutoff = false;
+    HungarianSolve solve(*this, cutoff);
     if (incremental) {
         solve.prepareIncremental();
     } else {
         solve.prepareFromScratch();
     }
     // Roots go lowest free row first. An augmentation assigns its root and
-    // frees no row, so one upward pass meets every root in that order.
-    const std::size_t n = graph->size();
-    for (std::size_t root = 0; root < n; ++root) {
-        if (assignment[root] == NoNode && !solve.augmentFrom(static_cast<Node>(root))) {
-            infeasible = true;
+    // frees no row, so the free rows in increasing order are the roots.
+    std::vector<Node> roots = freeRows;
+    std::sort(roots.begin(), roots.end());
+    for (std::size_t next = 0; next < roots.size(); ++next) {
+        const HungarianSolve::Augmentation result = solve.augmentFrom(roots[next]);
+        if (result != HungarianSolve::Augmentation::Done) {
+            freeRows.assign(roots.begin() + static_cast<std::ptrdiff_t>(next), roots.end());
+            if (result == HungarianSolve::Augmentation::Infeasible) {
+                infeasible = true;
+            } else {
+                stoppedAtCutoff = true;
+            }
             return;
         }
     }
+    freeRows.clear();
 }
 
 bool AssignmentProblem::assignedArcCost(std::size_t row, std::int64_t& cost) const {
@@ -462,6 +568,13 @@ std::int64_t AssignmentProblem::solutionValue() const {
     if (infeasible) {
         return InfeasibleBound;
     }
+    if (stoppedAtCutoff) {
+        return boundAtCutoff;
+    }
+    // Complete, with every assigned arc tight: the duals sum to the value.
+    if (assignmentDerived && freeRows.empty() && dualSumKnown) {
+        return dualSum;
+    }
     std::int64_t value = 0;
     for (std::size_t i = 0; i < graph->size(); ++i) {
         std::int64_t arcCost = 0;
@@ -473,10 +586,106 @@ std::int64_t AssignmentProblem::solutionValue() const {
 }
 
 void AssignmentProblem::removeArc(Node i, Node j) {
-    if (assignment[i] == j) {
-        assignment[i] = NoNode;
-        assignedArcs[i] = NoNode;
+    if (assignment[i] != j) {
+        return;
     }
+    assignRow(i, NoNode, NoNode);
+    if (assignmentDerived) {
+        setColumnRow(j, NoNode);
+        freeRows.push_back(i);
+    }
+}
+
+void AssignmentProblem::assignRow(Node row, Node column, Node arc) {
+    if (inTrial) {
+        changes.push_back({Change::Kind::Row, row, assignment[row], assignedArcs[row], 0});
+    }
+    assignment[row] = column;
+    assignedArcs[row] = arc;
+}
+
+void AssignmentProblem::setColumnRow(Node column, Node row) {
+    if (inTrial) {
+        changes.push_back({Change::Kind::ColumnRow, column, columnRows[column], NoNode, 0});
+    }
+    columnRows[column] = row;
+}
+
+void AssignmentProblem::setRowDual(Node row, std::int64_t dual) {
+    if (inTrial) {
+        changes.push_back({Change::Kind::RowDual, row, NoNode, NoNode, dualX[row]});
+    }
+    dualX[row] = dual;
+}
+
+void AssignmentProblem::setColumnDual(Node column, std::int64_t dual) {
+    if (inTrial) {
+        changes.push_back({Change::Kind::ColumnDual, column, NoNode, NoNode, dualY[column]});
+    }
+    dualY[column] = dual;
+}
+
+void AssignmentProblem::deriveFromAssignment() {
+    const std::size_t n = assignment.size();
+    columnRows.assign(n, NoNode);
+    freeRows.clear();
+    for (std::size_t row = 0; row < n; ++row) {
+        if (assignment[row] == NoNode) {
+            freeRows.push_back(static_cast<Node>(row));
+        } else if (assignment[row] < n) {
+            columnRows[assignment[row]] = static_cast<Node>(row);
+        }
+    }
+    assignmentDerived = true;
+}
+
+// Unknown while a column has no incoming arc: its dual is then Unbounded.
+void AssignmentProblem::sumDuals() {
+    dualSum = 0;
+    dualSumKnown = false;
+    for (std::size_t i = 0; i < dualY.size(); ++i) {
+        if (dualY[i] == InfeasibleBound) {
+            return;
+        }
+        dualSum += dualX[i] + dualY[i];
+    }
+    dualSumKnown = true;
+}
+
+void AssignmentProblem::beginTrial() {
+    changes.clear();
+    trialStart = {infeasible, stoppedAtCutoff, boundAtCutoff, assignmentDerived,
+                  dualSum,    dualSumKnown,    freeRows};
+    inTrial = true;
+}
+
+void AssignmentProblem::endTrial() {
+    inTrial = false;
+    for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+        switch (change->kind) {
+            case Change::Kind::Row:
+                assignment[change->index] = change->oldNode;
+                assignedArcs[change->index] = change->oldArc;
+                break;
+            case Change::Kind::ColumnRow:
+                columnRows[change->index] = change->oldNode;
+                break;
+            case Change::Kind::RowDual:
+                dualX[change->index] = change->oldDual;
+                break;
+            case Change::Kind::ColumnDual:
+                dualY[change->index] = change->oldDual;
+                break;
+        }
+    }
+    changes.clear();
+    infeasible = trialStart.infeasible;
+    stoppedAtCutoff = trialStart.stoppedAtCutoff;
+    boundAtCutoff = trialStart.boundAtCutoff;
+    assignmentDerived = trialStart.assignmentDerived;
+    dualSum = trialStart.dualSum;
+    dualSumKnown = trialStart.dualSumKnown;
+    freeRows = trialStart.freeRows;
 }
 
 void AssignmentProblem::saveState(AssignmentState& state) const {
@@ -490,12 +699,15 @@ void AssignmentProblem::restoreState(const AssignmentState& state) {
     assignment.resize(state.assignedArcs.size());  // it may have been moved out
     assignedArcs = state.assignedArcs;
     dualY = state.columnDuals;
+    stoppedAtCutoff = false;
     for (std::size_t i = 0; i < assignedArcs.size(); ++i) {
         const Node position = assignedArcs[i];
         assignment[i] = (*graph)[i][position];
         dualX[i] = (*costs)[i][position] - dualY[assignment[i]];
     }
     infeasible = false;
+    deriveFromAssignment();
+    sumDuals();
 }
 
 bool AssignmentProblem::certifiesOptimality() const {

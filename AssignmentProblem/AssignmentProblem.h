@@ -33,9 +33,9 @@
 // lowest row first, and a column's slack row is the first row that reached
 // its least slack.
 //
-// Cost. One augmentation costs O(n) to reset its per-column state and find its
-// root, O(n) per dual update, plus one pass over the arcs of every row that
-// enters the tree. A solve from scratch makes n augmentations.
+// Cost. One augmentation passes once over the arcs of every row that enters
+// its tree, and once per dual update over the columns those arcs reached. A
+// solve from scratch makes n augmentations.
 //
 // Incremental re-solve. A child node differs from its parent by removed arcs.
 // `removeArc` frees only the row whose assigned arc was removed; every other
@@ -75,10 +75,14 @@
 // of each row's assigned arc in its list and the column duals: 10 bytes per
 // city. `restoreState` rebuilds assignment and row duals from it exactly.
 //
+// Work arrays (column owners, row queue, slacks) are kept between solves, and
+// each augmentation resets only the entries the previous one touched, so that
+// on sparse lists a re-solve costs O(n) to find its free rows plus what its
+// augmentation touches.
+//
 // State between calls: `assignment` (row -> column, NoNode for a free row)
 // with the list position of each assigned arc, `dualX`, `dualY`, `infeasible`,
-// the two graph pointers and the mask pointer. The work storage of a solve
-// (column owners, row queue, slacks) lives for one call.
+// the two graph pointers and the mask pointer.
 //
 // Ownership. The object refers to the lists of its node and to the mask
 // without owning them; they must outlive it or be replaced. Copies are
@@ -97,7 +101,9 @@
 //     std::pair<Node, Node> cycle = child.findMinCycle();  // (start, length)
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -129,17 +135,48 @@ class AssignmentProblem {
     // NoNode rows.
     void solveHungarian(bool incremental);
 
+    // The same, but giving up as soon as the value is known to reach
+    // `cutoff`: the dual objective (the sum of all duals, a lower bound on
+    // every complete assignment while the duals are feasible) only rises
+    // during a solve and ends at the value, so once it reaches the cutoff the
+    // value will too. The problem is then left part-solved and
+    // `solutionValue` reports that lower bound, at least `cutoff`.
+    void solveHungarian(bool incremental, std::int64_t cutoff);
+
+    // Whether the last solve gave up at its cutoff.
+    bool reachedCutoff() const { return stoppedAtCutoff; }
+
+    // A trial: beginTrial starts recording every change that removeArc and
+    // solveHungarian make, and endTrial undoes them all, leaving the problem
+    // exactly as it was at beginTrial. A search bounds each child so, in its
+    // parent's problem, and pays for what the child's augmentation touches
+    // instead of a copy of the whole problem. Trials do not nest.
+    void beginTrial();
+    void endTrial();
+
     const std::vector<Node>& solution() const { return assignment; }
     std::vector<Node>&& moveSolution() { return std::move(assignment); }
 
-    // InfeasibleBound once infeasible; otherwise the assignment's total cost.
+    // InfeasibleBound once infeasible; after a solve that reached its cutoff,
+    // the lower bound it reached; otherwise the assignment's total cost.
     std::int64_t solutionValue() const;
 
     // Row i becomes NoNode if it is assigned j; nothing else changes.
     void removeArc(Node i, Node j);
 
-    std::vector<std::int64_t>& dualVariablesX() { return dualX; }
-    std::vector<std::int64_t>& dualVariablesY() { return dualY; }
+    // The duals, open to change by the caller (which the solver then cannot
+    // track: its next solve sums them afresh).
+    std::vector<std::int64_t>& dualVariablesX() {
+        dualSumKnown = false;
+        return dualX;
+    }
+    std::vector<std::int64_t>& dualVariablesY() {
+        dualSumKnown = false;
+        return dualY;
+    }
+    // The duals, to read.
+    const std::vector<std::int64_t>& rowDuals() const { return dualX; }
+    const std::vector<std::int64_t>& columnDuals() const { return dualY; }
 
     // (start city = lowest city of the shortest cycle, length).
     std::pair<Node, Node> findMinCycle();
@@ -161,6 +198,18 @@ class AssignmentProblem {
     // does not hold it.
     bool assignedArcCost(std::size_t row, std::int64_t& cost) const;
 
+    // Every change of assignment or duals goes through these, which record
+    // the old value during a trial.
+    void assignRow(Node row, Node column, Node arc);
+    void setColumnRow(Node column, Node row);
+    void setRowDual(Node row, std::int64_t dual);
+    void setColumnDual(Node column, std::int64_t dual);
+
+    // Rebuilds what follows from the assignment and the duals: the owner of
+    // each column, the free rows, and the sum of the duals.
+    void deriveFromAssignment();
+    void sumDuals();
+
     const SuccessorLists* graph;
     const ArcCosts* costs;
     const ArcMask* mask;
@@ -172,7 +221,64 @@ class AssignmentProblem {
     std::vector<std::int64_t> dualX;
     std::vector<std::int64_t> dualY;
     bool infeasible;
+    bool stoppedAtCutoff = false;
+    std::int64_t boundAtCutoff = 0;
 
-    // The work storage and steps of one solve; defined with the solver.
+    // Kept in step with `assignment` once known (a fresh problem's all-zero
+    // assignment has no inverse): the row holding each column, or NoNode,
+    // and the NoNode rows in any order.
+    std::vector<Node> columnRows;
+    std::vector<Node> freeRows;
+    bool assignmentDerived = false;
+    // The sum of all duals, the dual objective: a lower bound on every
+    // complete assignment while the duals are feasible, and the value once
+    // the assignment is complete (every assigned arc is tight). Unknown while
+    // a column has no incoming arc, or after the caller took the duals.
+    std::int64_t dualSum = 0;
+    bool dualSumKnown = false;
+
+    // The record of a trial: old values, undone last first, and the state it
+    // began in.
+    struct Change {
+        enum class Kind : std::uint8_t { Row, ColumnRow, RowDual, ColumnDual };
+        Kind kind;
+        Node index;
+        Node oldNode;          // Row: old column; ColumnRow: old row
+        Node oldArc;           // Row: old arc position
+        std::int64_t oldDual;  // RowDual, ColumnDual
+    };
+    struct TrialStart {
+        bool infeasible;
+        bool stoppedAtCutoff;
+        std::int64_t boundAtCutoff;
+        bool assignmentDerived;
+        std::int64_t dualSum;
+        bool dualSumKnown;
+        std::vector<Node> freeRows;
+    };
+    bool inTrial = false;
+    std::vector<Change> changes;
+    TrialStart trialStart{};
+
+    // The steps of one solve, and the work arrays they use; defined with the
+    // solver.
     class HungarianSolve;
+    struct WorkArrays;
+    // The work arrays outlive a solve, so that a re-solve costs what its
+    // augmentation touches rather than n entries of fresh storage. A copy of
+    // the problem starts without them: they hold no state between solves.
+    class WorkArraysHolder {
+      public:
+        WorkArraysHolder();
+        WorkArraysHolder(const WorkArraysHolder&);
+        WorkArraysHolder& operator=(const WorkArraysHolder&);
+        WorkArraysHolder(WorkArraysHolder&&) noexcept;
+        WorkArraysHolder& operator=(WorkArraysHolder&&) noexcept;
+        ~WorkArraysHolder();
+        WorkArrays& arraysFor(std::size_t n);
+
+      private:
+        std::unique_ptr<WorkArrays> arrays;
+    };
+    WorkArraysHolder work;
 };

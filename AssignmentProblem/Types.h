@@ -10,7 +10,9 @@
 // `SuccessorLists`. The two always have the same shape.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -24,6 +26,43 @@ inline constexpr Node NoNode = 65535;
 
 using SuccessorLists = std::vector<std::vector<Node>>;
 using ArcCosts = std::vector<std::vector<std::int32_t>>;
+
+// Whether row `tail` holds every city but `tail` itself, in ascending order,
+// as a row read from a full matrix does: entry k is then the arc to city k
+// below `tail` and to city k + 1 from `tail` on. Passes over a graph use it
+// to walk such rows as two runs of consecutive columns, in loops the
+// compiler can vectorise.
+// `cities` must hold 0, 1, ..., n-1, the row that such rows are compared
+// with (two memory compares).
+inline bool isFullRow(const SuccessorLists& successors, Node tail,
+                      const std::vector<Node>& cities) {
+    const std::vector<Node>& row = successors[tail];
+    if (row.size() + 1 != successors.size()) {
+        return false;
+    }
+    const std::size_t below = tail;
+    return std::memcmp(row.data(), cities.data(), below * sizeof(Node)) == 0 &&
+           std::memcmp(row.data() + below, cities.data() + below + 1,
+                       (row.size() - below) * sizeof(Node)) == 0;
+}
+
+// Where `head` stands in row `tail` of the successor lists, or NoNode when the
+// row has no such arc. A row read from a full matrix holds every city but its
+// own in ascending order, so head's place is known at once and only checked;
+// any other row is searched from the front.
+inline Node arcPosition(const SuccessorLists& successors, Node tail, Node head) {
+    const std::vector<Node>& row = successors[tail];
+    const std::size_t guess = head > tail ? head - 1u : head;
+    if (guess < row.size() && row[guess] == head) {
+        return static_cast<Node>(guess);
+    }
+    for (std::size_t k = 0; k < row.size(); ++k) {
+        if (row[k] == head) {
+            return static_cast<Node>(k);
+        }
+    }
+    return NoNode;
+}
 
 // Tour costs, assignment values and lower bounds are signed 64-bit sums of
 // 32-bit arc costs; at most 65535 of them can never overflow. The largest

@@ -347,6 +347,60 @@ TEST(AssignmentProblemTest, IncrementalResolveEqualsFreshSolveAfterRemovals) {
     }
 }
 
+// A child bounded as the search does it: in a trial of the parent's problem,
+// with a cutoff. Below the cutoff the bound is the value exactly; at or above
+// it, a lower bound that reaches the cutoff; and the trial leaves the parent
+// as it was, to the last dual.
+TEST(AssignmentProblemTest, ACutOffBoundNeverExceedsTheValueAndATrialLeavesNoTrace) {
+    for (std::uint64_t seed = 0; seed < 120; ++seed) {
+        std::mt19937_64 random(seed);
+        const int n = 2 + static_cast<int>(seed % 40);
+        const CostRange range = costRanges[seed % 4];
+        const Graph graph = randomGraph(random, n, range.lowest, range.highest, seed % 3 * 0.2);
+        SCOPED_TRACE(caseName(seed, n));
+        AssignmentProblem parent(graph.successors, graph.costs);
+        parent.solveHungarian(false);
+        if (parent.solutionValue() == InfeasibleBound) {
+            continue;
+        }
+        const std::vector<Node> assignment = parent.solution();
+        const std::vector<std::int64_t> rowDuals = parent.rowDuals();
+        const std::vector<std::int64_t> columnDuals = parent.columnDuals();
+        for (Node row = 0; row < n; ++row) {
+            Graph childGraph = graph;
+            eraseArc(childGraph, row, assignment[row]);
+            AssignmentProblem child(childGraph.successors, childGraph.costs);
+            child.solveHungarian(false);
+            const std::int64_t value = child.solutionValue();
+            std::vector<std::int64_t> cutoffs = {value, parent.solutionValue(), InfeasibleBound};
+            if (value != InfeasibleBound) {
+                cutoffs.insert(cutoffs.end(), {value - 1, value + 1});
+            }
+            for (const std::int64_t cutoff : cutoffs) {
+                // The parent's lists with the arc taken out, as a mask would.
+                Graph trialGraph = graph;
+                eraseArc(trialGraph, row, assignment[row]);
+                parent.setGraph(trialGraph.successors, trialGraph.costs);
+                parent.beginTrial();
+                parent.removeArc(row, assignment[row]);
+                parent.solveHungarian(true, cutoff);
+                const std::int64_t bound = parent.solutionValue();
+                parent.endTrial();
+                parent.setGraph(graph.successors, graph.costs);
+                if (value < cutoff) {
+                    EXPECT_EQ(bound, value) << "row " << row << ", cutoff " << cutoff;
+                } else {
+                    EXPECT_GE(bound, cutoff) << "row " << row;
+                    EXPECT_LE(bound, value) << "row " << row;
+                }
+                ASSERT_EQ(parent.solution(), assignment);
+                ASSERT_EQ(parent.rowDuals(), rowDuals);
+                ASSERT_EQ(parent.columnDuals(), columnDuals);
+            }
+        }
+    }
+}
+
 TEST(AssignmentProblemTest, RemovingAnUnassignedArcChangesNothing) {
     for (std::uint64_t seed = 0; seed < 40; ++seed) {
         std::mt19937_64 random(seed);
