@@ -1,7 +1,8 @@
 // Times the tree search on seeded random instances and reports its node counts
 // and peak memory.
 //
-//   searchBench [--mode serial|parallel|root] [--sizes 100,200,400] [--seeds 1,2,3,4,5]
+//   searchBench [--mode serial|parallel|described|described-parallel|root|root-core]
+//               [--sizes 100,200,400] [--seeds 1,2,3,4,5]
 //               [--threads N] [--file PATH] [--write PATH]
 //
 // Instances follow the generator's distribution: a full n x n matrix with
@@ -44,6 +45,7 @@
 
 #include "AssignmentProblem/AssignmentProblem.h"
 #include "AssignmentProblem/Types.h"
+#include "AssignmentProblem/solveOnSparseCore.h"
 #include "solver/MatrixReader.h"
 #include "solver/SearchStatistics.h"
 #include "solver/balasChristofides.h"
@@ -97,12 +99,41 @@ TourResult searchParallel(const Instance& instance, const BenchOptions& options,
     return balasChristofidesParallel(instance.successors, instance.costs, nullptr, statistics);
 }
 
-// The root's assignment problem solved from scratch on the graph itself, as a
-// search's root is solved.
+// The searches as first built: no sparse root, patching, elimination or
+// cutoff.
+TourResult searchDescribed(const Instance& instance, const BenchOptions&,
+                           SearchStatistics* statistics) {
+    const SearchOptions described = SearchOptions::described();
+    return balasChristofides(instance.successors, instance.costs, nullptr, statistics, &described);
+}
+
+TourResult searchDescribedParallel(const Instance& instance, const BenchOptions& options,
+                                   SearchStatistics* statistics) {
+    if (options.threads > 0) {
+        omp_set_num_threads(options.threads);
+    }
+    const SearchOptions described = SearchOptions::described();
+    return balasChristofidesParallel(instance.successors, instance.costs, nullptr, statistics,
+                                     &described);
+}
+
+// The root's assignment problem solved from scratch on the graph itself, as
+// the search as first built solves its root.
 TourResult solveRootAssignment(const Instance& instance, const BenchOptions&,
                                SearchStatistics* statistics) {
     AssignmentProblem root(instance.successors, instance.costs);
     root.solveHungarian(false);
+    statistics->nodesCreated = 1;
+    return TourResult{root.solution(), root.solutionValue()};
+}
+
+// The root's assignment problem solved on a sparse core and repaired by
+// pricing, as the fast search solves its root.
+TourResult solveRootOnCore(const Instance& instance, const BenchOptions&,
+                           SearchStatistics* statistics) {
+    AssignmentProblem root(instance.successors, instance.costs);
+    solveOnSparseCore(root, instance.successors, instance.costs,
+                      SearchOptions{}.rootCoreArcsPerRow);
     statistics->nodesCreated = 1;
     return TourResult{root.solution(), root.solutionValue()};
 }
@@ -113,9 +144,9 @@ struct NamedMode {
 };
 
 const NamedMode searchModes[] = {
-    {"serial", searchSerial},
-    {"parallel", searchParallel},
-    {"root", solveRootAssignment},
+    {"serial", searchSerial},       {"parallel", searchParallel},
+    {"described", searchDescribed}, {"described-parallel", searchDescribedParallel},
+    {"root", solveRootAssignment},  {"root-core", solveRootOnCore},
 };
 
 SearchMode findMode(const std::string& name) {
@@ -247,6 +278,14 @@ bool runInChild(SearchMode search, const BenchOptions& options, int n, std::uint
     return read && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Arcs the tree was searched on, in percent of the arcs given (100 when
+// nothing was eliminated or nothing was searched).
+double keptPercent(const SearchStatistics& statistics) {
+    return statistics.arcsGiven > 0 ? 100.0 * static_cast<double>(statistics.arcsSearched) /
+                                          static_cast<double>(statistics.arcsGiven)
+                                    : 100.0;
+}
+
 template <typename Value>
 Value median(std::vector<Value> values) {
     std::sort(values.begin(), values.end());
@@ -321,7 +360,8 @@ int main(int argc, char** argv) {
     const SearchMode search = parseOptions(argc, argv, options) ? findMode(options.mode) : nullptr;
     if (search == nullptr) {
         std::printf(
-            "usage: searchBench [--mode serial|parallel|root] [--sizes N,N,...] "
+            "usage: searchBench [--mode serial|parallel|described|described-parallel|root|"
+            "root-core] [--sizes N,N,...] "
             "[--seeds S,S,...] [--threads N] [--file PATH] [--write PATH]\n");
         return 1;
     }
@@ -337,8 +377,8 @@ int main(int argc, char** argv) {
         options.seeds = {0};
     }
     std::printf("# mode %s\n", options.mode.c_str());
-    std::printf("%-6s %5s %7s %10s %9s %9s %9s %9s %9s %9s\n", "#", "n", "seed", "cost", "seconds",
-                "cpuSec", "created", "expanded", "mostOpen", "peakMiB");
+    std::printf("%-6s %5s %7s %10s %9s %9s %9s %9s %9s %9s %7s\n", "#", "n", "seed", "cost",
+                "seconds", "cpuSec", "created", "expanded", "mostOpen", "peakMiB", "kept%");
     for (const int n : options.sizes) {
         std::vector<InstanceReport> reports;
         for (const std::uint64_t seed : options.seeds) {
@@ -347,14 +387,14 @@ int main(int argc, char** argv) {
                 std::printf("failed %5d %7llu\n", n, static_cast<unsigned long long>(seed));
                 continue;
             }
-            std::printf("run    %5d %7llu %10lld %9.3f %9.3f %9lld %9lld %9lld %9.3f\n",
+            std::printf("run    %5d %7llu %10lld %9.3f %9.3f %9lld %9lld %9lld %9.3f %7.2f\n",
                         report.cities, static_cast<unsigned long long>(seed),
                         static_cast<long long>(report.cost), report.searchSeconds,
                         report.searchCpuSeconds,
                         static_cast<long long>(report.statistics.nodesCreated),
                         static_cast<long long>(report.statistics.nodesExpanded),
                         static_cast<long long>(report.statistics.mostOpenNodes),
-                        report.peakResidentKiB / 1024.0);
+                        report.peakResidentKiB / 1024.0, keptPercent(report.statistics));
             if (!options.file.empty()) {
                 std::printf("# read+parse %.6f sec, search %.6f sec\n", report.readSeconds,
                             report.searchSeconds);

@@ -1,6 +1,8 @@
 // Fuzz target for the whole solve on tiny instances: n from 1 to 8 cities
 // with any 32-bit costs, negative ones included, read from the input bytes.
-// Both searches are checked against an independent Held-Karp optimum:
+// Both searches, each as first built and fast, are checked against an
+// independent Held-Karp optimum, and their two serial variants against each
+// other:
 // - costs of 0 or more: both return the optimum;
 // - negative costs: the serial search returns the optimum or -1 (it stops
 //   once a bound goes negative); the parallel search returns -1 exactly when
@@ -23,7 +25,9 @@ namespace {
 
 using testing_support::Matrix;
 
-[[noreturn]] void fault() { std::abort(); }
+[[noreturn]] void fault() {
+    std::abort();
+}
 
 void checkTour(const TourResult& result, const Matrix& matrix) {
     if (result.tour.size() != matrix.size() || !testing_support::isSingleCycle(result.tour) ||
@@ -65,25 +69,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::int64_t startingCost = testing_support::tourCost(matrix, firstTour);
 
-    const TourResult serial = balasChristofides(graph.successors, graph.costs, nullptr);
-    if (serial.cost == -1 && anyNegative) {
-        // a negative bound stopped the search
-    } else if (serial.cost != optimum) {
-        fault();
-    } else {
-        checkTour(serial, matrix);
-    }
-
-    omp_set_num_threads(threads);
-    const TourResult parallel = balasChristofidesParallel(graph.successors, graph.costs, nullptr);
-    if (startingCost < 0) {
-        if (parallel.cost != -1) {
+    // Both variants, the search as first built and the fast one, must agree.
+    std::int64_t describedSerialCost = 0;
+    for (const testing_support::SearchVariant& variant : testing_support::searchVariants()) {
+        const TourResult serial =
+            balasChristofides(graph.successors, graph.costs, nullptr, nullptr, &variant.options);
+        if (serial.cost == -1 && anyNegative) {
+            // a negative bound stopped the search
+        } else if (serial.cost != optimum) {
+            fault();
+        } else {
+            checkTour(serial, matrix);
+        }
+        if (&variant == &testing_support::searchVariants().front()) {
+            describedSerialCost = serial.cost;
+        } else if (serial.cost != describedSerialCost) {
             fault();
         }
-    } else if (parallel.cost != optimum) {
-        fault();
-    } else {
-        checkTour(parallel, matrix);
+
+        omp_set_num_threads(threads);
+        const TourResult parallel = balasChristofidesParallel(graph.successors, graph.costs,
+                                                              nullptr, nullptr, &variant.options);
+        if (startingCost < 0) {
+            if (parallel.cost != -1) {
+                fault();
+            }
+        } else if (parallel.cost != optimum) {
+            fault();
+        } else {
+            checkTour(parallel, matrix);
+        }
     }
     return 0;
 }

@@ -2,34 +2,30 @@
 
 #include <utility>
 
-Brancher::Brancher(const SuccessorLists& successors, const ArcCosts& costs)
+Brancher::Brancher(const SuccessorLists& successors, const ArcCosts& costs, bool cutOffChildBounds)
     : successors(successors),
       costs(costs),
       cityCount(static_cast<Node>(successors.size())),
+      cutOffChildBounds(cutOffChildBounds),
       mask(successors.size()),
-      nodeProblem(successors, costs),
-      childProblem(successors, costs) {
+      nodeProblem(successors, costs) {
     nodeProblem.setArcMask(&mask);
-    childProblem.setArcMask(&mask);
 }
 
-std::unique_ptr<Subproblem> Brancher::solveRoot() {
-    auto root = std::make_unique<Subproblem>();
-    AssignmentProblem rootProblem(successors, costs);  // no constraint, no mask
-    rootProblem.solveHungarian(false);
-    root->lowerBound = rootProblem.solutionValue();
-    if (root->lowerBound != InfeasibleBound) {
-        rootProblem.saveState(root->assignment);
-        root->minCycle = rootProblem.findMinCycle();
-        root->currentNode = root->minCycle.first;
-    }
-    return root;
-}
-
+// A node taken up again right after its last walk (best-first search often
+// takes a node up twice in a row, its child filed behind it) is still in the
+// workspace: the mask holds its constraints, the arcs it forced since
+// included, and the problem its assignment. Its chain, held here, pins the
+// record that identifies it.
 void Brancher::takeUp(const Subproblem& node) {
+    if (hasLoadedNode && node.constraints.sameAs(loadedConstraints)) {
+        return;
+    }
     mask.clear();
     node.constraints.applyTo(mask);
     nodeProblem.restoreState(node.assignment);
+    loadedConstraints = node.constraints;
+    hasLoadedNode = true;
 }
 
 BranchOutcome Brancher::branch(Subproblem& node, std::int64_t bestKnownCost,
@@ -63,23 +59,58 @@ BranchOutcome Brancher::branch(Subproblem& node, std::int64_t bestKnownCost,
             break;
         }
     }
-    mask.clear();
+    loadedConstraints = node.constraints;
     return outcome;
 }
 
 // The child that forbids tail -> head is bounded in a copy of the node's
 // problem on the node's own arcs with that arc taken out for the moment:
-// exactly the arcs the child allows. Most children are pruned at once and
-// leave nothing behind.
+// exactly the arcs the child allows. With the cutoff on, the re-solve gives up
+// once the bound reaches `cutoff`, and the bound returned is then a lower one,
+// still at least `cutoff`.
+//
+// The child is bounded in the node's own problem, inside a trial that
+// `endChild` undoes: until then the problem holds the child's solution.
+std::int64_t Brancher::boundChild(Node tail, Node head, std::int64_t cutoff) {
+    nodeProblem.beginTrial();
+    mask.forbid(tail, head);
+    childTail = tail;
+    childHead = head;
+    nodeProblem.removeArc(tail, head);
+    nodeProblem.solveHungarian(true, cutOffChildBounds ? cutoff : InfeasibleBound);
+    return nodeProblem.solutionValue();
+}
+
+// Gives the node its own problem and arcs back.
+void Brancher::endChild() {
+    nodeProblem.endTrial();
+    mask.allowAgain(childTail, childHead);
+}
+
+// The child problem just bounded, as a node of its own.
+std::unique_ptr<Subproblem> Brancher::keepChild(const Subproblem& node, Node tail, Node head,
+                                                std::int64_t bound,
+                                                std::pair<Node, Node> cycle) const {
+    auto child = std::make_unique<Subproblem>();
+    nodeProblem.saveState(child->assignment);
+    child->lowerBound = bound;
+    child->minCycle = cycle;
+    child->currentNode = cycle.first;
+    child->constraints = node.constraints.withForbidden(tail, head);
+    return child;
+}
+
+// Most children are pruned at once and leave nothing behind.
 void Brancher::makeChild(const Subproblem& node, Node tail, Node head, std::int64_t bestKnownCost,
                          bool stopOnNegativeBound, BranchOutcome& outcome) {
-    childProblem = nodeProblem;
-    mask.forbid(tail, head);
-    childProblem.removeArc(tail, head);
-    childProblem.solveHungarian(true);
-    mask.allowAgain(tail, head);
-    const std::int64_t childBound = childProblem.solutionValue();
+    const std::int64_t childBound = boundChild(tail, head, bestKnownCost);
+    judgeChild(node, tail, head, childBound, bestKnownCost, stopOnNegativeBound, outcome);
+    endChild();
+}
 
+void Brancher::judgeChild(const Subproblem& node, Node tail, Node head, std::int64_t childBound,
+                          std::int64_t bestKnownCost, bool stopOnNegativeBound,
+                          BranchOutcome& outcome) {
     if (stopOnNegativeBound && childBound < 0) {
         outcome.negativeBound = true;
         return;
@@ -87,19 +118,13 @@ void Brancher::makeChild(const Subproblem& node, Node tail, Node head, std::int6
     if (childBound >= bestKnownCost) {  // an infeasible child's bound always is
         return;
     }
-    const std::pair<Node, Node> cycle = childProblem.findMinCycle();
+    const std::pair<Node, Node> cycle = nodeProblem.findMinCycle();
     if (cycle.second == cityCount) {
-        outcome.tour = childProblem.solution();
+        outcome.tour = nodeProblem.solution();
         outcome.tourCost = childBound;
         return;
     }
-    auto child = std::make_unique<Subproblem>();
-    childProblem.saveState(child->assignment);
-    child->lowerBound = childBound;
-    child->minCycle = cycle;
-    child->currentNode = cycle.first;
-    child->constraints = node.constraints.withForbidden(tail, head);
-    outcome.child = std::move(child);
+    outcome.child = keepChild(node, tail, head, childBound, cycle);
 }
 
 std::vector<Node> Brancher::successorsOf(const Subproblem& node) const {
@@ -111,6 +136,7 @@ std::vector<Node> Brancher::successorsOf(const Subproblem& node) const {
 }
 
 SuccessorLists Brancher::allowedArcs(const Subproblem& node) {
+    hasLoadedNode = false;
     mask.clear();
     node.constraints.applyTo(mask);
     SuccessorLists allowed(cityCount);

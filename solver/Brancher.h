@@ -1,6 +1,6 @@
-// The node protocol of both searches: solving the root, and branching on a
-// node along its shortest cycle, one child at a time. One Brancher per thread;
-// it is that thread's workspace.
+// The node protocol of both searches: branching on a node along its shortest
+// cycle, one child at a time. One Brancher per thread; it is that thread's
+// workspace. (The root is made by SearchStart.)
 //
 // Taking a node up. The graph the front end read is the one store of arcs,
 // read by every thread and never changed. To branch on a node, the brancher
@@ -13,7 +13,8 @@
 // arc tail -> head whose tail row still allows two arcs or more:
 //   1. take the arc out (forbid it in the mask, free the tail's row of a copy
 //      of the node's problem), re-solve the copy incrementally: the child's
-//      bound;
+//      bound (with the cutoff on, the re-solve stops once that bound reaches
+//      bestKnownCost: the child would be pruned anyway);
 //   2. judge the child: a bound that does not beat `bestKnownCost` prunes it
 //      (an infeasible child's bound never does); otherwise its shortest cycle
 //      tells a tour (handed back, never stored) from an open child, which
@@ -60,16 +61,12 @@ struct BranchOutcome {
 class Brancher {
   public:
     // The graph is shared, not copied; it must outlive the brancher.
-    Brancher(const SuccessorLists& successors, const ArcCosts& costs);
+    // `cutOffChildBounds` stops each child's re-solve at bestKnownCost.
+    Brancher(const SuccessorLists& successors, const ArcCosts& costs, bool cutOffChildBounds);
 
     // Its problems point to its own mask: it stays where it was made.
     Brancher(const Brancher&) = delete;
     Brancher& operator=(const Brancher&) = delete;
-
-    // The root: its assignment problem solved from scratch on the whole graph.
-    // Its lowerBound is the value (InfeasibleBound when there is no complete
-    // assignment); a feasible root also has its minCycle and currentNode.
-    std::unique_ptr<Subproblem> solveRoot();
 
     // Walks the node's cycle from its currentNode, as the header tells, with
     // children judged against `bestKnownCost`. With `stopOnNegativeBound`, a
@@ -89,14 +86,25 @@ class Brancher {
     void takeUp(const Subproblem& node);
     void makeChild(const Subproblem& node, Node tail, Node head, std::int64_t bestKnownCost,
                    bool stopOnNegativeBound, BranchOutcome& outcome);
+    std::int64_t boundChild(Node tail, Node head, std::int64_t cutoff);
+    void endChild();
+    void judgeChild(const Subproblem& node, Node tail, Node head, std::int64_t childBound,
+                    std::int64_t bestKnownCost, bool stopOnNegativeBound, BranchOutcome& outcome);
+    std::unique_ptr<Subproblem> keepChild(const Subproblem& node, Node tail, Node head,
+                                          std::int64_t bound, std::pair<Node, Node> cycle) const;
 
     const SuccessorLists& successors;
     const ArcCosts& costs;
     const Node cityCount;
+    const bool cutOffChildBounds;
     // The constraints of the node taken up.
     ArcMask mask;
-    // The node's assignment problem, restored from its compact state, and the
-    // copy in which a child is bounded.
+    // The node's assignment problem, restored from its compact state; a child
+    // is bounded in it, in a trial undone afterwards.
     AssignmentProblem nodeProblem;
-    AssignmentProblem childProblem;
+    Node childTail = NoNode;
+    Node childHead = NoNode;
+    // The node now in the workspace, known by its constraints (see takeUp).
+    bool hasLoadedNode = false;
+    ConstraintChain loadedConstraints;
 };

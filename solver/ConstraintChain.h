@@ -45,6 +45,11 @@ class ConstraintChain {
     // The number of constraints.
     std::size_t length() const;
 
+    // Whether both chains end in the same record: they hold the same
+    // constraints. While a chain holds its newest record, no other record can
+    // take its place, so this tells nodes apart.
+    bool sameAs(const ConstraintChain& other) const { return newest == other.newest; }
+
   private:
     struct Record {
         mutable std::atomic<std::uint32_t> references;

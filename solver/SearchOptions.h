@@ -1,5 +1,6 @@
-// What a caller may ask of a search beyond the graph and the starting tour: a
-// time limit and progress reports.
+// What a caller may ask of a search beyond the graph and the starting tour:
+// the fast search's steps or the search as first built, a time limit, and
+// progress reports.
 //
 // Time limit. A search that reaches its limit stops expanding and returns the
 // best tour it has found with `provenOptimal` false and, in `lowerBound`, the
@@ -13,6 +14,7 @@
 // search returns: a valid lower bound and the best tour's cost at that moment.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -25,6 +27,40 @@ struct SearchProgress {
 };
 
 struct SearchOptions {
+    // The fast search's steps before and during the branch and bound (the
+    // search described in balasChristofides.h has none of them; see
+    // `described()`). Each keeps every report the proven optimum:
+    //   - the root is solved on a sparse core of each row's cheapest arcs and
+    //     repaired by pricing every arc (solveOnSparseCore.h): 0 arcs per row
+    //     solves it on all arcs instead;
+    std::size_t rootCoreArcsPerRow = 10;
+    //   - the root's cycles are patched into a tour, improved by exchanges of
+    //     three arcs, which becomes the incumbent when it is cheaper than the
+    //     starting tour (StartingTour.h);
+    bool patchRootCycles = true;
+    //   - the tree is searched first on the arcs of the least reduced costs,
+    //     for tours cheaper than the root bound plus a small gap, with twice
+    //     the gap while none turns up (SearchStart.h);
+    bool cheapArcsFirst = true;
+    //   - arcs that no tour cheaper than the incumbent can use are dropped
+    //     before the search (ArcElimination.h);
+    bool eliminateArcs = true;
+    //   - a child's re-solve stops as soon as its bound reaches the
+    //     incumbent's cost (AssignmentProblem.h).
+    bool cutOffChildBounds = true;
+
+    // The search as first built, step for step: none of the above. Its trees
+    // are the reference that tests and benchmarks compare with.
+    static SearchOptions described() {
+        SearchOptions options;
+        options.rootCoreArcsPerRow = 0;
+        options.patchRootCycles = false;
+        options.cheapArcsFirst = false;
+        options.eliminateArcs = false;
+        options.cutOffChildBounds = false;
+        return options;
+    }
+
     // Seconds of search after which the search stops with what it has; zero or
     // less: no limit.
     double timeLimitSeconds = 0;

@@ -15,4 +15,8 @@ struct SearchStatistics {
     // being expanded not included); at most two more nodes are alive per
     // expanding thread. Peak memory is about this many nodes' size.
     std::int64_t mostOpenNodes = 0;
+    // Arcs of the graph the tree was searched on (all arcs, unless arcs were
+    // eliminated), and of the graph given.
+    std::int64_t arcsSearched = 0;
+    std::int64_t arcsGiven = 0;
 };

@@ -8,6 +8,7 @@
 #include "solver/Brancher.h"
 #include "solver/OpenNodeList.h"
 #include "solver/SearchMonitor.h"
+#include "solver/SearchStart.h"
 #include "solver/StartingTour.h"
 
 namespace {
@@ -15,11 +16,12 @@ namespace {
 class SerialSearch {
   public:
     SerialSearch(const SuccessorLists& successors, const ArcCosts& costs,
-                 const std::vector<Node>* startTour, const SearchOptions* options)
+                 const std::vector<Node>* startTour, const SearchOptions& options)
         : cityCount(static_cast<Node>(successors.size())),
+          options(options),
           incumbent{startingTour(successors, startTour), 0},
-          brancher(successors, costs),
-          monitor(options) {
+          start(successors, costs, options),
+          monitor(&options) {
         incumbent.cost = tourCost(successors, costs, incumbent.tour);
     }
 
@@ -29,46 +31,76 @@ class SerialSearch {
         if (incumbent.cost < 0) {
             incumbent.cost = -1;
         } else if (cityCount > 0 && solveRoot()) {
-            expandOpenNodes();
+            searchInRounds();
         }
-        incumbent.lowerBound = incumbent.cost;
-        if (incumbent.stoppedAtTimeLimit && !openNodes.empty()) {
-            // The list is sorted: its front holds the least bound left.
-            incumbent.lowerBound = std::min(incumbent.cost, openNodes.front().lowerBound);
-        }
+        incumbent.lowerBound =
+            incumbent.stoppedAtTimeLimit ? progress().lowerBound : incumbent.cost;
         if (monitor.reportsProgress()) {
             monitor.report(progress());
         }
         openNodes.clear();
         if (statistics != nullptr) {
+            start.countArcs(counters);
             *statistics = counters;
         }
         return std::move(incumbent);
     }
 
   private:
-    // Solves the root from scratch and keeps it if it is open. False when the
-    // search is already over: the root was negative, pruned (infeasible
-    // included) or a tour, which then is the incumbent.
+    // Solves the root and keeps it if it is open, after the steps before the
+    // search that the options ask for (SearchStart.h). False when the search
+    // is already over: the root was negative, pruned (infeasible included)
+    // or a tour, which then is the incumbent.
     bool solveRoot() {
-        std::unique_ptr<Subproblem> root = brancher.solveRoot();
+        std::unique_ptr<Subproblem> root = start.solveRoot();
         ++counters.nodesCreated;
         if (root->lowerBound < 0) {
             incumbent.cost = -1;
             return false;
         }
+        const bool feasible = root->lowerBound != InfeasibleBound;
+        const bool tour = feasible && root->minCycle.second == cityCount;
+        if (feasible && !tour) {
+            start.patchRootCycles(incumbent.tour, incumbent.cost);
+        }
         if (root->lowerBound >= incumbent.cost) {
             return false;
         }
-        if (root->minCycle.second == cityCount) {
+        if (tour) {
             incumbent.cost = root->lowerBound;
-            incumbent.tour = brancher.successorsOf(*root);
+            incumbent.tour = start.rootAssignment();
             return false;
         }
-        openNodes.insert(std::move(root));
-        noteOpenNodeCount();
+        start.eliminateArcs(*root, incumbent.cost);
+        openRoot = std::move(root);
         return true;
     }
+
+    // The tree, searched in rounds on the arcs below a gap over the root's
+    // bound, each pruning at the root bound plus its gap (SearchStart.h),
+    // until a round finds a tour or searches for every tour cheaper than the
+    // incumbent.
+    void searchInRounds() {
+        for (std::int64_t gap = start.firstGap(*openRoot, incumbent.cost);;
+             gap = SearchStart::nextGap(gap)) {
+            const bool lastRound = gap >= incumbent.cost - openRoot->lowerBound;
+            roundCap = lastRound ? incumbent.cost : openRoot->lowerBound + gap;
+            std::unique_ptr<Subproblem> root = start.rootForRound(*openRoot, gap, incumbent.cost);
+            brancher = std::make_unique<Brancher>(start.searchSuccessors(), start.searchCosts(),
+                                                  options.cutOffChildBounds);
+            openNodes.insert(std::move(root));
+            noteOpenNodeCount();
+            expandOpenNodes();
+            const bool foundTour = incumbent.cost < roundCap;
+            if (incumbent.stoppedAtTimeLimit || incumbent.cost < 0 || foundTour || lastRound) {
+                return;
+            }
+        }
+    }
+
+    // Tours must cost less than this to matter: the incumbent's cost, or the
+    // round's cap if that is lower.
+    std::int64_t pruneAt() const { return std::min(incumbent.cost, roundCap); }
 
     void expandOpenNodes() {
         while (!openNodes.empty()) {
@@ -80,11 +112,11 @@ class SerialSearch {
                 monitor.report(progress());
             }
             std::unique_ptr<Subproblem> node = openNodes.takeFront();
-            if (node->lowerBound >= incumbent.cost) {
+            if (node->lowerBound >= pruneAt()) {
                 continue;
             }
             ++counters.nodesExpanded;
-            BranchOutcome outcome = brancher.branch(*node, incumbent.cost, true);
+            BranchOutcome outcome = brancher->branch(*node, pruneAt(), true);
             counters.nodesCreated += outcome.childrenMade;
             if (outcome.negativeBound) {
                 incumbent.cost = -1;
@@ -116,7 +148,7 @@ class SerialSearch {
             return;
         }
         if (!child) {
-            if (node->lowerBound < incumbent.cost) {
+            if (node->lowerBound < pruneAt()) {
                 openNodes.insert(std::move(node));
                 noteOpenNodeCount();
             }
@@ -128,15 +160,15 @@ class SerialSearch {
     }
 
     // The state between two expansions: every node not yet pruned is in the
-    // open list, whose front holds the least bound.
+    // open list, whose front holds the least bound, and no tour costs less
+    // than the round's cap but those below the open nodes.
     SearchProgress progress() const {
         SearchProgress state;
         state.nodesCreated = counters.nodesCreated;
         state.openNodes = static_cast<std::int64_t>(openNodes.size());
         state.bestCost = incumbent.cost;
-        state.lowerBound = openNodes.empty()
-                               ? incumbent.cost
-                               : std::min(incumbent.cost, openNodes.front().lowerBound);
+        state.lowerBound =
+            openNodes.empty() ? pruneAt() : std::min(pruneAt(), openNodes.front().lowerBound);
         return state;
     }
 
@@ -146,8 +178,14 @@ class SerialSearch {
     }
 
     const Node cityCount;
+    const SearchOptions& options;
     TourResult incumbent;
-    Brancher brancher;
+    SearchStart start;
+    // The root once solved, from which every round starts.
+    std::unique_ptr<Subproblem> openRoot;
+    std::int64_t roundCap = InfeasibleBound;
+    // Made for each round's graph.
+    std::unique_ptr<Brancher> brancher;
     OpenNodeList openNodes;
     SearchStatistics counters;
     SearchMonitor monitor;
@@ -158,6 +196,7 @@ class SerialSearch {
 TourResult balasChristofides(const SuccessorLists& successors, const ArcCosts& costs,
                              const std::vector<Node>* startTour, SearchStatistics* statistics,
                              const SearchOptions* options) {
-    SerialSearch search(successors, costs, startTour, options);
+    const SearchOptions fastSearch;
+    SerialSearch search(successors, costs, startTour, options != nullptr ? *options : fastSearch);
     return search.run(statistics);
 }

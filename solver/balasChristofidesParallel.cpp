@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "solver/SearchStart.h"
 #include "solver/StartingTour.h"
 #include "solver/parallelTree.h"
 
@@ -32,7 +33,8 @@ std::vector<NodePointer> expandNode(NodePointer node, Result& result, SearchThre
     openNodes.reserve(2);
 
     result.lock.readLock();
-    const std::int64_t bestKnownCost = result.cost;  // this call's snapshot
+    // This call's snapshot; tours at or above the round's cap do not matter.
+    const std::int64_t bestKnownCost = std::min(result.cost, threads.roundCap);
     result.lock.readUnlock();
     if (node->lowerBound >= bestKnownCost) {
         return openNodes;
@@ -78,8 +80,8 @@ void noteForProgress(Result& result, SearchThreads& threads, std::int64_t takenB
         progress.nodesCreated = threads.nodesMade;
         progress.openNodes = static_cast<std::int64_t>(threads.liveBounds.size());
         progress.lowerBound =
-            std::min(threads.leastAbandonedBound,
-                     threads.liveBounds.empty() ? InfeasibleBound : *threads.liveBounds.begin());
+            std::min({threads.roundCap, threads.leastAbandonedBound,
+                      threads.liveBounds.empty() ? InfeasibleBound : *threads.liveBounds.begin()});
     }
     result.lock.readLock();
     progress.bestCost = result.cost;
@@ -88,17 +90,13 @@ void noteForProgress(Result& result, SearchThreads& threads, std::int64_t takenB
     threads.monitor->report(progress);
 }
 
-bool isTour(const Subproblem& node, std::size_t cityCount) {
-    return node.lowerBound != InfeasibleBound && node.minCycle.second == cityCount;
-}
-
 }  // namespace
 
 SearchThreads::SearchThreads(const SuccessorLists& successors, const ArcCosts& costs,
-                             int threadCount)
+                             int threadCount, bool cutOffChildBounds)
     : callerLevel(omp_get_level()) {
     for (int thread = 0; thread < threadCount; ++thread) {
-        branchers.push_back(std::make_unique<Brancher>(successors, costs));
+        branchers.push_back(std::make_unique<Brancher>(successors, costs, cutOffChildBounds));
     }
 }
 
@@ -143,7 +141,9 @@ std::vector<NodePointer> processNode(NodePointer node, Result& result, SearchThr
 TourResult balasChristofidesParallel(const SuccessorLists& successors, const ArcCosts& costs,
                                      const std::vector<Node>* startTour,
                                      SearchStatistics* statistics, const SearchOptions* options) {
-    SearchMonitor monitor(options);
+    const SearchOptions fastSearch;
+    const SearchOptions& chosen = options != nullptr ? *options : fastSearch;
+    SearchMonitor monitor(&chosen);
     if (statistics != nullptr) {
         *statistics = SearchStatistics{};
     }
@@ -151,48 +151,75 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
         return TourResult{};  // zero cities: the empty tour, cost 0
     }
 
-    SearchThreads threads(successors, costs, plannedTeamSize());
-    NodePointer root = threads.branchers[0]->solveRoot();
     Result incumbent;
     incumbent.tour = startingTour(successors, startTour);
     incumbent.cost = tourCost(successors, costs, incumbent.tour);
-    if (statistics != nullptr) {
-        statistics->nodesCreated = 1;
-        threads.countersByThread.resize(threads.branchers.size());
-    }
-
     if (incumbent.cost < 0) {
         return TourResult{std::move(incumbent.tour), -1, false, -1};
     }
-    if (options != nullptr) {
-        threads.monitor = &monitor;
-        threads.liveBounds.insert(root->lowerBound);
-        threads.nodesMade = 1;
+
+    SearchStart start(successors, costs, chosen);
+    NodePointer root = start.solveRoot();
+    const bool feasible = root->lowerBound != InfeasibleBound;
+    const bool rootIsTour = feasible && root->minCycle.second == successors.size();
+    if (feasible && !rootIsTour) {
+        start.patchRootCycles(incumbent.tour, incumbent.cost);
     }
-    if (isTour(*root, successors.size())) {
+    std::unique_ptr<SearchThreads> threads;
+    if (rootIsTour) {
         // Settled without a search: no thread team.
         if (root->lowerBound < incumbent.cost) {
             incumbent.cost = root->lowerBound;
-            incumbent.tour = threads.branchers[0]->successorsOf(*root);
+            incumbent.tour = start.rootAssignment();
         }
-    } else {
-        parallelTree<Subproblem, Result, SearchThreads>(processNode, std::move(root), incumbent,
-                                                        &threads, lowerBoundFirst);
+    } else if (root->lowerBound < incumbent.cost) {
+        start.eliminateArcs(*root, incumbent.cost);
+        // Rounds on the arcs below a growing gap, as the serial search does.
+        std::int64_t nodesMade = 1;
+        for (std::int64_t gap = start.firstGap(*root, incumbent.cost);;
+             gap = SearchStart::nextGap(gap)) {
+            const bool lastRound = gap >= incumbent.cost - root->lowerBound;
+            const std::int64_t cap = lastRound ? incumbent.cost : root->lowerBound + gap;
+            NodePointer roundRoot = start.rootForRound(*root, gap, incumbent.cost);
+            threads = std::make_unique<SearchThreads>(start.searchSuccessors(), start.searchCosts(),
+                                                      plannedTeamSize(), chosen.cutOffChildBounds);
+            threads->roundCap = cap;
+            if (statistics != nullptr) {
+                threads->countersByThread.resize(threads->branchers.size());
+            }
+            if (monitor.hasTimeLimit() || monitor.reportsProgress()) {
+                threads->monitor = &monitor;
+                threads->liveBounds.insert(roundRoot->lowerBound);
+                threads->nodesMade = nodesMade;
+            }
+            parallelTree<Subproblem, Result, SearchThreads>(
+                processNode, std::move(roundRoot), incumbent, threads.get(), lowerBoundFirst);
+            nodesMade = threads->nodesMade;
+            if (statistics != nullptr) {
+                for (const ThreadSearchCounters& counters : threads->countersByThread) {
+                    statistics->nodesCreated += counters.nodesCreated;
+                    statistics->nodesExpanded += counters.nodesExpanded;
+                }
+            }
+            if (threads->leastAbandonedBound != InfeasibleBound || incumbent.cost < cap ||
+                lastRound) {
+                break;
+            }
+        }
     }
 
     if (statistics != nullptr) {
-        for (const ThreadSearchCounters& counters : threads.countersByThread) {
-            statistics->nodesCreated += counters.nodesCreated;
-            statistics->nodesExpanded += counters.nodesExpanded;
-        }
+        statistics->nodesCreated += 1;  // the root
+        start.countArcs(*statistics);
     }
     TourResult answer{incumbent.tour, incumbent.cost, false, incumbent.cost};
-    if (threads.leastAbandonedBound != InfeasibleBound) {
+    if (threads && threads->leastAbandonedBound != InfeasibleBound) {
         answer.stoppedAtTimeLimit = true;
-        answer.lowerBound = std::min(incumbent.cost, threads.leastAbandonedBound);
+        answer.lowerBound =
+            std::min({incumbent.cost, threads->roundCap, threads->leastAbandonedBound});
     }
     if (monitor.reportsProgress()) {
-        monitor.report({0, threads.nodesMade, 0, answer.cost, answer.lowerBound});
+        monitor.report({0, threads ? threads->nodesMade : 1, 0, answer.cost, answer.lowerBound});
     }
     return answer;
 }

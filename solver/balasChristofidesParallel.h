@@ -55,8 +55,10 @@ struct Result {
 // brancher (its workspace on the shared graph) and counters, and the time
 // limit and progress state. The parameter of processNode.
 struct SearchThreads {
-    // One brancher per thread number of the team that is planned.
-    SearchThreads(const SuccessorLists& successors, const ArcCosts& costs, int threadCount);
+    // One brancher per thread number of the team that is planned, on the
+    // graph to search.
+    SearchThreads(const SuccessorLists& successors, const ArcCosts& costs, int threadCount,
+                  bool cutOffChildBounds);
 
     // The brancher of the calling thread: thread 0 of the team before it
     // starts (when its own number may be anything, inside an outer team).
@@ -68,6 +70,9 @@ struct SearchThreads {
     // Counting, only when the caller asked for statistics (empty otherwise).
     std::vector<ThreadSearchCounters> countersByThread;
     int callerLevel = 0;  // nesting level of the calling thread
+    // Tours must cost less than this to matter in this round of the search
+    // (SearchStart.h); no tour below it escapes the round's tree.
+    std::int64_t roundCap = InfeasibleBound;
 
     // Time limit and progress reports; null when neither was asked for.
     SearchMonitor* monitor = nullptr;

@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <memory>
 #include <numeric>
+#include <ostream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "solver/SearchStart.h"
 #include "solver/balasChristofides.h"
 #include "solver/balasChristofidesParallel.h"
 #include "tests/support/TestGraphs.h"
@@ -52,11 +55,16 @@ Matrix symmetricMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std:
     return matrix;
 }
 
-// The workspace of a search on one thread, as processNode uses it.
+// The workspace of a search on one thread, as processNode uses it, on the
+// whole graph.
 struct OneThread {
-    explicit OneThread(const Graph& graph) : threads(graph.successors, graph.costs, 1) {}
+    explicit OneThread(const Graph& graph)
+        : start(graph.successors, graph.costs, options),
+          threads(graph.successors, graph.costs, 1, false) {}
     // The root as the search makes it: solved from scratch, its cycle known.
-    NodePointer solvedRoot() { return threads.branchers[0]->solveRoot(); }
+    NodePointer solvedRoot() { return start.solveRoot(); }
+    const SearchOptions options = SearchOptions::described();
+    SearchStart start;
     SearchThreads threads;
 };
 
@@ -239,14 +247,20 @@ struct CostRange {
     bool symmetric;
 };
 
-class BalasChristofidesParallelOptimum : public testing::TestWithParam<CostRange> {
+void PrintTo(const CostRange& range, std::ostream* out) {
+    *out << range.name;
+}
+
+class BalasChristofidesParallelOptimum
+    : public testing::TestWithParam<std::tuple<CostRange, testing_support::SearchVariant>> {
   protected:
     void TearDown() override { omp_set_num_threads(savedMaxThreads); }
     int savedMaxThreads = omp_get_max_threads();
 };
 
 TEST_P(BalasChristofidesParallelOptimum, EqualsTheSerialAndTheReferenceOptimumOnAnyThreadCount) {
-    const CostRange range = GetParam();
+    const auto& [range, variant] = GetParam();
+    const SearchOptions* options = &variant.options;
     constexpr int seedsPerSize = 8;
     for (int n = 1; n <= 11; ++n) {
         for (int seed = 0; seed < seedsPerSize; ++seed) {
@@ -262,14 +276,14 @@ TEST_P(BalasChristofidesParallelOptimum, EqualsTheSerialAndTheReferenceOptimumOn
             const Graph graph = completeGraph(matrix);
             const std::int64_t optimum = heldKarpOptimum(matrix);
             const std::int64_t serialCost =
-                balasChristofides(graph.successors, graph.costs, startTour).cost;
+                balasChristofides(graph.successors, graph.costs, startTour, nullptr, options).cost;
 
             for (int threads : {1, 2, 4, 8}) {
                 SCOPED_TRACE("n " + std::to_string(n) + ", seed " + std::to_string(seed) + ", " +
                              std::to_string(threads) + " threads");
                 omp_set_num_threads(threads);
-                const TourResult result =
-                    balasChristofidesParallel(graph.successors, graph.costs, startTour);
+                const TourResult result = balasChristofidesParallel(graph.successors, graph.costs,
+                                                                    startTour, nullptr, options);
                 ASSERT_EQ(result.tour.size(), static_cast<std::size_t>(n));
                 ASSERT_TRUE(isSingleCycle(result.tour));
                 ASSERT_EQ(testing_support::tourCost(matrix, result.tour), result.cost);
@@ -280,16 +294,16 @@ TEST_P(BalasChristofidesParallelOptimum, EqualsTheSerialAndTheReferenceOptimumOn
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(CostRanges, BalasChristofidesParallelOptimum,
-                         testing::Values(CostRange{"Wide", 0, 1000000, false, false},
-                                         CostRange{"TieHeavy", 0, 3, false, false},
-                                         CostRange{"WideFromRandomTour", 0, 1000000, true, false},
-                                         CostRange{"TieHeavyFromRandomTour", 0, 3, true, false},
-                                         CostRange{"SymmetricWide", 0, 1000000, false, true},
-                                         CostRange{"SymmetricTieHeavy", 0, 3, false, true}),
-                         [](const testing::TestParamInfo<CostRange>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    CostRanges, BalasChristofidesParallelOptimum,
+    testing::Combine(testing::Values(CostRange{"Wide", 0, 1000000, false, false},
+                                     CostRange{"TieHeavy", 0, 3, false, false},
+                                     CostRange{"WideFromRandomTour", 0, 1000000, true, false},
+                                     CostRange{"TieHeavyFromRandomTour", 0, 3, true, false},
+                                     CostRange{"SymmetricWide", 0, 1000000, false, true},
+                                     CostRange{"SymmetricTieHeavy", 0, 3, false, true}),
+                     testing::ValuesIn(testing_support::searchVariants())),
+    [](const auto& info) { return std::get<0>(info.param).name + std::get<1>(info.param).name; });
 
 // Whether the runtime grants a nested team or not, and of whatever size, a
 // search started from a thread of an outer team ends with the optimum.

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <ostream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "solver/balasChristofides.h"
@@ -26,10 +28,13 @@ struct SearchRun {
     SearchStatistics statistics;
 };
 
-SearchRun search(const Matrix& matrix, const std::vector<Node>* startTour = nullptr) {
+// The search as first built, unless other options are given.
+SearchRun search(const Matrix& matrix, const std::vector<Node>* startTour = nullptr,
+                 const SearchOptions& options = SearchOptions::described()) {
     const Graph graph = completeGraph(matrix);
     SearchRun run;
-    run.result = balasChristofides(graph.successors, graph.costs, startTour, &run.statistics);
+    run.result =
+        balasChristofides(graph.successors, graph.costs, startTour, &run.statistics, &options);
     return run;
 }
 
@@ -144,12 +149,18 @@ struct CostRange {
     std::int32_t lowest;
     std::int32_t highest;
     bool randomStartingTour;
+    bool mostNeedASearch;  // most instances' optimum beats the starting tour
 };
 
-class BalasChristofidesOptimum : public ::testing::TestWithParam<CostRange> {};
+void PrintTo(const CostRange& range, std::ostream* out) {
+    *out << range.name;
+}
+
+class BalasChristofidesOptimum
+    : public ::testing::TestWithParam<std::tuple<CostRange, testing_support::SearchVariant>> {};
 
 TEST_P(BalasChristofidesOptimum, ReturnsACheapestSingleCycleWhoseArcsSumToItsCost) {
-    const CostRange range = GetParam();
+    const auto& [range, variant] = GetParam();
     const int seedsPerSize = 12;
     int improvedOnStart = 0;
     for (int n = 1; n <= 11; ++n) {
@@ -160,7 +171,8 @@ TEST_P(BalasChristofidesOptimum, ReturnsACheapestSingleCycleWhoseArcsSumToItsCos
             if (range.randomStartingTour) {
                 givenTour = randomTour(random, n);
             }
-            const SearchRun run = search(matrix, range.randomStartingTour ? &givenTour : nullptr);
+            const SearchRun run =
+                search(matrix, range.randomStartingTour ? &givenTour : nullptr, variant.options);
             const TourResult& result = run.result;
             const std::int64_t optimum = heldKarpOptimum(matrix);
 
@@ -178,18 +190,62 @@ TEST_P(BalasChristofidesOptimum, ReturnsACheapestSingleCycleWhoseArcsSumToItsCos
     }
     // Most instances must need the search to beat the starting tour, or the
     // check above proves little.
-    EXPECT_GE(improvedOnStart, 11 * seedsPerSize / 2);
+    if (range.mostNeedASearch) {
+        EXPECT_GE(improvedOnStart, 11 * seedsPerSize / 2);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(CostRanges, BalasChristofidesOptimum,
-                         ::testing::Values(CostRange{"Wide", 0, 1000000, false},
-                                           CostRange{"TieHeavy", 0, 3, false},
-                                           CostRange{"Narrow", 0, 20, false},
-                                           CostRange{"WideFromRandomTour", 0, 1000000, true},
-                                           CostRange{"TieHeavyFromRandomTour", 0, 3, true}),
-                         [](const ::testing::TestParamInfo<CostRange>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    CostRanges, BalasChristofidesOptimum,
+    ::testing::Combine(::testing::Values(CostRange{"Wide", 0, 1000000, false, true},
+                                         CostRange{"TieHeavy", 0, 3, false, true},
+                                         CostRange{"ZeroOne", 0, 1, false, false},
+                                         CostRange{"AllEqual", 5, 5, false, false},
+                                         CostRange{"Narrow", 0, 20, false, true},
+                                         CostRange{"WideFromRandomTour", 0, 1000000, true, true},
+                                         CostRange{"TieHeavyFromRandomTour", 0, 3, true, true}),
+                       ::testing::ValuesIn(testing_support::searchVariants())),
+    [](const auto& info) { return std::get<0>(info.param).name + std::get<1>(info.param).name; });
+
+// Negative costs (where the serial search may stop with -1 on a negative
+// bound) and graphs with missing arcs (where there may be no tour at all, and
+// the starting tour's missing arcs add nothing) must give every variant the
+// same answer, and where a tour exists and nothing is negative, the optimum.
+TEST(BalasChristofides, EveryVariantGivesTheSameAnswerOnNegativeCostsAndMissingArcs) {
+    const auto& variants = testing_support::searchVariants();
+    for (std::uint64_t seed = 0; seed < 300; ++seed) {
+        std::mt19937_64 random(seed);
+        const int n = 2 + static_cast<int>(seed % 8);
+        const bool negative = seed % 2 == 0;
+        Matrix matrix = randomMatrix(random, n, negative ? -40 : 0, 100);
+        Graph graph = completeGraph(matrix);
+        if (!negative) {
+            // Drop about half the arcs, but keep 0 -> 1 -> ... -> 0 in every
+            // third graph, so that some graphs have a tour and some none.
+            std::bernoulli_distribution drop(0.5);
+            for (Node i = 0; i < n; ++i) {
+                for (std::size_t k = graph.successors[i].size(); k-- > 0;) {
+                    const bool onKeptTour = seed % 3 == 0 && graph.successors[i][k] == (i + 1) % n;
+                    if (!onKeptTour && drop(random)) {
+                        graph.successors[i].erase(graph.successors[i].begin() + k);
+                        graph.costs[i].erase(graph.costs[i].begin() + k);
+                    }
+                }
+            }
+        }
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", n " + std::to_string(n));
+        const TourResult described = balasChristofides(graph.successors, graph.costs, nullptr,
+                                                       nullptr, &variants[0].options);
+        for (const auto& variant : variants) {
+            const TourResult result = balasChristofides(graph.successors, graph.costs, nullptr,
+                                                        nullptr, &variant.options);
+            EXPECT_EQ(result.cost, described.cost) << variant.name;
+        }
+        if (negative && described.cost >= 0) {
+            EXPECT_EQ(described.cost, heldKarpOptimum(matrix));
+        }
+    }
+}
 
 // ---- The same tree, node for node ----
 
@@ -246,7 +302,7 @@ std::uint64_t tourHash(const std::vector<Node>& tour) {
     return hash;
 }
 
-TEST(BalasChristofides, FixedInstancesKeepTheirRecordedSearchTree) {
+TEST(BalasChristofides, TheSearchAsFirstBuiltKeepsItsRecordedTreeOnFixedInstances) {
     for (const RecordedSearch& recorded : recordedSearches) {
         std::mt19937_64 random(recorded.seed);
         const Matrix matrix = randomMatrix(random, recorded.n, 0, recorded.highestCost);

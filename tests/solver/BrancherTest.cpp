@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "solver/Brancher.h"
+#include "solver/SearchStart.h"
 #include "tests/support/TestGraphs.h"
 
 namespace {
@@ -21,10 +22,17 @@ bool holds(const std::vector<Node>& row, Node head) {
     return std::find(row.begin(), row.end(), head) != row.end();
 }
 
+// The root as the search as first built makes it.
+std::unique_ptr<Subproblem> solvedRoot(const Graph& graph) {
+    const SearchOptions options = SearchOptions::described();
+    SearchStart start(graph.successors, graph.costs, options);
+    return start.solveRoot();
+}
+
 TEST(Brancher, TwoCitiesSolveToTheTourAsTheirShortestCycle) {
     const Graph graph = completeGraph({{-1, 5}, {7, -1}});
-    Brancher brancher(graph.successors, graph.costs);
-    const std::unique_ptr<Subproblem> root = brancher.solveRoot();
+    Brancher brancher(graph.successors, graph.costs, false);
+    const std::unique_ptr<Subproblem> root = solvedRoot(graph);
     EXPECT_EQ(root->lowerBound, 12);
     EXPECT_EQ(root->minCycle, (std::pair<Node, Node>{0, 2}));
     EXPECT_EQ(root->currentNode, 0);
@@ -34,8 +42,7 @@ TEST(Brancher, TwoCitiesSolveToTheTourAsTheirShortestCycle) {
 
 TEST(Brancher, ARootWithoutACompleteAssignmentIsInfeasible) {
     const Graph graph = completeGraph({{-1}});
-    Brancher brancher(graph.successors, graph.costs);
-    EXPECT_EQ(brancher.solveRoot()->lowerBound, InfeasibleBound);
+    EXPECT_EQ(solvedRoot(graph)->lowerBound, InfeasibleBound);
 }
 
 // Walks a subtour one child per call: child r forbids arc r and has arcs
@@ -51,8 +58,8 @@ TEST(Brancher, ChildrenAlongTheCycleForceEveryEarlierArcAndForbidTheirOwn) {
     }
     matrix[0][2] = matrix[2][1] = matrix[1][0] = 2;
     const Graph graph = completeGraph(matrix);
-    Brancher brancher(graph.successors, graph.costs);
-    std::unique_ptr<Subproblem> node = brancher.solveRoot();
+    Brancher brancher(graph.successors, graph.costs, false);
+    std::unique_ptr<Subproblem> node = solvedRoot(graph);
     ASSERT_EQ(node->minCycle, (std::pair<Node, Node>{0, 3}));
     const std::vector<Node> assignment = brancher.successorsOf(*node);
     const AssignmentState state = node->assignment;
@@ -101,16 +108,16 @@ TEST(Brancher, AChildThatOnlyTiesTheBestKnownCostIsPruned) {
     Matrix matrix = testing_support::constantMatrix(4, 10);
     matrix[0][1] = matrix[1][0] = matrix[2][3] = matrix[3][2] = 0;
     const Graph graph = completeGraph(matrix);
-    Brancher brancher(graph.successors, graph.costs);
+    Brancher brancher(graph.successors, graph.costs, false);
 
-    std::unique_ptr<Subproblem> node = brancher.solveRoot();
+    std::unique_ptr<Subproblem> node = solvedRoot(graph);
     BranchOutcome tied = brancher.branch(*node, 20, false);
     EXPECT_EQ(tied.childrenMade, 2);
     EXPECT_TRUE(tied.cycleExhausted);
     EXPECT_FALSE(tied.foundTour());
     EXPECT_FALSE(tied.child);
 
-    node = brancher.solveRoot();
+    node = solvedRoot(graph);
     BranchOutcome cheaper = brancher.branch(*node, 21, false);
     EXPECT_EQ(cheaper.childrenMade, 1);
     EXPECT_FALSE(cheaper.cycleExhausted);

@@ -118,4 +118,14 @@ std::int64_t heldKarpOptimum(const Matrix& matrix) {
     return optimum;
 }
 
+const std::vector<SearchVariant>& searchVariants() {
+    static const std::vector<SearchVariant> variants = {{"Described", SearchOptions::described()},
+                                                        {"Fast", SearchOptions{}}};
+    return variants;
+}
+
+void PrintTo(const SearchVariant& variant, std::ostream* out) {
+    *out << variant.name;
+}
+
 }  // namespace testing_support

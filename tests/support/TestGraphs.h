@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <vector>
 
 #include "AssignmentProblem/Types.h"
+#include "solver/SearchOptions.h"
 
 namespace testing_support {
 
@@ -42,5 +44,14 @@ std::int64_t tourCost(const Matrix& matrix, const std::vector<Node>& tour);
 // The least cost of a tour through all cities of `matrix`; 0 for zero or one
 // city. Exponential: meant for n up to about 13.
 std::int64_t heldKarpOptimum(const Matrix& matrix);
+
+// The search's variants that every battery runs over: the search as first
+// built, and the fast one.
+struct SearchVariant {
+    const char* name;
+    SearchOptions options;
+};
+const std::vector<SearchVariant>& searchVariants();
+void PrintTo(const SearchVariant& variant, std::ostream* out);
 
 }  // namespace testing_support
