@@ -215,15 +215,19 @@ int main(int argc, char* argv[]) {
     if (commandLine.progress) {
         options.progress = printProgress;
     }
+    // Without a limit or reports the search runs unwatched, exactly as it
+    // did before either existed: a watched one reads the clock as it goes.
+    const bool watched = options.timeLimitSeconds > 0 || commandLine.progress;
+    const SearchOptions* searchOptions = watched ? &options : nullptr;
     const std::vector<Node>* givenStartTour = startTourFile.empty() ? nullptr : &startTour;
 
     // Only the search is timed, including the release of its working memory.
     TourResult result;
     const double searchStart = omp_get_wtime();
     result = parallel ? balasChristofidesParallel(graph.successors, graph.costs, givenStartTour,
-                                                  nullptr, &options)
+                                                  nullptr, searchOptions)
                       : balasChristofides(graph.successors, graph.costs, givenStartTour, nullptr,
-                                          &options);
+                                          searchOptions);
     const double searchEnd = omp_get_wtime();
 
     // The report comes first, so that a tour file that cannot be written
