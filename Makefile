@@ -1,5 +1,8 @@
 # Thin wrapper over CMake. `make demo` builds and solves a random instance;
 # `make test` builds and runs every test. BUILD and JOBS may be overridden.
+# Every build first makes sure the Debian packages it needs (.ci/packages)
+# are there: run as root it installs the missing ones, otherwise it stops with
+# the command that does.
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
@@ -7,12 +10,14 @@ DEMO_CITIES ?= 150
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+INSTALL_PACKAGES = bash .ci/install-packages
 
 .PHONY: all build demo test test-sanitize fuzz clean
 
 all: build
 
 build:
+	@$(INSTALL_PACKAGES) build
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -32,6 +37,7 @@ test: build
 # The same tests built with AddressSanitizer (leak checking included) and
 # UndefinedBehaviorSanitizer.
 test-sanitize:
+	@$(INSTALL_PACKAGES) build
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DATSP_SANITIZE=ON \
 		-DATSP_BUILD_BENCHMARKS=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
@@ -40,6 +46,7 @@ test-sanitize:
 # Runs each libFuzzer target for FUZZ_SECONDS, starting from the seed corpus
 # in fuzz/corpus; new inputs go to the build folder, not into the repository.
 fuzz:
+	@$(INSTALL_PACKAGES) build fuzz
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DATSP_FUZZ=ON \
 		-DATSP_BUILD_TESTS=OFF -DATSP_BUILD_BENCHMARKS=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)

@@ -22,7 +22,7 @@ const std::string generatorPath = GENERATOR_PATH;
 const std::string solverPath = SOLVER_PATH;
 
 class GeneratorCommandLine : public ::testing::Test {
-protected:
+  protected:
     ScratchFolder folder;
     ProgramRun generate(const std::string& arguments) {
         return runCommand(shellQuote(generatorPath) + " " + arguments, folder.path());
@@ -31,12 +31,29 @@ protected:
 
 TEST_F(GeneratorCommandLine, BadArgumentsPrintUsageCreateNothingAndFail) {
     const std::vector<std::string> badArguments = {
-        "",        "5",           "5 a.txt extra", "-5 a.txt", "+5 a.txt", "5x a.txt",
-        "'' a.txt", "' 5' a.txt", "2147483648 a.txt", "99999999999999999999 a.txt",
+        "",
+        "5",
+        "5 a.txt extra",
+        "-5 a.txt",
+        "+5 a.txt",
+        "5x a.txt",
+        "'' a.txt",
+        "' 5' a.txt",
+        "2147483648 a.txt",
+        "99999999999999999999 a.txt",
+        "--seed 5 a.txt",
+        "--seed x 5 a.txt",
+        "--seed -1 5 a.txt",
+        "--seed 4294967296 5 a.txt",
+        "--seed 1 x a.txt",
+        "--sed 1 5 a.txt",
+        "5 a.txt --seed 1",
     };
     for (const std::string& arguments : badArguments) {
         const ProgramRun run = generate(arguments);
-        EXPECT_EQ(run.out, "Usage: " + generatorPath + " SIZE FILE_NAME\n") << arguments;
+        EXPECT_TRUE(run.out.starts_with("Usage: " + generatorPath + " SIZE FILE_NAME\n" +
+                                        "       " + generatorPath + " --seed N SIZE FILE_NAME\n"))
+            << arguments << ": " << run.out;
         EXPECT_EQ(run.exitStatus, 1) << arguments;
         EXPECT_EQ(run.err, "") << arguments;
         EXPECT_FALSE(std::filesystem::exists(folder.path() / "a.txt")) << arguments;
@@ -45,7 +62,8 @@ TEST_F(GeneratorCommandLine, BadArgumentsPrintUsageCreateNothingAndFail) {
 
 TEST_F(GeneratorCommandLine, UsageNamesTheProgramAsTyped) {
     std::filesystem::create_symlink(generatorPath, folder.path() / "gen");
-    EXPECT_EQ(runCommand("./gen", folder.path()).out, "Usage: ./gen SIZE FILE_NAME\n");
+    EXPECT_TRUE(
+        runCommand("./gen", folder.path()).out.starts_with("Usage: ./gen SIZE FILE_NAME\n"));
 }
 
 TEST_F(GeneratorCommandLine, UncreatableAndUnwritableFilesFail) {
@@ -89,9 +107,20 @@ TEST_F(GeneratorCommandLine, EveryValueIsFollowedByABlankWithMinusOneOnTheDiagon
                 EXPECT_LE(std::stol(value), 1000000);
             }
         }
-        EXPECT_TRUE(values.peek() == std::char_traits<char>::eof()) << "row " << row << ": " << line;
+        EXPECT_TRUE(values.peek() == std::char_traits<char>::eof())
+            << "row " << row << ": " << line;
     }
     EXPECT_FALSE(std::getline(lines, line));
+}
+
+TEST_F(GeneratorCommandLine, ASeedAlwaysWritesTheSameMatrix) {
+    ASSERT_EQ(generate("--seed 4294967295 9 a.txt").exitStatus, 0);
+    ASSERT_EQ(generate("--seed 4294967295 9 b.txt").exitStatus, 0);
+    ASSERT_EQ(generate("--seed 1 9 c.txt").exitStatus, 0);
+    const std::string first = readWholeFile(folder.path() / "a.txt");
+    EXPECT_EQ(readWholeFile(folder.path() / "b.txt"), first);
+    EXPECT_NE(readWholeFile(folder.path() / "c.txt"), first);
+    EXPECT_TRUE(first.starts_with("9\n-1 ")) << first;
 }
 
 TEST_F(GeneratorCommandLine, AnExistingFileIsOverwrittenAndTheSolverReadsIt) {

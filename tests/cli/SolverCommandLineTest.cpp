@@ -35,17 +35,24 @@ std::string reportedCost(const ProgramRun& run) {
 }
 
 class SolverCommandLine : public ::testing::Test {
-protected:
+  protected:
     ScratchFolder folder;
     std::string file(const std::string& name, const std::string& content) {
         return shellQuote(folder.write(name, content).string());
     }
 };
 
+// The usage goes on with the options and ends with what is wrong; its first
+// line is what it always was.
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n') + 1);
+}
+
 TEST_F(SolverCommandLine, WrongArgumentCountsPrintUsageWithProgramNameAsInvokedAndFail) {
     for (const std::string arguments : {"", "a b c", "parallel a b"}) {
         const ProgramRun run = solve(arguments);
-        EXPECT_EQ(run.out, "Usage: " + solverPath + " [parallel] FILE_NAME\n") << arguments;
+        EXPECT_EQ(firstLine(run.out), "Usage: " + solverPath + " [parallel] FILE_NAME\n")
+            << arguments;
         EXPECT_EQ(run.exitStatus, 1) << arguments;
         EXPECT_EQ(run.err, "") << arguments;
     }
@@ -54,18 +61,18 @@ TEST_F(SolverCommandLine, WrongArgumentCountsPrintUsageWithProgramNameAsInvokedA
 TEST_F(SolverCommandLine, UsageNamesTheProgramExactlyAsTyped) {
     const std::filesystem::path binFolder = std::filesystem::path(solverPath).parent_path();
     const ProgramRun relative = runCommand("./solver", binFolder);
-    EXPECT_EQ(relative.out, "Usage: ./solver [parallel] FILE_NAME\n");
+    EXPECT_EQ(firstLine(relative.out), "Usage: ./solver [parallel] FILE_NAME\n");
 
     std::filesystem::create_symlink(solverPath, folder.path() / "atsp");
     const ProgramRun renamed = runCommand("./atsp x y", folder.path());
-    EXPECT_EQ(renamed.out, "Usage: ./atsp [parallel] FILE_NAME\n");
+    EXPECT_EQ(firstLine(renamed.out), "Usage: ./atsp [parallel] FILE_NAME\n");
     EXPECT_EQ(renamed.exitStatus, 1);
 }
 
 TEST_F(SolverCommandLine, ParallelIsMatchedCaseSensitively) {
     const std::string matrix = file("m.txt", "2\n-1 1\n2 -1\n");
     const ProgramRun run = solve("Parallel " + matrix);
-    EXPECT_EQ(run.out, "Usage: " + solverPath + " [parallel] FILE_NAME\n");
+    EXPECT_EQ(firstLine(run.out), "Usage: " + solverPath + " [parallel] FILE_NAME\n");
     EXPECT_EQ(run.exitStatus, 1);
 }
 
@@ -111,8 +118,8 @@ TEST_F(SolverCommandLine, ReportsTheOptimumSeriallyAndInParallel) {
 
 TEST_F(SolverCommandLine, DiagonalValuesAreIgnored) {
     for (const std::string diagonal : {"-1", "0", "999", "-2147483648"}) {
-        const std::string matrix = file("m.txt", "3\n" + diagonal + " 5 7\n2 " + diagonal +
-                                                     " 9\n4 6 " + diagonal + "\n");
+        const std::string matrix =
+            file("m.txt", "3\n" + diagonal + " 5 7\n2 " + diagonal + " 9\n4 6 " + diagonal + "\n");
         EXPECT_EQ(reportedCost(solve(matrix)), "15") << diagonal;
     }
 }
@@ -135,9 +142,9 @@ TEST_F(SolverCommandLine, NegativeTourCostPrintsOverflowAndSucceeds) {
 }
 
 TEST_F(SolverCommandLine, CostsBeyondThe32BitRangeArePrintedInFull) {
-    const std::string matrix =
-        file("m.txt", "3\n-1 2000000000 2000000000\n2000000000 -1 2000000000\n"
-                      "2000000000 2000000000 -1\n");
+    const std::string matrix = file("m.txt",
+                                    "3\n-1 2000000000 2000000000\n2000000000 -1 2000000000\n"
+                                    "2000000000 2000000000 -1\n");
     EXPECT_EQ(reportedCost(solve(matrix)), "6000000000");
     EXPECT_EQ(reportedCost(solve("parallel " + matrix)), "6000000000");
 }
@@ -156,15 +163,18 @@ TEST_F(SolverCommandLine, MalformedFilesAreRejectedWithWhatAndWhere) {
         {"65536\n", "the city count 65536 is above 65535"},
         {"2\n-1 1\n1\n", "found 3 of 4 cell values"},
         {"2\n-1 x\n1 -1\n", "the cell at row 0, column 1 is not a decimal integer"},
-        {"2\n-1 1\n2147483648 -1\n", "the cell at row 1, column 0 lies outside the signed 32-bit range"},
-        {"2\n-1 1\n-2147483649 -1\n", "the cell at row 1, column 0 lies outside the signed 32-bit range"},
+        {"2\n-1 1\n2147483648 -1\n",
+         "the cell at row 1, column 0 lies outside the signed 32-bit range"},
+        {"2\n-1 1\n-2147483649 -1\n",
+         "the cell at row 1, column 0 lies outside the signed 32-bit range"},
         {"2\n-1 1.5\n1 -1\n", "the cell at row 1, column 0 is not a decimal integer"},
     };
     for (const MalformedCase& malformed : cases) {
         for (const std::string mode : {"", "parallel "}) {
             folder.write("bad.txt", malformed.content);
             const ProgramRun rejected = solve(mode + "bad.txt", folder.path());
-            EXPECT_EQ(rejected.out, std::string("Malformed file bad.txt: ") + malformed.problem + "\n")
+            EXPECT_EQ(rejected.out,
+                      std::string("Malformed file bad.txt: ") + malformed.problem + "\n")
                 << "content: " << malformed.content;
             EXPECT_EQ(rejected.exitStatus, 1);
             EXPECT_EQ(rejected.err, "");

@@ -1,0 +1,100 @@
+// Fuzz target for the TSPLIB readers, problem and tour alike. Any crash or
+// sanitizer report is a fault, and so is:
+// - an accepted problem whose graph is not the complete graph without loops
+//   that every reader builds (row i lists every j != i ascending, one cost
+//   each), or whose text the front end would not hand to this reader;
+// - a rejected problem or tour that leaves anything half built;
+// - a different reading of the same text with CRLF line ends;
+// - an accepted tour (of 0 to 7 cities) that is not one cycle through all
+//   cities, or that does not read back the same from the text written for it.
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "solver/TourFile.h"
+#include "solver/TsplibReader.h"
+
+namespace {
+
+[[noreturn]] void fault() {
+    std::abort();
+}
+
+void checkCompleteGraph(const MatrixReadResult& graph) {
+    const std::size_t n = graph.successors.size();
+    if (n == 0 || graph.costs.size() != n) {
+        fault();
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (graph.successors[i].size() != n - 1 || graph.costs[i].size() != n - 1) {
+            fault();
+        }
+        for (std::size_t k = 0; k + 1 < n; ++k) {
+            if (graph.successors[i][k] != (k < i ? k : k + 1)) {
+                fault();
+            }
+        }
+    }
+}
+
+bool isSingleCycle(const std::vector<Node>& tour, std::size_t n) {
+    if (tour.size() != n) {
+        return false;
+    }
+    std::vector<bool> visited(n, false);
+    std::size_t city = 0;
+    for (std::size_t step = 0; step < n; ++step) {
+        if (tour[city] >= n || visited[city]) {
+            return false;
+        }
+        visited[city] = true;
+        city = tour[city];
+    }
+    return city == 0;
+}
+
+std::string withCrlf(const std::string& text) {
+    std::string converted;
+    for (const char c : text) {
+        converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    return converted;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+
+    const MatrixReadResult graph = parseTsplib(text);
+    if (graph.error.empty()) {
+        checkCompleteGraph(graph);
+        if (!isTsplibText(text)) {
+            fault();
+        }
+    } else if (!graph.successors.empty() || !graph.costs.empty()) {
+        fault();
+    }
+    const MatrixReadResult crlf = parseTsplib(withCrlf(text));
+    if (crlf.error != graph.error || crlf.successors != graph.successors ||
+        crlf.costs != graph.costs) {
+        fault();
+    }
+
+    for (std::size_t n = 0; n < 8; ++n) {
+        const TourReadResult read = parseTsplibTour(text, n);
+        if (!read.error.empty()) {
+            if (!read.tour.empty()) {
+                fault();
+            }
+            continue;
+        }
+        if (!isSingleCycle(read.tour, n) ||
+            parseTsplibTour(tsplibTourText("fuzz", "", read.tour), n).tour != read.tour) {
+            fault();
+        }
+    }
+    return 0;
+}
