@@ -121,6 +121,7 @@ class AssignmentProblem::HungarianSolve {
 
     void prepareFromScratch();
     void prepareIncremental();
+    void reduceRows();
 
     // Assigns `root` along one augmenting path. Stops early when no free
     // column can be reached from it (Infeasible) or when the dual objective
@@ -220,6 +221,82 @@ void AssignmentProblem::HungarianSolve::prepareFromScratch() {
         }
     }
     problem.sumDuals();
+}
+
+// Augmenting row reduction, two passes over the free rows. A row displaced by
+// a strict gain is taken up again at once; one displaced on a tie waits for
+// the next pass. Each strict gain lowers a column dual, and the steps of a
+// pass are capped, so the reduction ends; whatever is left free is augmented
+// afterwards. A row without a usable arc is left for the augmentation, which
+// finds the problem infeasible.
+void AssignmentProblem::HungarianSolve::reduceRows() {
+    std::vector<Node> free = problem.freeRows;
+    for (int pass = 0; pass < 2; ++pass) {
+        std::vector<Node> freeLater;
+        std::size_t steps = 0;
+        const std::size_t stepLimit = 4 * static_cast<std::size_t>(n) + 16;
+        std::size_t next = 0;
+        while (next < free.size()) {
+            const Node row = free[next++];
+            const ArcMask::RowScan arcs = arcsOf(row);
+            const Node* heads = successors[row].data();
+            const std::int32_t* rowCosts = arcCosts[row].data();
+            std::int64_t least = Unbounded;
+            std::int64_t second = Unbounded;
+            Node leastArc = NoNode;
+            Node secondArc = NoNode;
+            for (std::size_t k = arcs.begin; k < arcs.end; ++k) {
+                const Node column = heads[k];
+                if (marks[column] >= arcs.stamp || dualY[column] == Unbounded) {
+                    continue;
+                }
+                const std::int64_t netCost = rowCosts[k] - dualY[column];
+                if (netCost < least) {
+                    second = least;
+                    secondArc = leastArc;
+                    least = netCost;
+                    leastArc = static_cast<Node>(k);
+                } else if (netCost < second) {
+                    second = netCost;
+                    secondArc = static_cast<Node>(k);
+                }
+            }
+            if (leastArc == NoNode) {
+                freeLater.push_back(row);
+                continue;
+            }
+            Node arc = leastArc;
+            const bool strictGain = second != Unbounded && least < second;
+            if (strictGain) {
+                const Node column = heads[arc];
+                problem.setColumnDual(column, dualY[column] - (second - least));
+                problem.setRowDual(row, second);
+            } else {
+                problem.setRowDual(row, least);
+                if (columnRow[heads[arc]] != NoNode && secondArc != NoNode) {
+                    arc = secondArc;  // as cheap, and perhaps free
+                }
+            }
+            const Node column = heads[arc];
+            const Node displaced = columnRow[column];
+            if (displaced != NoNode) {
+                problem.assignRow(displaced, NoNode, NoNode);
+            }
+            problem.setColumnRow(column, row);
+            problem.assignRow(row, column, arc);
+            if (displaced == NoNode) {
+                continue;
+            }
+            if (strictGain && ++steps < stepLimit) {
+                free[--next] = displaced;
+            } else {
+                freeLater.push_back(displaced);
+            }
+        }
+        free = std::move(freeLater);
+    }
+    problem.freeRows = free;
+    problem.dualSumKnown = false;
 }
 
 // Kept rows keep column, dual and tight arc; column duals do not move. A freed
@@ -531,6 +608,19 @@ void AssignmentProblem::solveHungarian(bool incremental, std::int64_t cutoff) {
     } else {
         solve.prepareFromScratch();
     }
+    augmentFreeRows(solve);
+}
+
+void AssignmentProblem::solveByRowReduction() {
+    stoppedAtCutoff = false;
+    HungarianSolve solve(*this, Unbounded);
+    solve.prepareFromScratch();
+    solve.reduceRows();
+    solve.prepareIncremental();
+    augmentFreeRows(solve);
+}
+
+void AssignmentProblem::augmentFreeRows(HungarianSolve& solve) {
     // Roots go lowest free row first. An augmentation assigns its root and
     // frees no row, so the free rows in increasing order are the roots.
     std::vector<Node> roots = freeRows;

@@ -35,44 +35,61 @@ void rebuildRow(Core& core, const SuccessorLists& successors, const ArcCosts& co
     }
 }
 
+// The least cost of each block of 16 consecutive arcs of a row, whole blocks
+// only. Branch-free, so that it vectorises (with AVX2 where the processor has
+// it: SSE2 has no 32-bit minimum).
+__attribute__((target_clones("avx2", "default"))) void leastOfBlocks(const std::int32_t* rowCosts,
+                                                                     std::size_t blocks,
+                                                                     std::int32_t* blockLeast) {
+    constexpr std::size_t blockLength = 16;
+    for (std::size_t block = 0; block < blocks; ++block) {
+        const std::int32_t* blockCosts = rowCosts + block * blockLength;
+        std::int32_t least = blockCosts[0];
+        for (std::size_t k = 1; k < blockLength; ++k) {
+            least = blockCosts[k] < least ? blockCosts[k] : least;
+        }
+        blockLeast[block] = least;
+    }
+}
+
 // The `arcsPerRow` cheapest arcs of a row (ties: the earlier position), in
-// `kept`, in two passes that vectorise. The least cost of each block of 16
-// arcs is found first; the arcsPerRow-th least of those, T, is the cost of
-// some arc in each of arcsPerRow blocks, so at least arcsPerRow arcs cost at
-// most T and the cheapest all do. Only the few arcs at or below T are then
-// collected and sorted.
+// `kept`. The least cost of each block of 16 arcs is found first; the
+// arcsPerRow-th least of those, T, is the cost of some arc in each of
+// arcsPerRow blocks, so at least arcsPerRow arcs cost at most T and the
+// cheapest all do. Only the blocks whose least cost is at most T (and the
+// arcs after the last whole block) can hold such arcs: they alone are
+// searched, and the few arcs found are sorted.
 void keepCheapest(const std::int32_t* rowCosts, std::size_t length, std::size_t arcsPerRow,
-                  std::vector<std::int32_t>& blockLeast, std::vector<RowArc>& scratch,
+                  std::vector<std::int32_t>& blockLeast, std::vector<std::int32_t>& threshold,
                   std::vector<RowArc>& kept) {
     constexpr std::size_t blockLength = 16;
     kept.clear();
-    std::int32_t threshold = std::numeric_limits<std::int32_t>::max();
     const std::size_t blocks = length / blockLength;
+    std::int32_t limit = std::numeric_limits<std::int32_t>::max();
     if (blocks > arcsPerRow) {
         blockLeast.resize(blocks);
-        for (std::size_t block = 0; block < blocks; ++block) {
-            const std::int32_t* blockCosts = rowCosts + block * blockLength;
-            std::int32_t least = blockCosts[0];
-            for (std::size_t k = 1; k < blockLength; ++k) {
-                least = std::min(least, blockCosts[k]);
-            }
-            blockLeast[block] = least;
+        leastOfBlocks(rowCosts, blocks, blockLeast.data());
+        threshold.assign(blockLeast.begin(), blockLeast.end());
+        std::nth_element(threshold.begin(), threshold.begin() + (arcsPerRow - 1), threshold.end());
+        limit = threshold[arcsPerRow - 1];
+    } else {
+        blockLeast.assign(blocks, std::numeric_limits<std::int32_t>::min());
+    }
+    for (std::size_t block = 0; block < blocks; ++block) {
+        if (blockLeast[block] > limit) {
+            continue;
         }
-        std::nth_element(blockLeast.begin(), blockLeast.begin() + (arcsPerRow - 1),
-                         blockLeast.end());
-        threshold = blockLeast[arcsPerRow - 1];
+        for (std::size_t k = block * blockLength; k < (block + 1) * blockLength; ++k) {
+            if (rowCosts[k] <= limit) {
+                kept.push_back({rowCosts[k], static_cast<Node>(k)});
+            }
+        }
     }
-    // Written one after the other, the end moving on only for an arc kept:
-    // no branch per arc.
-    if (scratch.size() < length) {
-        scratch.resize(length);
+    for (std::size_t k = blocks * blockLength; k < length; ++k) {
+        if (rowCosts[k] <= limit) {
+            kept.push_back({rowCosts[k], static_cast<Node>(k)});
+        }
     }
-    std::size_t keptCount = 0;
-    for (std::size_t k = 0; k < length; ++k) {
-        scratch[keptCount] = {rowCosts[k], static_cast<Node>(k)};
-        keptCount += rowCosts[k] <= threshold ? 1 : 0;
-    }
-    kept.assign(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(keptCount));
     if (kept.size() > arcsPerRow) {
         std::nth_element(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(arcsPerRow),
                          kept.end());
@@ -88,8 +105,10 @@ struct CheapestInto {
 
     // Columns [first, last) against consecutive costs, branch-free so that the
     // loop vectorises: a full row's arcs are two such runs.
-    void lowerRun(const std::int32_t* runCosts, std::size_t first, std::size_t last,
-                  std::int32_t tail) {
+    __attribute__((target_clones("avx2", "default"))) void lowerRun(const std::int32_t* runCosts,
+                                                                    std::size_t first,
+                                                                    std::size_t last,
+                                                                    std::int32_t tail) {
         std::int32_t* columnCosts = cost.data();
         std::int32_t* columnRows = row.data();
         for (std::size_t column = first; column < last; ++column) {
@@ -124,15 +143,15 @@ Core pickCore(const SuccessorLists& successors, const ArcCosts& costs, std::size
     Core core{std::vector<std::vector<Node>>(n), SuccessorLists(n), ArcCosts(n)};
     CheapestInto cheapestInto(n);
     std::vector<RowArc> kept;
-    std::vector<RowArc> scratch;
     std::vector<std::int32_t> blockLeast;
+    std::vector<std::int32_t> threshold;
     fullRows.assign(n, 0);
     std::vector<Node> cities(n);
     std::iota(cities.begin(), cities.end(), Node{0});
     for (std::size_t row = 0; row < n; ++row) {
         const std::int32_t* rowCosts = costs[row].data();
         const std::size_t length = successors[row].size();
-        keepCheapest(rowCosts, length, arcsPerRow, blockLeast, scratch, kept);
+        keepCheapest(rowCosts, length, arcsPerRow, blockLeast, threshold, kept);
         const auto tail = static_cast<std::int32_t>(row);
         if (isFullRow(successors, static_cast<Node>(row), cities)) {
             fullRows[row] = 1;
@@ -240,7 +259,7 @@ void solveOnSparseCore(AssignmentProblem& problem, const SuccessorLists& success
         std::vector<std::uint8_t> fullRows;
         Core core = pickCore(successors, costs, perRow, fullRows);
         AssignmentProblem coreProblem(core.successors, core.costs);
-        coreProblem.solveHungarian(false);
+        coreProblem.solveByRowReduction();
         if (coreProblem.solutionValue() == InfeasibleBound) {
             continue;  // too thin to hold a complete assignment: grow it
         }

@@ -45,15 +45,6 @@ void SearchStart::patchRootCycles(std::vector<Node>& tour, std::int64_t& cost) {
     }
 }
 
-void SearchStart::eliminateArcs(Subproblem& root, std::int64_t incumbentCost) {
-    if (!options.eliminateArcs) {
-        return;
-    }
-    kept = keepArcsBelow(successors, costs, rootProblem.rowDuals(), rootProblem.columnDuals(),
-                         incumbentCost - root.lowerBound, root.assignment.assignedArcs);
-    eliminated = true;
-}
-
 std::int64_t SearchStart::firstGap(const Subproblem& root, std::int64_t incumbentCost) const {
     const std::int64_t wholeGap = incumbentCost - root.lowerBound;
     if (!options.cheapArcsFirst || !options.eliminateArcs) {
@@ -73,28 +64,21 @@ std::unique_ptr<Subproblem> SearchStart::rootForRound(const Subproblem& root, st
     copy->lowerBound = root.lowerBound;
     copy->minCycle = root.minCycle;
     copy->currentNode = root.currentNode;
-    narrowed = eliminated && gap < incumbentCost - root.lowerBound;
+    narrowed = options.eliminateArcs;
     if (narrowed) {
-        roundArcs = keepArcsBelow(kept.successors, kept.costs, rootProblem.rowDuals(),
-                                  rootProblem.columnDuals(), gap, copy->assignment.assignedArcs);
+        roundArcs = keepArcsBelow(
+            successors, costs, rootProblem.rowDuals(), rootProblem.columnDuals(),
+            std::min(gap, incumbentCost - root.lowerBound), copy->assignment.assignedArcs);
     }
     return copy;
 }
 
-const SuccessorLists& SearchStart::keptSuccessors() const {
-    return eliminated ? kept.successors : successors;
-}
-
-const ArcCosts& SearchStart::keptCosts() const {
-    return eliminated ? kept.costs : costs;
-}
-
 const SuccessorLists& SearchStart::searchSuccessors() const {
-    return narrowed ? roundArcs.successors : keptSuccessors();
+    return narrowed ? roundArcs.successors : successors;
 }
 
 const ArcCosts& SearchStart::searchCosts() const {
-    return narrowed ? roundArcs.costs : keptCosts();
+    return narrowed ? roundArcs.costs : costs;
 }
 
 void SearchStart::countArcs(SearchStatistics& statistics) const {
@@ -103,7 +87,5 @@ void SearchStart::countArcs(SearchStatistics& statistics) const {
         given += static_cast<std::int64_t>(row.size());
     }
     statistics.arcsGiven = given;
-    statistics.arcsSearched = narrowed     ? static_cast<std::int64_t>(roundArcs.count)
-                              : eliminated ? static_cast<std::int64_t>(kept.count)
-                                           : given;
+    statistics.arcsSearched = narrowed ? static_cast<std::int64_t>(roundArcs.count) : given;
 }

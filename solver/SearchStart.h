@@ -4,23 +4,27 @@
 // run is the options' choice (SearchOptions.h); the search as first built
 // solves the root on all arcs and does neither of the others.
 //
+// Elimination (ArcElimination.h) keeps the arcs whose reduced cost is below
+// the gap between the incumbent and the root bound: every tour that could
+// beat the incumbent uses only them.
+//
 // Searching in rounds. Every tour costs the root bound LB plus the sum of the
 // reduced costs of its arcs (ArcElimination.h), so every tour cheaper than
 // LB + gap uses only arcs of reduced cost below gap. A tree searched on those
 // arcs alone, pruning at LB + gap, therefore finds the cheapest tour below
-// LB + gap if there is one, and then it is optimal. On random instances the
+// LB + gap if there is one, and then it is optimal. Elimination is the round
+// whose gap is the whole gap to the incumbent. On random instances the
 // optimum lies far closer to LB than the patched tour does, and the arcs
-// below a small gap are few, so a first round with a gap of a sixteenth of
-// the incumbent's is cheap and nearly always the last. A round that finds
-// nothing proves that no tour costs less than LB + gap; the next round
-// takes a gap four times larger, and the last one the whole gap to the
-// incumbent, on all arcs left by elimination.
+// below a small gap are few, so a first round with 1/64 of the whole gap is
+// cheap, and it or one of the next two finds the optimum. A round that finds
+// nothing proves that no tour costs less than LB + gap; the next round takes
+// twice the gap, and the last one the whole gap. Each round takes its arcs
+// from the whole graph in one pass.
 //
 // Order, as both searches call it: solveRoot; patchRootCycles (for a feasible
 // root that is no tour); then, for a root that still beats the incumbent and
-// is no tour, eliminateArcs; then for each round rootForRound with its gap
-// (firstGap, then nextGap), and searchSuccessors/searchCosts for the round's
-// graph.
+// is no tour, each round's rootForRound with its gap (firstGap, then
+// nextGap), and searchSuccessors/searchCosts for the round's graph.
 #pragma once
 
 #include <cstddef>
@@ -57,18 +61,16 @@ class SearchStart {
     // incumbent (`tour`, `cost`) when it is strictly cheaper.
     void patchRootCycles(std::vector<Node>& tour, std::int64_t& cost);
 
-    // With elimination: keeps the arcs whose reduced cost is below
-    // incumbentCost - the root's bound, and moves the root onto them.
-    void eliminateArcs(Subproblem& root, std::int64_t incumbentCost);
-
     // The gap of the first round (see the header), and of the round after
     // one with `gap`. A round whose gap reaches incumbentCost - the root's
     // bound searches for every tour cheaper than the incumbent: the last.
     std::int64_t firstGap(const Subproblem& root, std::int64_t incumbentCost) const;
     static std::int64_t nextGap(std::int64_t gap);
 
-    // Readies the graph of the round with `gap` (the arcs of reduced cost
-    // below it) and returns a copy of the root moved onto it.
+    // Readies the graph of the round with `gap` (with elimination, the arcs
+    // of reduced cost below it, or below incumbentCost - the root's bound if
+    // that is less; else the whole graph) and returns a copy of the root
+    // moved onto it.
     std::unique_ptr<Subproblem> rootForRound(const Subproblem& root, std::int64_t gap,
                                              std::int64_t incumbentCost);
 
@@ -80,9 +82,6 @@ class SearchStart {
     void countArcs(SearchStatistics& statistics) const;
 
   private:
-    const SuccessorLists& keptSuccessors() const;
-    const ArcCosts& keptCosts() const;
-
     const SuccessorLists& successors;
     const ArcCosts& costs;
     const SearchOptions& options;
@@ -90,9 +89,7 @@ class SearchStart {
     // The sparse core of the root's solve: cheap arcs, the patching's
     // candidates. Empty when the root was solved on all arcs.
     std::vector<std::vector<Node>> coreArcs;
-    // The arcs elimination kept, and those of a round that searches fewer.
-    bool eliminated = false;
-    KeptArcs kept;
+    // The arcs of the current round, when elimination is on.
     bool narrowed = false;
     KeptArcs roundArcs;
 };

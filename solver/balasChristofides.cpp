@@ -71,7 +71,6 @@ class SerialSearch {
             incumbent.tour = start.rootAssignment();
             return false;
         }
-        start.eliminateArcs(*root, incumbent.cost);
         openRoot = std::move(root);
         return true;
     }

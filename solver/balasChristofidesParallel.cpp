@@ -173,7 +173,6 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
             incumbent.tour = start.rootAssignment();
         }
     } else if (root->lowerBound < incumbent.cost) {
-        start.eliminateArcs(*root, incumbent.cost);
         // Rounds on the arcs below a growing gap, as the serial search does.
         std::int64_t nodesMade = 1;
         for (std::int64_t gap = start.firstGap(*root, incumbent.cost);;
