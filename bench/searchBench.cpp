@@ -2,11 +2,12 @@
 // and peak memory.
 //
 //   searchBench [--mode serial|parallel|described|described-parallel|root|root-core]
-//               [--sizes 100,200,400] [--seeds 1,2,3,4,5]
+//               [--sizes 100,200,400] [--seeds 1,2,3,4,5] [--max-cost C]
 //               [--threads N] [--file PATH] [--write PATH]
 //
 // Instances follow the generator's distribution: a full n x n matrix with
-// costs drawn uniformly from 0..1000000 and -1 on the (ignored) diagonal,
+// costs drawn uniformly from 0..1000000 (0..C with --max-cost C) and -1 on the
+// (ignored) diagonal,
 // drawn by std::mt19937_64 seeded from (n, seed), so an (n, seed) pair always
 // names the same instance. Each instance runs in a child process of its own,
 // so that its peak resident memory (getrusage ru_maxrss) is its own. One line
@@ -57,8 +58,9 @@ struct BenchOptions {
     std::string mode = "serial";
     std::vector<int> sizes = {100, 200};
     std::vector<std::uint64_t> seeds = {1, 2, 3, 4, 5};
-    int threads = 0;   // for modes that take a thread count; 0 = the runtime's choice
-    std::string file;  // empty: seeded random instances of --sizes and --seeds
+    int threads = 0;                 // for modes that take a thread count; 0 = the runtime's choice
+    std::int32_t maxCost = 1000000;  // random costs are drawn from 0..maxCost
+    std::string file;                // empty: seeded random instances of --sizes and --seeds
     std::string writeFile;
 };
 
@@ -158,9 +160,9 @@ SearchMode findMode(const std::string& name) {
     return nullptr;
 }
 
-Instance randomInstance(int n, std::uint64_t seed) {
+Instance randomInstance(int n, std::uint64_t seed, std::int32_t maxCost) {
     std::mt19937_64 random((static_cast<std::uint64_t>(n) << 32) ^ seed);
-    std::uniform_int_distribution<std::int32_t> cost(0, 1000000);
+    std::uniform_int_distribution<std::int32_t> cost(0, maxCost);
     Instance instance;
     instance.successors.resize(n);
     instance.costs.resize(n);
@@ -214,7 +216,7 @@ double processCpuSeconds() {
 bool loadInstance(const BenchOptions& options, int n, std::uint64_t seed, Instance& instance,
                   double& readSeconds) {
     if (options.file.empty()) {
-        instance = randomInstance(n, seed);
+        instance = randomInstance(n, seed, options.maxCost);
         return true;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -342,6 +344,8 @@ bool parseOptions(int argc, char** argv, BenchOptions& options) {
             options.seeds = parseList<std::uint64_t>(value);
         } else if (option == "--threads") {
             options.threads = std::atoi(value);
+        } else if (option == "--max-cost") {
+            options.maxCost = static_cast<std::int32_t>(std::atoi(value));
         } else if (option == "--file") {
             options.file = value;
         } else if (option == "--write") {
@@ -362,12 +366,13 @@ int main(int argc, char** argv) {
         std::printf(
             "usage: searchBench [--mode serial|parallel|described|described-parallel|root|"
             "root-core] [--sizes N,N,...] "
-            "[--seeds S,S,...] [--threads N] [--file PATH] [--write PATH]\n");
+            "[--seeds S,S,...] [--max-cost C] [--threads N] [--file PATH] [--write PATH]\n");
         return 1;
     }
     if (!options.writeFile.empty()) {
         const bool written = writeInstance(
-            randomInstance(options.sizes.front(), options.seeds.front()), options.writeFile);
+            randomInstance(options.sizes.front(), options.seeds.front(), options.maxCost),
+            options.writeFile);
         std::printf(written ? "wrote %s\n" : "cannot write %s\n", options.writeFile.c_str());
         return written ? 0 : 1;
     }

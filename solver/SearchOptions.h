@@ -49,6 +49,29 @@ struct SearchOptions {
     //     incumbent's cost (AssignmentProblem.h).
     bool cutOffChildBounds = true;
 
+    // Memory, in bytes, that the open nodes may take before the search turns
+    // depth-first: once the open nodes would take more, the children of each
+    // expansion are searched before the rest (the last child first), so that
+    // the open nodes stop growing while those subtrees are searched; the
+    // search goes best-first again once the open nodes fit. Any order of
+    // expansion is exact, so this only bounds memory on hard instances, where
+    // best-first search would hold ever more open nodes. Zero: no bound.
+    std::size_t openNodeMemory = std::size_t{1} << 30;
+
+    // Among open nodes of equal bound, the parallel search's lists take the
+    // newest first, as the serial search does, and a node before the child
+    // filed with it: the node a thread just branched is taken up again at
+    // once, its arcs and assignment still in the thread's workspace. Off: the
+    // oldest first.
+    bool newestFirstAmongEqualBounds = true;
+    // A thread of the parallel search whose best open node is worse than
+    // another thread's counts as short of work, as one down to its last node
+    // does: the other gives it its best node. The threads then work on nodes
+    // of about the same bounds, as the serial search would, instead of one
+    // expanding nodes that the other's tours would prune. Off: only threads
+    // down to their last node are given work.
+    bool balanceThreadsByBound = true;
+
     // The search as first built, step for step: none of the above. Its trees
     // are the reference that tests and benchmarks compare with.
     static SearchOptions described() {
@@ -58,6 +81,9 @@ struct SearchOptions {
         options.cheapArcsFirst = false;
         options.eliminateArcs = false;
         options.cutOffChildBounds = false;
+        options.openNodeMemory = 0;
+        options.newestFirstAmongEqualBounds = false;
+        options.balanceThreadsByBound = false;
         return options;
     }
 

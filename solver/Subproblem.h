@@ -46,12 +46,20 @@
 // and the call expanding them by transfer of that ownership.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 
 #include "AssignmentProblem/AssignmentProblem.h"
 #include "AssignmentProblem/Types.h"
 #include "solver/ConstraintChain.h"
+
+// What a stored node takes in memory, in bytes, as a search plans its open
+// nodes: 10 bytes per city and what surrounds them (the node, its vectors'
+// and list entries' headers, one constraint record, the allocator's share).
+inline std::size_t estimatedNodeBytes(std::size_t cityCount) {
+    return 10 * cityCount + 320;
+}
 
 class Subproblem {
   public:
@@ -70,6 +78,9 @@ class Subproblem {
     // The node's forced and forbidden arcs: those of its ancestors, the one
     // it forbids, and those it has forced while branching.
     ConstraintChain constraints;
+    // When the node was last filed among the open nodes, for orders that put
+    // the newest of equal bounds first (the parallel search's lists).
+    std::uint64_t filed = 0;
 
     Subproblem() = default;
     Subproblem(const Subproblem&) = delete;

@@ -83,6 +83,32 @@ class ThreadNodeList {
         indexRun(entries.begin(), runEnd, records.begin());
     }
 
+    // The node to be expanded after the front one (the list must hold two).
+    // The caller may move it out (a hand-off) and must then call popSecond
+    // before anything else.
+    NodePointer& second() { return *std::next(entries.begin()); }
+
+    // Removes the second entry without looking at its node.
+    void popSecond() {
+        const Position removed = std::next(entries.begin());
+        if (compare == nullptr) {
+            entries.erase(removed);
+            return;
+        }
+        // If it was a record, the entries behind it up to the next record
+        // ranked below it; now only the front is ahead of them.
+        auto record = records.begin();
+        const bool wasRecord = std::next(record) != records.end() && *std::next(record) == removed;
+        if (!wasRecord) {
+            entries.erase(removed);
+            return;
+        }
+        const auto nextRecord = records.erase(std::next(record));
+        const Position runEnd = nextRecord == records.end() ? entries.end() : *nextRecord;
+        const Position runBegin = entries.erase(removed);
+        indexRun(runBegin, runEnd, nextRecord);
+    }
+
     NodePointer takeFront() {
         NodePointer node = std::move(entries.front());
         popFront();
@@ -148,8 +174,7 @@ class ThreadNodeList {
                 }
             }
             const Position inserted = entries.insert(*placeRecord, std::move(*child));
-            if (placeRecord == records.begin() ||
-                !compare(*inserted, **std::prev(placeRecord))) {
+            if (placeRecord == records.begin() || !compare(*inserted, **std::prev(placeRecord))) {
                 records.insert(placeRecord, inserted);  // right before `place`
             }
         }

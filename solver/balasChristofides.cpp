@@ -21,6 +21,7 @@ class SerialSearch {
           options(options),
           incumbent{startingTour(successors, startTour), 0},
           start(successors, costs, options),
+          openNodeLimit(options.openNodeMemory / estimatedNodeBytes(successors.size())),
           monitor(&options) {
         incumbent.cost = tourCost(successors, costs, incumbent.tour);
     }
@@ -39,6 +40,7 @@ class SerialSearch {
             monitor.report(progress());
         }
         openNodes.clear();
+        deepNodes.clear();
         if (statistics != nullptr) {
             start.countArcs(counters);
             *statistics = counters;
@@ -102,7 +104,7 @@ class SerialSearch {
     std::int64_t pruneAt() const { return std::min(incumbent.cost, roundCap); }
 
     void expandOpenNodes() {
-        while (!openNodes.empty()) {
+        while (!openNodes.empty() || !deepNodes.empty()) {
             if (monitor.timeIsUp()) {
                 incumbent.stoppedAtTimeLimit = true;
                 return;
@@ -110,7 +112,7 @@ class SerialSearch {
             if (monitor.claimReport()) {
                 monitor.report(progress());
             }
-            std::unique_ptr<Subproblem> node = openNodes.takeFront();
+            std::unique_ptr<Subproblem> node = takeNext();
             if (node->lowerBound >= pruneAt()) {
                 continue;
             }
@@ -134,11 +136,34 @@ class SerialSearch {
         }
     }
 
+    // The next node to expand: the top of the depth-first stack, else the
+    // open node of least bound.
+    std::unique_ptr<Subproblem> takeNext() {
+        if (!deepNodes.empty()) {
+            std::unique_ptr<Subproblem> node = std::move(deepNodes.back());
+            deepNodes.pop_back();
+            return node;
+        }
+        return openNodes.takeFront();
+    }
+
     // Puts back what a walk left: the node unless its cycle is exhausted (and,
     // after a tour, only if it can still beat it), and an open child. A child
-    // filed with its node goes behind it among equal bounds.
+    // filed with its node goes behind it among equal bounds. Once the open
+    // nodes reach their limit (SearchOptions::openNodeMemory), both go on the
+    // depth-first stack instead, the child on top.
     void file(std::unique_ptr<Subproblem> node, std::unique_ptr<Subproblem> child,
               bool cycleExhausted) {
+        if (openNodeLimit > 0 && openNodes.size() + deepNodes.size() >= openNodeLimit) {
+            if (!cycleExhausted && node->lowerBound < pruneAt()) {
+                deepNodes.push_back(std::move(node));
+            }
+            if (child) {
+                deepNodes.push_back(std::move(child));
+            }
+            noteOpenNodeCount();
+            return;
+        }
         if (cycleExhausted) {
             if (child) {
                 openNodes.insert(std::move(child));
@@ -164,16 +189,19 @@ class SerialSearch {
     SearchProgress progress() const {
         SearchProgress state;
         state.nodesCreated = counters.nodesCreated;
-        state.openNodes = static_cast<std::int64_t>(openNodes.size());
+        state.openNodes = static_cast<std::int64_t>(openNodes.size() + deepNodes.size());
         state.bestCost = incumbent.cost;
         state.lowerBound =
             openNodes.empty() ? pruneAt() : std::min(pruneAt(), openNodes.front().lowerBound);
+        for (const std::unique_ptr<Subproblem>& deep : deepNodes) {
+            state.lowerBound = std::min(state.lowerBound, deep->lowerBound);
+        }
         return state;
     }
 
     void noteOpenNodeCount() {
-        counters.mostOpenNodes =
-            std::max(counters.mostOpenNodes, static_cast<std::int64_t>(openNodes.size()));
+        counters.mostOpenNodes = std::max(
+            counters.mostOpenNodes, static_cast<std::int64_t>(openNodes.size() + deepNodes.size()));
     }
 
     const Node cityCount;
@@ -186,6 +214,10 @@ class SerialSearch {
     // Made for each round's graph.
     std::unique_ptr<Brancher> brancher;
     OpenNodeList openNodes;
+    // Nodes searched depth-first once the open list has reached its limit
+    // (zero: none).
+    std::vector<std::unique_ptr<Subproblem>> deepNodes;
+    const std::size_t openNodeLimit;
     SearchStatistics counters;
     SearchMonitor monitor;
 };

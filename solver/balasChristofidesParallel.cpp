@@ -18,8 +18,8 @@ using NodePointer = std::unique_ptr<Subproblem>;
 // another thread may have improved it since this expansion read it.
 void offerTour(std::vector<Node>& tour, std::int64_t cost, Result& result) {
     result.lock.writeLock();
-    if (cost < result.cost) {
-        result.cost = cost;
+    if (cost < result.cost.load(std::memory_order_relaxed)) {
+        result.cost.store(cost, std::memory_order_release);
         result.tour = std::move(tour);
     }
     result.lock.writeUnlock();
@@ -27,30 +27,29 @@ void offerTour(std::vector<Node>& tour, std::int64_t cost, Result& result) {
 
 // The expansion proper of processNode; `childrenMade` counts the children it
 // made, pruned ones included.
-std::vector<NodePointer> expandNode(NodePointer node, Result& result, SearchThreads& threads,
-                                    std::int64_t& childrenMade) {
-    std::vector<NodePointer> openNodes;
-    openNodes.reserve(2);
-
-    result.lock.readLock();
+void expandNode(NodePointer node, Result& result, SearchThreads& threads,
+                std::int64_t& childrenMade, std::vector<NodePointer>& openNodes) {
     // This call's snapshot; tours at or above the round's cap do not matter.
-    const std::int64_t bestKnownCost = std::min(result.cost, threads.roundCap);
-    result.lock.readUnlock();
+    const std::int64_t bestKnownCost =
+        std::min(result.cost.load(std::memory_order_acquire), threads.roundCap);
     if (node->lowerBound >= bestKnownCost) {
-        return openNodes;
+        return;
     }
 
-    ThreadSearchCounters* counters = threads.countersOfThisThread();
+    SearchThread& thread = threads.ofThisThread();
     // A negative bound is just below any incumbent here: no stop.
-    BranchOutcome outcome = threads.brancherOfThisThread().branch(*node, bestKnownCost, false);
+    BranchOutcome outcome = thread.brancher->branch(*node, bestKnownCost, false);
     childrenMade = outcome.childrenMade;
-    if (counters != nullptr) {
-        ++counters->nodesExpanded;
-        counters->nodesCreated += outcome.childrenMade;
-    }
+    ++thread.nodesExpanded;
+    thread.nodesCreated += outcome.childrenMade;
     if (outcome.foundTour()) {
         offerTour(outcome.tour, outcome.tourCost, result);
     }
+    // The child is filed before its node, so that the node ranks first.
+    if (outcome.child) {
+        outcome.child->filed = ++thread.filed;
+    }
+    node->filed = ++thread.filed;
     // After a tour the node goes back, so that it meets the improved
     // incumbent before it branches further.
     if (!outcome.cycleExhausted) {
@@ -59,7 +58,6 @@ std::vector<NodePointer> expandNode(NodePointer node, Result& result, SearchThre
     if (outcome.child) {
         openNodes.push_back(std::move(outcome.child));
     }
-    return openNodes;
 }
 
 // Files what one call of processNode changed for the progress reports, and
@@ -83,9 +81,7 @@ void noteForProgress(Result& result, SearchThreads& threads, std::int64_t takenB
             std::min({threads.roundCap, threads.leastAbandonedBound,
                       threads.liveBounds.empty() ? InfeasibleBound : *threads.liveBounds.begin()});
     }
-    result.lock.readLock();
-    progress.bestCost = result.cost;
-    result.lock.readUnlock();
+    progress.bestCost = result.cost.load(std::memory_order_acquire);
     progress.lowerBound = std::min(progress.lowerBound, progress.bestCost);
     threads.monitor->report(progress);
 }
@@ -94,48 +90,60 @@ void noteForProgress(Result& result, SearchThreads& threads, std::int64_t takenB
 
 SearchThreads::SearchThreads(const SuccessorLists& successors, const ArcCosts& costs,
                              int threadCount, bool cutOffChildBounds)
-    : callerLevel(omp_get_level()) {
-    for (int thread = 0; thread < threadCount; ++thread) {
-        branchers.push_back(std::make_unique<Brancher>(successors, costs, cutOffChildBounds));
+    : threads(static_cast<std::size_t>(threadCount)), callerLevel(omp_get_level()) {
+    for (SearchThread& thread : threads) {
+        thread.brancher = std::make_unique<Brancher>(successors, costs, cutOffChildBounds);
     }
 }
 
-Brancher& SearchThreads::brancherOfThisThread() {
+SearchThread& SearchThreads::ofThisThread() {
     const int thread = omp_get_level() > callerLevel ? omp_get_thread_num() : 0;
-    return *branchers[thread];
+    return threads[static_cast<std::size_t>(thread)];
 }
 
-ThreadSearchCounters* SearchThreads::countersOfThisThread() {
-    if (countersByThread.empty()) {
-        return nullptr;
+std::size_t listLimit(const SearchOptions& options, std::size_t cityCount, int threadCount) {
+    if (options.openNodeMemory == 0) {
+        return 0;
     }
-    const int thread = omp_get_level() > callerLevel ? omp_get_thread_num() : 0;
-    return &countersByThread[thread];
+    const std::size_t nodeBytes = estimatedNodeBytes(cityCount);
+    return std::max<std::size_t>(
+        2, options.openNodeMemory / nodeBytes / static_cast<std::size_t>(std::max(1, threadCount)));
 }
 
 bool lowerBoundFirst(const NodePointer& first, const NodePointer& second) {
     return first->lowerBound < second->lowerBound;
 }
 
-std::vector<NodePointer> processNode(NodePointer node, Result& result, SearchThreads* threads) {
+std::int64_t boundOf(const Subproblem& node) {
+    return node.lowerBound;
+}
+
+bool lowerBoundThenNewestFirst(const NodePointer& first, const NodePointer& second) {
+    if (first->lowerBound != second->lowerBound) {
+        return first->lowerBound < second->lowerBound;
+    }
+    return first->filed > second->filed;
+}
+
+void processNode(NodePointer node, Result& result, SearchThreads* threads,
+                 std::vector<NodePointer>& openNodes) {
     std::int64_t childrenMade = 0;
     SearchMonitor* monitor = threads->monitor;
     if (monitor == nullptr) {
-        return expandNode(std::move(node), result, *threads, childrenMade);
+        expandNode(std::move(node), result, *threads, childrenMade, openNodes);
+        return;
     }
     const std::int64_t takenBound = node->lowerBound;
-    std::vector<NodePointer> openNodes;
     if (monitor->timeIsUp()) {
         // Dropped unexpanded: only its bound is kept, as a lower bound.
         const std::lock_guard<std::mutex> guard(threads->watchLock);
         threads->leastAbandonedBound = std::min(threads->leastAbandonedBound, takenBound);
     } else {
-        openNodes = expandNode(std::move(node), result, *threads, childrenMade);
+        expandNode(std::move(node), result, *threads, childrenMade, openNodes);
     }
     if (monitor->reportsProgress()) {
         noteForProgress(result, *threads, takenBound, openNodes, childrenMade);
     }
-    return openNodes;
 }
 
 TourResult balasChristofidesParallel(const SuccessorLists& successors, const ArcCosts& costs,
@@ -151,11 +159,10 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
         return TourResult{};  // zero cities: the empty tour, cost 0
     }
 
-    Result incumbent;
-    incumbent.tour = startingTour(successors, startTour);
-    incumbent.cost = tourCost(successors, costs, incumbent.tour);
-    if (incumbent.cost < 0) {
-        return TourResult{std::move(incumbent.tour), -1, false, -1};
+    std::vector<Node> startingTourNow = startingTour(successors, startTour);
+    std::int64_t startingCost = tourCost(successors, costs, startingTourNow);
+    if (startingCost < 0) {
+        return TourResult{std::move(startingTourNow), -1, false, -1};
     }
 
     SearchStart start(successors, costs, chosen);
@@ -163,8 +170,11 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
     const bool feasible = root->lowerBound != InfeasibleBound;
     const bool rootIsTour = feasible && root->minCycle.second == successors.size();
     if (feasible && !rootIsTour) {
-        start.patchRootCycles(incumbent.tour, incumbent.cost);
+        start.patchRootCycles(startingTourNow, startingCost);
     }
+    Result incumbent;
+    incumbent.tour = std::move(startingTourNow);
+    incumbent.cost = startingCost;
     std::unique_ptr<SearchThreads> threads;
     if (rootIsTour) {
         // Settled without a search: no thread team.
@@ -175,29 +185,40 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
     } else if (root->lowerBound < incumbent.cost) {
         // Rounds on the arcs below a growing gap, as the serial search does.
         std::int64_t nodesMade = 1;
+        TreeSearchSettings settings;
+        settings.listLimit = listLimit(chosen, successors.size(), plannedTeamSize());
+        std::int64_t mostOpenInRound = 0;
+        if (statistics != nullptr) {
+            settings.mostOpenNodes = &mostOpenInRound;
+        }
         for (std::int64_t gap = start.firstGap(*root, incumbent.cost);;
              gap = SearchStart::nextGap(gap)) {
-            const bool lastRound = gap >= incumbent.cost - root->lowerBound;
-            const std::int64_t cap = lastRound ? incumbent.cost : root->lowerBound + gap;
-            NodePointer roundRoot = start.rootForRound(*root, gap, incumbent.cost);
+            const std::int64_t incumbentCost = incumbent.cost;
+            const bool lastRound = gap >= incumbentCost - root->lowerBound;
+            const std::int64_t cap = lastRound ? incumbentCost : root->lowerBound + gap;
+            NodePointer roundRoot = start.rootForRound(*root, gap, incumbentCost);
             threads = std::make_unique<SearchThreads>(start.searchSuccessors(), start.searchCosts(),
                                                       plannedTeamSize(), chosen.cutOffChildBounds);
             threads->roundCap = cap;
-            if (statistics != nullptr) {
-                threads->countersByThread.resize(threads->branchers.size());
-            }
+            // Threads count as working behind one another only when their best
+            // bounds lie apart by more than 1/32 of the round's gap: hand-offs
+            // cost locality, and bounds differ by little most of the time.
+            settings.rankMargin = (cap - root->lowerBound) / 32;
             if (monitor.hasTimeLimit() || monitor.reportsProgress()) {
                 threads->monitor = &monitor;
                 threads->liveBounds.insert(roundRoot->lowerBound);
                 threads->nodesMade = nodesMade;
             }
             parallelTree<Subproblem, Result, SearchThreads>(
-                processNode, std::move(roundRoot), incumbent, threads.get(), lowerBoundFirst);
+                processNode, std::move(roundRoot), incumbent, threads.get(),
+                chosen.newestFirstAmongEqualBounds ? lowerBoundThenNewestFirst : lowerBoundFirst,
+                settings, chosen.balanceThreadsByBound ? boundOf : nullptr);
             nodesMade = threads->nodesMade;
             if (statistics != nullptr) {
-                for (const ThreadSearchCounters& counters : threads->countersByThread) {
-                    statistics->nodesCreated += counters.nodesCreated;
-                    statistics->nodesExpanded += counters.nodesExpanded;
+                statistics->mostOpenNodes = std::max(statistics->mostOpenNodes, mostOpenInRound);
+                for (const SearchThread& thread : threads->threads) {
+                    statistics->nodesCreated += thread.nodesCreated;
+                    statistics->nodesExpanded += thread.nodesExpanded;
                 }
             }
             if (threads->leastAbandonedBound != InfeasibleBound || incumbent.cost < cap ||
@@ -211,11 +232,11 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
         statistics->nodesCreated += 1;  // the root
         start.countArcs(*statistics);
     }
-    TourResult answer{incumbent.tour, incumbent.cost, false, incumbent.cost};
+    const std::int64_t finalCost = incumbent.cost;
+    TourResult answer{incumbent.tour, finalCost, false, finalCost};
     if (threads && threads->leastAbandonedBound != InfeasibleBound) {
         answer.stoppedAtTimeLimit = true;
-        answer.lowerBound =
-            std::min({incumbent.cost, threads->roundCap, threads->leastAbandonedBound});
+        answer.lowerBound = std::min({finalCost, threads->roundCap, threads->leastAbandonedBound});
     }
     if (monitor.reportsProgress()) {
         monitor.report({0, threads ? threads->nodesMade : 1, 0, answer.cost, answer.lowerBound});

@@ -21,6 +21,7 @@
 // run.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -35,40 +36,43 @@
 #include "solver/SearchStatistics.h"
 #include "solver/Subproblem.h"
 
-// One thread's counts, on a cache line of its own so that threads counting at
+// What one thread of the search has of its own: its brancher (its workspace
+// on the shared graph), its counts, and the count of nodes it has filed (for
+// Subproblem::filed); on cache lines of its own, so that threads counting at
 // the same time do not slow each other down.
-struct alignas(64) ThreadSearchCounters {
+struct alignas(64) SearchThread {
+    std::unique_ptr<Brancher> brancher;
     std::int64_t nodesCreated = 0;
     std::int64_t nodesExpanded = 0;
+    std::uint64_t filed = 0;
 };
 
 // The incumbent: the best tour known and its cost, shared by all threads.
-// `tour` and `cost` change together under the write lock, so a reader always
-// sees a complete tour and its cost. Never copied while in use.
+// `tour` and `cost` change together under the write lock, so a reader of the
+// lock sees a complete tour and its cost. Every expansion reads the cost
+// alone, without the lock: it is atomic, so the value read was the
+// incumbent's cost at some moment, and it only ever falls. Never copied while
+// in use.
 struct Result {
-    std::vector<Node> tour;  // successor form
-    std::int64_t cost = 0;   // 64-bit sum of the tour's arc costs
+    std::vector<Node> tour;             // successor form
+    std::atomic<std::int64_t> cost{0};  // 64-bit sum of the tour's arc costs
     RWLock lock;
 };
 
 // What the threads of one search use besides the incumbent: each thread's
-// brancher (its workspace on the shared graph) and counters, and the time
-// limit and progress state. The parameter of processNode.
+// own part, and the time limit and progress state. The parameter of
+// processNode.
 struct SearchThreads {
-    // One brancher per thread number of the team that is planned, on the
-    // graph to search.
+    // One part per thread number of the team that is planned, each with a
+    // brancher on the graph to search.
     SearchThreads(const SuccessorLists& successors, const ArcCosts& costs, int threadCount,
                   bool cutOffChildBounds);
 
-    // The brancher of the calling thread: thread 0 of the team before it
-    // starts (when its own number may be anything, inside an outer team).
-    Brancher& brancherOfThisThread();
-    // Its counters, or null when nobody asked for statistics.
-    ThreadSearchCounters* countersOfThisThread();
+    // The calling thread's part: thread 0's before the team starts (when its
+    // own number may be anything, inside an outer team).
+    SearchThread& ofThisThread();
 
-    std::vector<std::unique_ptr<Brancher>> branchers;
-    // Counting, only when the caller asked for statistics (empty otherwise).
-    std::vector<ThreadSearchCounters> countersByThread;
+    std::vector<SearchThread> threads;
     int callerLevel = 0;  // nesting level of the calling thread
     // Tours must cost less than this to matter in this round of the search
     // (SearchStart.h); no tour below it escapes the round's tree.
@@ -89,19 +93,28 @@ struct SearchThreads {
     std::int64_t nodesMade = 0;
 };
 
+// The list size per thread at which `options.openNodeMemory` makes a thread
+// of `threadCount` go depth-first (TreeSearchSettings); zero: never.
+std::size_t listLimit(const SearchOptions& options, std::size_t cityCount, int threadCount);
+
 // Orders open nodes by lower bound, smallest first (strict, 64-bit).
 bool lowerBoundFirst(const std::unique_ptr<Subproblem>& first,
                      const std::unique_ptr<Subproblem>& second);
+// A node's rank for the threads' balance: its lower bound.
+std::int64_t boundOf(const Subproblem& node);
+// The same, and among equal bounds the node filed last first.
+bool lowerBoundThenNewestFirst(const std::unique_ptr<Subproblem>& first,
+                               const std::unique_ptr<Subproblem>& second);
 
 // Expands one node, concurrently with other threads: reads the incumbent's
 // cost once, then walks the node's cycle from its currentNode until one child
-// survives, a tour is found or the cycle is exhausted. Returns the open nodes
-// left: none, the node alone (after a tour), the retained child alone (cycle
-// exhausted), or the node followed by its retained child. A tour strictly
-// cheaper than the incumbent at that moment replaces it. `threads` gives the
-// calling thread its brancher on the shared graph.
-std::vector<std::unique_ptr<Subproblem>> processNode(std::unique_ptr<Subproblem> node,
-                                                     Result& result, SearchThreads* threads);
+// survives, a tour is found or the cycle is exhausted. Appends to `openNodes`
+// (given empty) the open nodes left: none, the node alone (after a tour), the retained child alone
+// (cycle exhausted), or the node followed by its retained child. A tour strictly cheaper than the
+// incumbent at that moment replaces it. `threads` gives the calling thread its brancher on the
+// shared graph.
+void processNode(std::unique_ptr<Subproblem> node, Result& result, SearchThreads* threads,
+                 std::vector<std::unique_ptr<Subproblem>>& openNodes);
 
 // A cheapest tour of the graph, in successor form, with its 64-bit cost,
 // searched on all threads that the OpenMP runtime grants here. The incumbent
@@ -109,10 +122,10 @@ std::vector<std::unique_ptr<Subproblem>> processNode(std::unique_ptr<Subproblem>
 // tour 0, 1, ..., n-1, 0; only a strictly cheaper tour replaces it. Cost -1
 // means that the starting tour summed to a negative value (it is returned, no
 // search is made). Zero cities give an empty tour of cost 0.
-// `statistics`, when not null, receives the nodes created and expanded;
-// `mostOpenNodes` is not tracked across threads and stays 0. `options`, when
-// not null, may set a time limit and ask for progress reports
-// (SearchOptions.h).
+// `statistics`, when not null, receives the nodes created and expanded and
+// the most open nodes in all threads' lists at once. `options`, when not
+// null, chooses the search's steps (the fast search by default), and may set
+// a time limit and ask for progress reports (SearchOptions.h).
 TourResult balasChristofidesParallel(const SuccessorLists& successors, const ArcCosts& costs,
                                      const std::vector<Node>* startTour,
                                      SearchStatistics* statistics = nullptr,

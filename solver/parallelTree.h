@@ -16,13 +16,19 @@
 // 3. One parallel region. Thread t works on list t alone, without locks,
 //    always expanding its front node and inserting the children into list t
 //    (ThreadNodeList.h: the insertion rule, and the index that finds each
-//    child's place in logarithmic time).
-//    Once every 3c of its expansions (c threads; the first time after 3c + t,
-//    which spreads the threads' looks over time) a thread holding at least
-//    two open nodes offers its front node to an idle thread through the pool
-//    (`NodeContainer`, which never blocks a giver). A thread whose list runs
-//    empty waits in the pool; the search ends when every thread waits and no
-//    node is in transit (see NodeContainer.h for the locks and the end).
+//    child's place in logarithmic time), or at its front, depth-first, once
+//    the list has reached its limit (TreeSearchSettings::listLimit).
+//    A thread short of work says so to the pool: one that runs dry waits in
+//    it, one down to its last node, or (with a rank function) whose front
+//    ranks well behind another thread's, only marks itself. A busy thread
+//    that sees such a mark after an expansion, or looks anyway once every 3c
+//    of its expansions (c threads; the first time after 3c + t, which spreads
+//    the looks over time), offers the second node of its list, when it holds
+//    two: the front is usually the node it just branched, still in its
+//    workspace. A thread short of work that has not run dry takes a node
+//    waiting in the pool. The pool (`NodeContainer`) never blocks a giver,
+//    and the search ends when every thread waits and no node is in transit
+//    (see NodeContainer.h for the locks and the end).
 //
 // Every node is at any moment in exactly one place: a thread's list, a
 // thread's child buffer, the pool's slot, or one call of the expand function.
@@ -44,28 +50,55 @@
 //
 // Use, as the branch and bound does:
 //
-//   NodeVector<Subproblem> processNode(std::unique_ptr<Subproblem>, Result&, SearchThreads*);
-//   bool lowerBoundFirst(const std::unique_ptr<Subproblem>&,
-//                        const std::unique_ptr<Subproblem>&);
+//   void processNode(std::unique_ptr<Subproblem>, Result&, SearchThreads*,
+//                    NodeVector<Subproblem>& children);
+//   bool lowerBoundThenNewestFirst(const std::unique_ptr<Subproblem>&,
+//                                  const std::unique_ptr<Subproblem>&);
+//   std::int64_t boundOf(const Subproblem&);
 //   parallelTree<Subproblem, Result, SearchThreads>(processNode, std::move(root), incumbent,
-//                                                   &threads, lowerBoundFirst);
+//                                                   &threads, lowerBoundThenNewestFirst,
+//                                                   settings, boundOf);
 #pragma once
 
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "solver/NodeContainer.h"
 #include "solver/ThreadNodeList.h"
 
-// Expands a node it owns; returns the open nodes that remain (possibly the
-// node itself among them). A node neither returned nor kept is destroyed.
+// A node's rank, where a lower one is expanded earlier (the comparator's
+// order as a number): lets threads tell which of them works behind.
+template <typename NodeType>
+using NodeRank = std::int64_t (*)(const NodeType&);
+
+// Expands a node it owns; appends the open nodes that remain (possibly the
+// node itself among them) to `children`, which it is given empty, its storage
+// kept from call to call. A node neither appended nor kept is destroyed.
 template <typename NodeType, typename ResultType, typename ParameterType>
-using ExpandFunction = NodeVector<NodeType> (*)(std::unique_ptr<NodeType>, ResultType&,
-                                                ParameterType*);
+using ExpandFunction = void (*)(std::unique_ptr<NodeType>, ResultType&, ParameterType*,
+                                NodeVector<NodeType>& children);
+
+// What a caller may ask of the tree search besides its nodes' order.
+struct TreeSearchSettings {
+    // When a thread's list holds at least this many nodes, the children of its
+    // expansions go to the list's front instead, the last child first
+    // (depth-first), so that the list stops growing while their subtrees are
+    // searched. Zero: no limit.
+    std::size_t listLimit = 0;
+    // Receives the largest number of nodes in all lists at once, as the
+    // threads saw it after each of their expansions (nodes in transit or
+    // being expanded are not counted). Null: not counted.
+    std::int64_t* mostOpenNodes = nullptr;
+    // With a rank function: a thread whose front node ranks more than this
+    // behind another thread's counts as working behind (short of work).
+    std::int64_t rankMargin = 0;
+};
 
 // Gives list k (k = 1 .. size-1) the k-th node from the back of list 0; list
 // 0 keeps the rest. Expects list 0 to hold a node for every other list.
@@ -100,14 +133,60 @@ class DynamicAdjustmentOff {
     int savedSetting;
 };
 
+// What each thread publishes after every expansion, on a cache line of its
+// own: its count of open nodes, for the others to add up, and the rank of its
+// front node, so that a thread working behind the others can tell.
+struct alignas(64) PublishedListSize {
+    std::atomic<std::int64_t> nodes{0};
+    std::atomic<std::int64_t> frontRank{std::numeric_limits<std::int64_t>::max()};
+};
+
 // Takes the front node of `openNodes`, expands it into `childBuffer` (whose
-// previous content is released) and inserts the children.
+// previous content is released) and inserts the children: by the insertion
+// rule, or at the front once the list has reached its limit.
 template <typename NodeType, typename ResultType, typename ParameterType>
 void expandFront(ThreadNodeList<NodeType>& openNodes, NodeVector<NodeType>& childBuffer,
                  ExpandFunction<NodeType, ResultType, ParameterType> expand, ResultType& result,
-                 ParameterType* parameter) {
-    childBuffer = expand(openNodes.takeFront(), result, parameter);
-    openNodes.insert(childBuffer);
+                 ParameterType* parameter, std::size_t listLimit) {
+    childBuffer.clear();
+    expand(openNodes.takeFront(), result, parameter, childBuffer);
+    if (listLimit == 0 || openNodes.size() < listLimit) {
+        openNodes.insert(childBuffer);
+        return;
+    }
+    for (std::unique_ptr<NodeType>& child : childBuffer) {
+        openNodes.pushFront(std::move(child));
+    }
+}
+
+// Publishes the rank of this thread's front node, and tells whether another
+// thread's front ranks before it: this thread then works behind the others.
+template <typename NodeType>
+bool publishFront(const ThreadNodeList<NodeType>& openNodes, NodeRank<NodeType> rank,
+                  std::int64_t margin, std::vector<PublishedListSize>& published,
+                  std::size_t thread) {
+    const std::int64_t frontRank =
+        openNodes.empty() ? std::numeric_limits<std::int64_t>::max() : rank(**openNodes.begin());
+    published[thread].frontRank.store(frontRank, std::memory_order_relaxed);
+    for (std::size_t other = 0; other < published.size(); ++other) {
+        const std::int64_t otherRank = published[other].frontRank.load(std::memory_order_relaxed);
+        if (other != thread && otherRank != std::numeric_limits<std::int64_t>::max() &&
+            otherRank + margin < frontRank) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Publishes this thread's list size and notes the sum over all threads.
+inline void noteOpenNodes(std::vector<PublishedListSize>& sizes, std::size_t thread,
+                          std::size_t listSize, std::int64_t& mostSeen) {
+    sizes[thread].nodes.store(static_cast<std::int64_t>(listSize), std::memory_order_relaxed);
+    std::int64_t total = 0;
+    for (const PublishedListSize& size : sizes) {
+        total += size.nodes.load(std::memory_order_relaxed);
+    }
+    mostSeen = std::max(mostSeen, total);
 }
 
 // When the runtime started fewer threads than planned, list 0 adopts the
@@ -132,28 +211,63 @@ template <typename NodeType, typename ResultType, typename ParameterType>
 void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeType>& openNodes,
                NodeVector<NodeType>& childBuffer, NodeContainer<NodeType>& pool,
                ExpandFunction<NodeType, ResultType, ParameterType> expand, ResultType& result,
-               ParameterType* parameter) {
+               ParameterType* parameter, const TreeSearchSettings& settings,
+               NodeRank<NodeType> rank, std::vector<PublishedListSize>& published,
+               std::int64_t& mostSeen) {
+    const auto self = static_cast<std::size_t>(thread);
     const std::int32_t sharePeriod = 3 * teamSize;
     std::int32_t shareCountdown = sharePeriod + thread;
+    bool low = false;  // this thread has said it is short of work
+    bool behind = false;
+    NodeVector<NodeType> received(1);
     for (;;) {
         if (openNodes.empty()) {
-            std::unique_ptr<NodeType> received = pool.get();
-            if (!received) {
+            std::unique_ptr<NodeType> node = pool.get();
+            if (!node) {
+                if (low) {
+                    pool.setLow(false);
+                }
                 return;
             }
-            openNodes.pushFront(std::move(received));
+            openNodes.pushFront(std::move(node));
             continue;
         }
-        expandFront(openNodes, childBuffer, expand, result, parameter);
-        if (--shareCountdown > 0) {
+        expandFront(openNodes, childBuffer, expand, result, parameter, settings.listLimit);
+        if (settings.mostOpenNodes != nullptr) {
+            noteOpenNodes(published, self, openNodes.size(), mostSeen);
+        }
+        const bool lookNow = --shareCountdown <= 0;
+        if (lookNow) {
+            shareCountdown = sharePeriod;
+            // Working behind the others is looked at once every period: a
+            // hand-off costs the giver's workspace its node.
+            behind = rank != nullptr &&
+                     publishFront(openNodes, rank, settings.rankMargin, published, self);
+        }
+        // Short of work: down to one node, or working behind the others.
+        if (low != (openNodes.size() <= 1 || behind)) {
+            low = !low;
+            pool.setLow(low);
+        }
+        if (low) {
+            // A thread short of work takes a node waiting in the pool, and
+            // gives none.
+            if (pool.holdsNode()) {
+                received[0] = pool.tryTake();
+                if (received[0]) {
+                    openNodes.insert(received);
+                }
+            }
             continue;
         }
-        // Give away the node this thread would expand next, only when it
-        // keeps at least one for itself.
-        if (openNodes.size() >= 2 && pool.tryPut(openNodes.front())) {
-            openNodes.popFront();
+        // A thread seen short of work is served at once; otherwise the pool
+        // is looked at once every period. The node given away is the one this
+        // thread would expand after its next: the next is often the node it
+        // just branched, whose arcs and assignment its workspace still holds.
+        if ((lookNow || pool.wantsWork()) && openNodes.size() >= 2 &&
+            pool.tryPut(openNodes.second())) {
+            openNodes.popSecond();
         }
-        shareCountdown = sharePeriod;
     }
 }
 
@@ -165,7 +279,8 @@ void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeTy
 template <typename NodeType, typename ResultType, typename ParameterType>
 void parallelTree(ExpandFunction<NodeType, ResultType, ParameterType> expand,
                   std::unique_ptr<NodeType> root, ResultType& result, ParameterType* parameter,
-                  NodeComparator<NodeType> compare) {
+                  NodeComparator<NodeType> compare, const TreeSearchSettings& settings = {},
+                  NodeRank<NodeType> rank = nullptr) {
     using namespace parallel_tree_detail;
 
     DynamicAdjustmentOff dynamicAdjustmentOff;
@@ -178,12 +293,23 @@ void parallelTree(ExpandFunction<NodeType, ResultType, ParameterType> expand,
     }
     std::vector<NodeVector<NodeType>> childBuffers(plannedThreads);
 
+    std::vector<PublishedListSize> listSizes(static_cast<std::size_t>(plannedThreads));
+    std::vector<std::int64_t> mostSeen(static_cast<std::size_t>(plannedThreads), 0);
+    const auto reportMostOpen = [&settings, &mostSeen] {
+        if (settings.mostOpenNodes != nullptr) {
+            *settings.mostOpenNodes = *std::max_element(mostSeen.begin(), mostSeen.end());
+        }
+    };
+
     openNodeLists[0].pushBack(std::move(root));
     while (static_cast<std::int32_t>(openNodeLists[0].size()) < plannedThreads) {
         if (openNodeLists[0].empty()) {
+            reportMostOpen();
             return;  // the whole tree was searched before a team was needed
         }
-        expandFront(openNodeLists[0], childBuffers[0], expand, result, parameter);
+        expandFront(openNodeLists[0], childBuffers[0], expand, result, parameter,
+                    settings.listLimit);
+        mostSeen[0] = std::max(mostSeen[0], static_cast<std::int64_t>(openNodeLists[0].size()));
     }
     dealOut(openNodeLists);
 
@@ -198,6 +324,7 @@ void parallelTree(ExpandFunction<NodeType, ResultType, ParameterType> expand,
         }
         const std::int32_t thread = omp_get_thread_num();
         runWorker(thread, teamSize, openNodeLists[thread], childBuffers[thread], pool, expand,
-                  result, parameter);
+                  result, parameter, settings, rank, listSizes, mostSeen[thread]);
     }
+    reportMostOpen();
 }

@@ -99,7 +99,8 @@ struct ExpansionLog {
     }
 };
 
-NodeVector<TreeNode> expandSynthetic(NodePointer node, ExpansionLog& log, const TreeShape* shape) {
+void expandSynthetic(NodePointer node, ExpansionLog& log, const TreeShape* shape,
+                     NodeVector<TreeNode>& children) {
     const int thread = omp_get_thread_num();
     const Expansion expansion{node->id, node->childrenMade};
     log.byThread[thread].push_back(expansion);
@@ -112,13 +113,12 @@ NodeVector<TreeNode> expandSynthetic(NodePointer node, ExpansionLog& log, const 
         log.inTeamByThread[thread].push_back(expansion);
     }
 
-    NodeVector<TreeNode> children;
     const int count = childCount(*shape, *node);
     if (!shape->lazy) {
         for (int index = 0; index < count; ++index) {
             children.push_back(makeChild(*node, index));
         }
-        return children;
+        return;
     }
     if (node->childrenMade < count) {
         NodePointer child = makeChild(*node, node->childrenMade++);
@@ -127,7 +127,6 @@ NodeVector<TreeNode> expandSynthetic(NodePointer node, ExpansionLog& log, const 
         }
         children.push_back(std::move(child));
     }
-    return children;
 }
 
 // Every expansion the tree needs, enumerated on one thread.

@@ -93,6 +93,24 @@ TEST_P(SearchLimits, ProgressReportsNeverClaimMoreThanIsProvenAndTheLastOneIsFin
     }
 }
 
+// With room for only a few open nodes the search goes depth-first almost at
+// once; any order of expansion must still end at the optimum.
+TEST_P(SearchLimits, ASearchWithRoomForFewOpenNodesStillEndsAtTheOptimum) {
+    omp_set_num_threads(2);
+    for (std::uint64_t seed = 1; seed <= 8; ++seed) {
+        const Matrix matrix = symmetricInstance(seed, 11);
+        const Graph graph = completeGraph(matrix);
+        SearchOptions options;
+        options.openNodeMemory = 3 * estimatedNodeBytes(11);
+        SearchStatistics statistics;
+        const TourResult result =
+            GetParam().search(graph.successors, graph.costs, nullptr, &statistics, &options);
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        EXPECT_EQ(result.cost, heldKarpOptimum(matrix));
+        EXPECT_TRUE(isSingleCycle(result.tour));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSearches, SearchLimits,
                          testing::Values(NamedSearch{"serial", balasChristofides},
                                          NamedSearch{"parallel", balasChristofidesParallel}),

@@ -2,8 +2,6 @@
 // records; these tests hold it to the plain forward walk from the front,
 // operation by operation, on random sequences rich in equal ranks and
 // reversed tails.
-#include "solver/ThreadNodeList.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +11,8 @@
 #include <random>
 #include <utility>
 #include <vector>
+
+#include "solver/ThreadNodeList.h"
 
 namespace {
 
@@ -102,19 +102,25 @@ void replayRandomOperations(std::uint32_t seed, bool searchLike) {
             std::vector<RankedNode> children;
             const unsigned count = searchLike ? random() % 3 : random() % 5;
             for (unsigned k = 0; k < count; ++k) {
-                const int rank = searchLike ? expandedRank + (k == 0 ? 0 : randomRank() % 3)
-                                            : randomRank();
+                const int rank =
+                    searchLike ? expandedRank + (k == 0 ? 0 : randomRank() % 3) : randomRank();
                 children.push_back({rank, nextId++});
             }
             NodeVector<RankedNode> pointers = pointersTo(children);
             indexed.insert(pointers);
             walked.insert(children);
-        } else if (operation < 8) {
+        } else if (operation == 6 || walked.entries.size() < 2) {
             // A hand-off moves the front node out before the entry is removed.
             NodePointer given = std::move(indexed.front());
             indexed.popFront();
             ASSERT_EQ(given->id, walked.entries.front().id);
             walked.entries.pop_front();
+        } else if (operation == 7) {
+            // Or the second node, which may be a record or hide one.
+            NodePointer given = std::move(indexed.second());
+            indexed.popSecond();
+            ASSERT_EQ(given->id, std::next(walked.entries.begin())->id);
+            walked.entries.erase(std::next(walked.entries.begin()));
         } else if (operation == 8) {
             ASSERT_EQ(indexed.takeBack()->id, walked.entries.back().id);
             walked.entries.pop_back();
