@@ -9,10 +9,11 @@ JOBS ?= $(shell nproc)
 DEMO_CITIES ?= 150
 
 FUZZ_BUILD ?= build-fuzz
+TSAN_BUILD ?= build-tsan
 FUZZ_SECONDS ?= 60
 INSTALL_PACKAGES = bash .ci/install-packages
 
-.PHONY: all build demo test test-sanitize fuzz clean
+.PHONY: all build demo test test-sanitize test-tsan fuzz clean
 
 all: build
 
@@ -43,6 +44,21 @@ test-sanitize:
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The parallel tests built with clang, LLVM's OpenMP runtime and
+# ThreadSanitizer. The runtime's Archer tool tells ThreadSanitizer about
+# OpenMP's own synchronisation (barriers, the end of a parallel region), so a
+# report is a race or lock misuse of ours; the uninstrumented GoogleTest
+# library is left out of the analysis.
+ARCHER = $(firstword $(wildcard /usr/lib/llvm-*/lib/libarcher.so))
+test-tsan:
+	@$(INSTALL_PACKAGES) build fuzz
+	CXX=clang++ cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DATSP_THREAD_SANITIZE=ON -DATSP_BUILD_BENCHMARKS=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && OMP_TOOL_LIBRARIES=$(ARCHER) \
+		TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1" \
+		ctest --output-on-failure -j $(JOBS) -R 'Parallel|RWLock|SearchLimits|TsplibSearch'
+
 # Runs each libFuzzer target for FUZZ_SECONDS, starting from the seed corpus
 # in fuzz/corpus; new inputs go to the build folder, not into the repository.
 fuzz:
@@ -70,4 +86,4 @@ bench:
 	python3 bench/runBenchmarks.py --build $(BUILD) $(if $(BENCH_QUICK),--quick)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) demo
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) demo

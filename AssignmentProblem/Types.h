@@ -64,6 +64,22 @@ inline Node arcPosition(const SuccessorLists& successors, Node tail, Node head) 
     return NoNode;
 }
 
+// Marks a hot loop over whole matrix rows for an AVX2 clone that the loader
+// picks on processors that have it; the build itself targets baseline x86-64.
+// ThreadSanitizer instruments the clone-picking resolver, which runs before
+// its runtime is up and crashes, so a ThreadSanitizer build keeps the
+// baseline code only.
+#if defined(__SANITIZE_THREAD__)
+#define ATSP_ROW_LOOP
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ATSP_ROW_LOOP
+#endif
+#endif
+#ifndef ATSP_ROW_LOOP
+#define ATSP_ROW_LOOP __attribute__((target_clones("avx2", "default")))
+#endif
+
 // Tour costs, assignment values and lower bounds are signed 64-bit sums of
 // 32-bit arc costs; at most 65535 of them can never overflow. The largest
 // value stands for "no complete assignment exists": it is the bound of an

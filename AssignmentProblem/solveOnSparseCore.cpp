@@ -38,9 +38,8 @@ void rebuildRow(Core& core, const SuccessorLists& successors, const ArcCosts& co
 // The least cost of each block of 16 consecutive arcs of a row, whole blocks
 // only. Branch-free, so that it vectorises (with AVX2 where the processor has
 // it: SSE2 has no 32-bit minimum).
-__attribute__((target_clones("avx2", "default"))) void leastOfBlocks(const std::int32_t* rowCosts,
-                                                                     std::size_t blocks,
-                                                                     std::int32_t* blockLeast) {
+ATSP_ROW_LOOP void leastOfBlocks(const std::int32_t* rowCosts, std::size_t blocks,
+                                 std::int32_t* blockLeast) {
     constexpr std::size_t blockLength = 16;
     for (std::size_t block = 0; block < blocks; ++block) {
         const std::int32_t* blockCosts = rowCosts + block * blockLength;
@@ -105,10 +104,8 @@ struct CheapestInto {
 
     // Columns [first, last) against consecutive costs, branch-free so that the
     // loop vectorises: a full row's arcs are two such runs.
-    __attribute__((target_clones("avx2", "default"))) void lowerRun(const std::int32_t* runCosts,
-                                                                    std::size_t first,
-                                                                    std::size_t last,
-                                                                    std::int32_t tail) {
+    ATSP_ROW_LOOP void lowerRun(const std::int32_t* runCosts, std::size_t first, std::size_t last,
+                                std::int32_t tail) {
         std::int32_t* columnCosts = cost.data();
         std::int32_t* columnRows = row.data();
         for (std::size_t column = first; column < last; ++column) {
@@ -186,9 +183,9 @@ Core pickCore(const SuccessorLists& successors, const ArcCosts& costs, std::size
 
 // Whether some arc of a full row prices negative: c - v - u < 0 for some
 // column, told by the sign bit of the OR of all of them, which vectorises.
-__attribute__((target_clones("avx2", "default"))) bool fullRowPricesNegative(
-    const std::int32_t* rowCosts, std::size_t row, std::size_t n, std::int64_t rowDual,
-    const std::int64_t* columnDuals) {
+ATSP_ROW_LOOP bool fullRowPricesNegative(const std::int32_t* rowCosts, std::size_t row,
+                                         std::size_t n, std::int64_t rowDual,
+                                         const std::int64_t* columnDuals) {
     std::int64_t signs = 0;
     for (std::size_t column = 0; column < row; ++column) {
         signs |= rowCosts[column] - rowDual - columnDuals[column];

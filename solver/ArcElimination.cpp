@@ -6,9 +6,8 @@ namespace {
 
 // Whether any arc of a run of 16 consecutive columns passes c - v < limit,
 // branch-free so that it vectorises (with AVX2 where the processor has it).
-__attribute__((target_clones("avx2", "default"))) bool anyBelow(const std::int32_t* runCosts,
-                                                                const std::int64_t* runDuals,
-                                                                std::int64_t limit) {
+ATSP_ROW_LOOP bool anyBelow(const std::int32_t* runCosts, const std::int64_t* runDuals,
+                            std::int64_t limit) {
     std::int64_t signs = 0;
     for (std::size_t k = 0; k < 16; ++k) {
         signs |= runCosts[k] - runDuals[k] - limit;

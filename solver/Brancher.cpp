@@ -4,7 +4,6 @@
 
 Brancher::Brancher(const SuccessorLists& successors, const ArcCosts& costs, bool cutOffChildBounds)
     : successors(successors),
-      costs(costs),
       cityCount(static_cast<Node>(successors.size())),
       cutOffChildBounds(cutOffChildBounds),
       mask(successors.size()),

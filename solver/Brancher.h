@@ -94,7 +94,6 @@ class Brancher {
                                           std::int64_t bound, std::pair<Node, Node> cycle) const;
 
     const SuccessorLists& successors;
-    const ArcCosts& costs;
     const Node cityCount;
     const bool cutOffChildBounds;
     // The constraints of the node taken up.

@@ -44,12 +44,23 @@ std::uint64_t availableMemoryBytes(std::string_view meminfoText) {
     return available + meminfoField(meminfoText, "SwapFree");
 }
 
+// AddressSanitizer and ThreadSanitizer map shadow memory far larger than
+// what the program uses (GCC names them with macros, clang with features).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ATSP_SHADOW_MEMORY
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ATSP_SHADOW_MEMORY
+#endif
+#endif
+
 void capAddressSpaceAtAvailableMemory() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(ATSP_SHADOW_MEMORY)
     return;
 #else
     std::ifstream meminfo("/proc/meminfo");
-    const std::string text{std::istreambuf_iterator<char>(meminfo), std::istreambuf_iterator<char>()};
+    const std::string text{std::istreambuf_iterator<char>(meminfo),
+                           std::istreambuf_iterator<char>()};
     const std::uint64_t ceiling = availableMemoryBytes(text);
     rlimit limit{};
     if (ceiling == 0 || getrlimit(RLIMIT_AS, &limit) != 0) {
@@ -58,8 +69,8 @@ void capAddressSpaceAtAvailableMemory() {
     if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= ceiling) {
         return;
     }
-    limit.rlim_cur = (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < ceiling) ? limit.rlim_max
-                                                                                  : ceiling;
+    limit.rlim_cur =
+        (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < ceiling) ? limit.rlim_max : ceiling;
     setrlimit(RLIMIT_AS, &limit);
 #endif
 }

@@ -21,6 +21,6 @@ std::uint64_t availableMemoryBytes(std::string_view meminfoText);
 
 // Lowers the soft address-space limit to the available memory. An existing
 // lower limit (ulimit -v) is kept, and nothing is done when the available
-// memory is unknown or in builds with AddressSanitizer, whose shadow memory
-// reserves far more address space than the program uses.
+// memory is unknown or in builds with AddressSanitizer or ThreadSanitizer,
+// whose shadow memory reserves far more address space than the program uses.
 void capAddressSpaceAtAvailableMemory();
