@@ -48,14 +48,15 @@ test-sanitize:
 # ThreadSanitizer. The runtime's Archer tool tells ThreadSanitizer about
 # OpenMP's own synchronisation (barriers, the end of a parallel region), so a
 # report is a race or lock misuse of ours; the uninstrumented GoogleTest
-# library is left out of the analysis.
+# library is left out of the analysis. The runtime's consistency checks
+# (KMP_CONSISTENCY_CHECK=all) abort on misuse of its own locks as well.
 ARCHER = $(firstword $(wildcard /usr/lib/llvm-*/lib/libarcher.so))
 test-tsan:
 	@$(INSTALL_PACKAGES) build fuzz
 	CXX=clang++ cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DATSP_THREAD_SANITIZE=ON -DATSP_BUILD_BENCHMARKS=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && OMP_TOOL_LIBRARIES=$(ARCHER) \
+	cd $(TSAN_BUILD) && OMP_TOOL_LIBRARIES=$(ARCHER) KMP_CONSISTENCY_CHECK=all \
 		TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1" \
 		ctest --output-on-failure -j $(JOBS) -R 'Parallel|RWLock|SearchLimits|TsplibSearch'
 
