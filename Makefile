@@ -74,14 +74,16 @@ fuzz:
 	done
 
 # Builds the Release programs and runs the benchmark suite: seeded random
-# instances up to the largest size the serial search solves within 60 s,
-# serial and parallel, and the TSPLIB instances; writes docs/benchmarks.md with
-# its CSV tables and gnuplot plots in docs/benchmarks/. It needs a quiet machine
-# and about 40 minutes. BENCH_QUICK=1 runs a few small sizes with short limits
-# in a few minutes and writes to $(BUILD)/bench-quick/ instead.
+# instances up to the largest size the time budget or the machine allows, the
+# described search beside the fast one, the TSPLIB instances, parallel
+# speedups and profiles; writes docs/benchmarks.md with its CSV tables and
+# gnuplot plots in docs/benchmarks/. It needs a quiet machine and about 80
+# minutes. BENCH_QUICK=1 runs a few small sizes with short limits in a few
+# minutes and writes to $(BUILD)/bench-quick/ instead.
 BENCH_QUICK ?=
 .PHONY: bench
 bench:
+	@$(INSTALL_PACKAGES) build bench
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS) --target solver searchBench peakMemory
 	python3 bench/runBenchmarks.py --build $(BUILD) $(if $(BENCH_QUICK),--quick)

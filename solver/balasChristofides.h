@@ -14,10 +14,18 @@
 // parent is placed behind the parent. Together with the fixed scan orders of the
 // assignment solver this makes every run reproducible, node for node.
 //
+// That is the search as first built (SearchOptions::described()). By default
+// it runs as the fast search instead: the root solved on a sparse core, its
+// cycles patched into the incumbent, the tree searched in rounds on the arcs
+// of least reduced cost, the arcs no cheaper tour can use dropped, and child
+// re-solves cut off at the incumbent (SearchOptions.h, SearchStart.h). Each
+// step keeps the answer the optimum; the nodes made differ.
+//
 // Memory: the graph once, plus about 10 bytes per city and a few hundred bytes
 // per open node (Subproblem.h); a child that dies at once is never stored.
 // Open nodes that can no longer beat a newly found tour are released at once
-// rather than when they would reach the front.
+// rather than when they would reach the front. Past SearchOptions::
+// openNodeMemory the search goes depth-first until the open nodes fit again.
 #pragma once
 
 #include <vector>
@@ -34,7 +42,8 @@
 // lower bound was negative (the incumbent of that moment is returned).
 // Zero cities give an empty tour of cost 0.
 // `statistics`, when not null, receives the node counts of this run;
-// `options`, when not null, may set a time limit and ask for progress reports
+// `options`, when not null, chooses the search's steps (the fast search by
+// default), and may set a time limit and ask for progress reports
 // (SearchOptions.h).
 TourResult balasChristofides(const SuccessorLists& successors, const ArcCosts& costs,
                              const std::vector<Node>* startTour,

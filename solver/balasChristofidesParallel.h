@@ -8,17 +8,24 @@
 // `processNode` as its expand function; each thread keeps its own open nodes
 // ordered by lower bound, smallest first.
 //
+// The search's steps before the tree (the fast search's root, patched tour,
+// rounds and elimination, or none of them) are the serial search's, run on
+// the calling thread (SearchStart.h).
+//
 // What the threads share: the incumbent (`Result`), whose cost every
-// expansion reads once under the read lock and which a thread rewrites under
-// the write lock when it finds a strictly cheaper tour; and the pool of the
-// tree search. Everything else belongs to one thread at a time.
+// expansion reads once, without a lock, and which a thread rewrites under the
+// write lock when it finds a strictly cheaper tour; and the pool of the tree
+// search. Everything else belongs to one thread at a time.
 //
 // Differences from the serial search: pruning within one expansion uses the
 // incumbent's cost as read at its start; a negative child bound does not stop
-// the search (it is simply below any non-negative incumbent); nodes of equal
-// bound are expanded oldest first within a thread; and the order of expansion,
-// so also which of several equally cheap tours is returned, varies from run to
-// run.
+// the search (it is simply below any non-negative incumbent); the described
+// search expands nodes of equal bound oldest first within a thread (the fast
+// one newest first, as the serial search); and the order of expansion, so
+// also which of several equally cheap tours is returned, varies from run to
+// run. A thread that runs out of work, or whose best node falls behind the
+// others' (SearchOptions::balanceThreadsByBound), is given a node by the
+// next thread that looks at the pool.
 #pragma once
 
 #include <atomic>
