@@ -450,6 +450,7 @@ class SizeSummary:
     nodes_created: float
     kept_percent: float
     described_s: float
+    described_ms_per_node: float  # processor time per node created
     described_nodes: float
     described_most_open: float
     described_peak_mib: float
@@ -492,6 +493,8 @@ def summarize_sizes(results):
             nodes_created=median_of(lambda r: r.fast.nodes_created if r.fast else None),
             kept_percent=median_of(lambda r: r.fast.kept_percent if r.fast else None),
             described_s=median_of(lambda r: r.described.search_seconds, described),
+            described_ms_per_node=median_of(
+                lambda r: 1000 * r.described.cpu_seconds / max(1, r.described.nodes_created), described),
             described_nodes=median_of(lambda r: r.described.nodes_created, described),
             described_most_open=median_of(lambda r: r.described.most_open, described),
             described_peak_mib=median_of(lambda r: r.described.peak_mib, described),
@@ -1021,11 +1024,13 @@ def random_section(settings, results, stop_reason, summaries):
         if s.described_seeds == 0:
             continue
         rows.append([str(s.n), str(s.described_seeds), cell(s.described_s, 4), cell(s.fast_search_s, 5),
-                     cell(ratio(s.described_s, s.fast_search_s), 0), cell(s.described_nodes, 0),
+                     cell(ratio(s.described_s, s.fast_search_s), 0), cell(s.described_ms_per_node, 3),
+                     cell(s.described_nodes, 0),
                      cell(s.nodes_created, 0), cell(s.described_peak_mib, 1), cell(s.serial_peak_mib, 1),
                      cell(s.kept_percent, 2)])
-    lines += markdown_table(["n", "seeds", "described s", "fast s", "described / fast", "described nodes",
-                             "fast nodes", "described peak MiB", "fast peak MiB (solver)", "fast kept %"], rows)
+    lines += markdown_table(["n", "seeds", "described s", "fast s", "described / fast", "described ms/node",
+                             "described nodes", "fast nodes", "described peak MiB", "fast peak MiB (solver)",
+                             "fast kept %"], rows)
     lines += ["The described search's peak is `searchBench`'s (graph and search, file read in the same way).", "",
               "![nodes](benchmarks/nodes.png)", ""]
     return lines
