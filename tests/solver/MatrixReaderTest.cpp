@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "solver/MatrixReader.h"
+#include "solver/TsplibReader.h"
 #include "tests/support/RunProgram.h"
 
 namespace {
@@ -115,12 +116,22 @@ TEST(MatrixReader, ReadsWholeFilesAndRefusesDirectoriesAndMissingFiles) {
         graph.error = "stale";
         EXPECT_FALSE(readCostMatrixFile(unreadable.string(), graph)) << unreadable;
         EXPECT_EQ(graph.error, "") << unreadable;
+        graph.error = "stale";
+        EXPECT_FALSE(readProblemFile(unreadable.string(), graph)) << unreadable;
+        EXPECT_EQ(graph.error, "") << unreadable;
     }
 }
 
 // Read a byte at a time up to eight, every token straddles a piece boundary
 // somewhere; the graph and the message must still be those of the whole text.
+// A file of either kind is told apart from its first word alone, also behind
+// more whitespace than a read buffer holds, and a byte order mark counts only
+// at the very start.
 TEST(MatrixReader, AFileReadInPiecesGivesWhatItsWholeTextGives) {
+    const std::string tsplib =
+        "NAME: t\nTYPE: ATSP\nDIMENSION: 2\nEDGE_WEIGHT_TYPE: EXPLICIT\n"
+        "EDGE_WEIGHT_FORMAT: FULL_MATRIX\nEDGE_WEIGHT_SECTION\n0 3\n4 0\nEOF\n";
+    const std::string mark = "\xEF\xBB\xBF";
     const std::string longSpace = std::string(20000, ' ') + "\n\t";
     const std::vector<std::string> texts = {
         "3\n-1 5 -7\n8 0 9\n10 11 999\n",
@@ -149,13 +160,27 @@ TEST(MatrixReader, AFileReadInPiecesGivesWhatItsWholeTextGives) {
         "2 -1 2147483648 1 -1",
         "2 99999999999999999999 1 1 -1",
         "65535\n-1 1 2 3\n",
+        tsplib,
+        longSpace + tsplib,
+        mark + tsplib,
+        mark + longSpace + tsplib,
+        " " + mark + tsplib,
+        mark + mark + tsplib,
+        mark + "2 -1 3 4 -1",
+        "\xEF\xBB" + tsplib,
+        "NAME" + std::string(100, 'X') + ": t\n",
+        "NAME: t\nTYPE: ATSP\n",
     };
+    ASSERT_TRUE(isTsplibText(tsplib));
+    ASSERT_EQ(parseTsplib(tsplib).error, "");
+
     testing_support::ScratchFolder folder;
     const std::size_t chunkSizes[] = {1, 2, 3, 4, 5, 6, 7, 8, costMatrixChunkBytes};
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const std::string& text = texts[i];
         const auto file = folder.write("m" + std::to_string(i) + ".txt", text).string();
         const MatrixReadResult parsed = parseCostMatrix(text);
+        const MatrixReadResult problem = isTsplibText(text) ? parseTsplib(text) : parsed;
         for (const std::size_t chunkBytes : chunkSizes) {
             SCOPED_TRACE("text " + std::to_string(i) + " " +
                          testing::PrintToString(text.substr(0, 40)) + ", pieces of " +
@@ -165,6 +190,11 @@ TEST(MatrixReader, AFileReadInPiecesGivesWhatItsWholeTextGives) {
             EXPECT_EQ(read.error, parsed.error);
             EXPECT_EQ(read.successors, parsed.successors);
             EXPECT_EQ(read.costs, parsed.costs);
+
+            ASSERT_TRUE(readProblemFile(file, read, chunkBytes));
+            EXPECT_EQ(read.error, problem.error);
+            EXPECT_EQ(read.successors, problem.successors);
+            EXPECT_EQ(read.costs, problem.costs);
         }
     }
 }
