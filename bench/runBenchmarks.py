@@ -807,7 +807,8 @@ def write_report(path, build, settings, quick, results, stop_reason, summaries, 
         "Written by `make bench` (`bench/runBenchmarks.py`); the tables behind it are the CSV files in",
         "[benchmarks/](benchmarks/). Times are the solver's own report (the search alone, from the",
         "built root to the answer); peak memory is the resident high-water mark of the `solver`",
-        "process (file text and graph included).",
+        "process (the graph included; the solver parses a cost-matrix file as it reads it and never",
+        "holds its text).",
         "",
     ]
     if quick:
