@@ -42,12 +42,11 @@ int main(int argc, char* argv[]) {
     std::vector<double> rates;
     for (int repeat = 0; repeat < repeats; ++repeat) {
         const auto start = std::chrono::steady_clock::now();
-        std::string text;
-        if (!readFileText(file.string(), text)) {
+        MatrixReadResult graph;
+        if (!readCostMatrixFile(file.string(), graph)) {
             std::printf("cannot read %s\n", file.c_str());
             return 1;
         }
-        const MatrixReadResult graph = parseCostMatrix(text);
         const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
         if (!graph.error.empty() || graph.successors.size() != static_cast<std::size_t>(cities)) {
             std::printf("unexpected parse result: %s\n", graph.error.c_str());

@@ -220,11 +220,10 @@ bool loadInstance(const BenchOptions& options, int n, std::uint64_t seed, Instan
         return true;
     }
     const auto start = std::chrono::steady_clock::now();
-    std::string text;
-    if (!readFileText(options.file, text)) {
+    MatrixReadResult graph;
+    if (!readCostMatrixFile(options.file, graph)) {
         return false;
     }
-    MatrixReadResult graph = parseCostMatrix(text);
     readSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     instance.successors = std::move(graph.successors);
     instance.costs = std::move(graph.costs);

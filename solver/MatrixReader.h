@@ -15,6 +15,7 @@
 // wrong and where, never turned into arcs of made-up cost.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,21 @@ struct MatrixReadResult {
 // allocated once its text has begun, so a short file with a huge count fails
 // without reserving memory for cells it does not hold.
 MatrixReadResult parseCostMatrix(std::string_view text);
+
+// The size of the pieces in which readCostMatrixFile reads a file. The
+// kernel writes each piece and the parser reads it straight after, so a
+// buffer that stays in the processor's cache reads fastest; far smaller ones
+// only add system calls.
+inline constexpr std::size_t costMatrixChunkBytes = std::size_t{256} << 10;
+
+// Reads a cost-matrix file `chunkBytes` at a time into one buffer, never
+// holding its whole text (which is larger than the graph it describes). The
+// result, graph or error, is exactly the one parseCostMatrix gives on the
+// file's text, and like that it reads nothing after the last cell. False
+// when the file cannot be opened or read, as for readFileText; `result` is
+// then empty.
+bool readCostMatrixFile(const std::string& fileName, MatrixReadResult& result,
+                        std::size_t chunkBytes = costMatrixChunkBytes);
 
 // Reads the whole file into `text`. False when it cannot be opened or read
 // (a missing or unreadable file, a directory).

@@ -176,13 +176,9 @@ int main(int argc, char* argv[]) {
     }
 
     MatrixReadResult graph;
-    {
-        std::string text;
-        if (!readFileText(fileName, text)) {
-            std::cout << "Couldn't open file " << fileName << "\n";
-            return 1;
-        }
-        graph = isTsplibText(text) ? parseTsplib(text) : parseCostMatrix(text);
+    if (!readProblemFile(fileName, graph)) {
+        std::cout << "Couldn't open file " << fileName << "\n";
+        return 1;
     }
     if (!graph.error.empty()) {
         std::cout << "Malformed file " << fileName << ": " << graph.error << "\n";

@@ -182,6 +182,23 @@ TEST_F(SolverCommandLine, MalformedFilesAreRejectedWithWhatAndWhere) {
     }
 }
 
+// The kind of a file is told from its start, but a pipe cannot be read from
+// its start a second time.
+TEST_F(SolverCommandLine, APipedFileOfEitherKindIsReadWhole) {
+    const std::string matrix = file("m.txt", "3\n-1 10 1\n1 -1 10\n10 1 -1\n");
+    const std::string tsplib =
+        file("t.atsp",
+             "NAME: t\nTYPE: ATSP\nDIMENSION: 3\nEDGE_WEIGHT_TYPE: EXPLICIT\n"
+             "EDGE_WEIGHT_FORMAT: FULL_MATRIX\nEDGE_WEIGHT_SECTION\n"
+             "0 10 1\n1 0 10\n10 1 0\nEOF\n");
+    for (const std::string& piped : {matrix, tsplib}) {
+        EXPECT_EQ(reportedCost(
+                      runCommand("cat " + piped + " | " + shellQuote(solverPath) + " /dev/stdin")),
+                  "3")
+            << piped;
+    }
+}
+
 TEST_F(SolverCommandLine, TextAfterTheLastCellIsIgnored) {
     EXPECT_EQ(reportedCost(solve(file("m.txt", "2\n-1 3\n4 -1\nthis is a note\n"))), "7");
     EXPECT_EQ(reportedCost(solve(file("m.txt", "2\n-1 3\n4 -1x"))), "7");

@@ -1,13 +1,16 @@
 // Reading the cost-matrix text into the graph: what is accepted (exactly what
 // a formatted stream extraction of the numbers would accept), the graph built
-// from it, and the reasons given for rejecting a file.
-
-#include "solver/MatrixReader.h"
+// from it, and the reasons given for rejecting a file; and reading a file in
+// pieces, which must give exactly what parsing its whole text gives.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "solver/MatrixReader.h"
+#include "solver/TsplibReader.h"
 #include "tests/support/RunProgram.h"
 
 namespace {
@@ -24,10 +27,8 @@ TEST(MatrixReader, BuildsTheCompleteGraphWithoutLoopsInInputOrder) {
 
 TEST(MatrixReader, AnyWhitespaceSignsAndLeadingZerosAreAccepted) {
     const char* equivalentTexts[] = {
-        "2\n-1 3\n4 -1\n",
-        "2\r\n-1 3\r\n4 -1\r\n",
-        "\t2\t-1\t3 4\t-1",
-        "  +2 \v -1 +3\f\n0004 -001",
+        "2\n-1 3\n4 -1\n",  "2\r\n-1 3\r\n4 -1\r\n",
+        "\t2\t-1\t3 4\t-1", "  +2 \v -1 +3\f\n0004 -001",
         "2 -1 3 4 -1",  // no final newline
     };
     for (const char* text : equivalentTexts) {
@@ -79,8 +80,11 @@ TEST(MatrixReader, RejectsMalformedTextSayingWhatAndWhere) {
         {"3 -1 1 2 3 -1", "found 5 of 9 cell values"},
         {"2 -1 1 2 --1", "the cell at row 1, column 1 is not a decimal integer"},
         {"2 -1 0x10 2 -1", "the cell at row 1, column 0 is not a decimal integer"},
-        {"2 -1 2147483648 1 -1", "the cell at row 0, column 1 lies outside the signed 32-bit range"},
-        {"2 99999999999999999999 1 1 -1", "the cell at row 0, column 0 lies outside the signed 32-bit range"},
+        {std::string("2 -1 3\0 4 -1", 12), "the cell at row 1, column 0 is not a decimal integer"},
+        {"2 -1 2147483648 1 -1",
+         "the cell at row 0, column 1 lies outside the signed 32-bit range"},
+        {"2 99999999999999999999 1 1 -1",
+         "the cell at row 0, column 0 lies outside the signed 32-bit range"},
     };
     for (const RejectedText& rejected : cases) {
         const MatrixReadResult graph = parseCostMatrix(rejected.text);
@@ -106,6 +110,93 @@ TEST(MatrixReader, ReadsWholeFilesAndRefusesDirectoriesAndMissingFiles) {
 
     EXPECT_FALSE(readFileText(folder.path().string(), text));
     EXPECT_FALSE(readFileText((folder.path() / "missing").string(), text));
+
+    for (const std::filesystem::path& unreadable : {folder.path(), folder.path() / "missing"}) {
+        MatrixReadResult graph;
+        graph.error = "stale";
+        EXPECT_FALSE(readCostMatrixFile(unreadable.string(), graph)) << unreadable;
+        EXPECT_EQ(graph.error, "") << unreadable;
+        graph.error = "stale";
+        EXPECT_FALSE(readProblemFile(unreadable.string(), graph)) << unreadable;
+        EXPECT_EQ(graph.error, "") << unreadable;
+    }
+}
+
+// Read a byte at a time up to eight, every token straddles a piece boundary
+// somewhere; the graph and the message must still be those of the whole text.
+// A file of either kind is told apart from its first word alone, also behind
+// more whitespace than a read buffer holds, and a byte order mark counts only
+// at the very start.
+TEST(MatrixReader, AFileReadInPiecesGivesWhatItsWholeTextGives) {
+    const std::string tsplib =
+        "NAME: t\nTYPE: ATSP\nDIMENSION: 2\nEDGE_WEIGHT_TYPE: EXPLICIT\n"
+        "EDGE_WEIGHT_FORMAT: FULL_MATRIX\nEDGE_WEIGHT_SECTION\n0 3\n4 0\nEOF\n";
+    const std::string mark = "\xEF\xBB\xBF";
+    const std::string longSpace = std::string(20000, ' ') + "\n\t";
+    const std::vector<std::string> texts = {
+        "3\n-1 5 -7\n8 0 9\n10 11 999\n",
+        "  +2 \v -1 +3\f\n0004 -001",
+        "2\r\n-1 3\r\n4 -1",
+        "2 -1 3-4 -1trailing words",
+        "2 0 2147483647 -2147483648 0",
+        "0",
+        "1\n-1\n",
+        longSpace + "2 -1 3 4 -1" + longSpace,
+        std::string("2 -1 3 4 -1\0", 12),
+        std::string("2 -1 3\0 4 -1", 12),
+        std::string("\0", 1),
+        "",
+        longSpace,
+        "x",
+        "+ 2",
+        "-1",
+        "65536",
+        "123456789012345678901234567890",
+        "1",
+        "3 -1 1 2 3 -1",
+        "2 -1 1 -",
+        "2 -1 1 2 --1",
+        "2 -1 0x10 2 -1",
+        "2 -1 2147483648 1 -1",
+        "2 99999999999999999999 1 1 -1",
+        "65535\n-1 1 2 3\n",
+        tsplib,
+        longSpace + tsplib,
+        mark + tsplib,
+        mark + longSpace + tsplib,
+        " " + mark + tsplib,
+        mark + mark + tsplib,
+        mark + "2 -1 3 4 -1",
+        "\xEF\xBB" + tsplib,
+        "NAME" + std::string(100, 'X') + ": t\n",
+        "NAME: t\nTYPE: ATSP\n",
+    };
+    ASSERT_TRUE(isTsplibText(tsplib));
+    ASSERT_EQ(parseTsplib(tsplib).error, "");
+
+    testing_support::ScratchFolder folder;
+    const std::size_t chunkSizes[] = {1, 2, 3, 4, 5, 6, 7, 8, costMatrixChunkBytes};
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::string& text = texts[i];
+        const auto file = folder.write("m" + std::to_string(i) + ".txt", text).string();
+        const MatrixReadResult parsed = parseCostMatrix(text);
+        const MatrixReadResult problem = isTsplibText(text) ? parseTsplib(text) : parsed;
+        for (const std::size_t chunkBytes : chunkSizes) {
+            SCOPED_TRACE("text " + std::to_string(i) + " " +
+                         testing::PrintToString(text.substr(0, 40)) + ", pieces of " +
+                         std::to_string(chunkBytes));
+            MatrixReadResult read;
+            ASSERT_TRUE(readCostMatrixFile(file, read, chunkBytes));
+            EXPECT_EQ(read.error, parsed.error);
+            EXPECT_EQ(read.successors, parsed.successors);
+            EXPECT_EQ(read.costs, parsed.costs);
+
+            ASSERT_TRUE(readProblemFile(file, read, chunkBytes));
+            EXPECT_EQ(read.error, problem.error);
+            EXPECT_EQ(read.successors, problem.successors);
+            EXPECT_EQ(read.costs, problem.costs);
+        }
+    }
 }
 
 }  // namespace
