@@ -75,6 +75,9 @@ class Subproblem {
     // The city on `minCycle` whose assigned outgoing arc is branched on next;
     // branching walks it along the assignment.
     Node currentNode = 0;
+    // The thread of the parallel search that made the node, whose record of
+    // live bounds holds it while the search reports progress.
+    Node madeBy = 0;
     // The node's forced and forbidden arcs: those of its ancestors, the one
     // it forbids, and those it has forced while branching.
     ConstraintChain constraints;

@@ -61,25 +61,55 @@ void expandNode(NodePointer node, Result& result, SearchThreads& threads,
 }
 
 // Files what one call of processNode changed for the progress reports, and
-// makes a report when one is due.
-void noteForProgress(Result& result, SearchThreads& threads, std::int64_t takenBound,
-                     const std::vector<NodePointer>& openNodes, std::int64_t childrenMade) {
+// makes a report when one is due. A child is recorded before the node that
+// made it is struck off, and a report holds every thread's record at once:
+// so every live node, or a dead ancestor of it with a bound no higher, is in
+// the records it reads. A child's bound is never below its parent's, so the
+// least bound recorded is a lower bound on every tour still to find.
+void noteForProgress(Result& result, SearchThreads& threads, const Subproblem* taken,
+                     std::int64_t takenBound, Node takenMadeBy, std::vector<NodePointer>& openNodes,
+                     std::int64_t childrenMade) {
+    SearchThread& thread = threads.ofThisThread();
+    const Node self = static_cast<Node>(&thread - threads.threads.data());
+    bool takenLives = false;
+    {
+        const std::lock_guard<std::mutex> guard(thread.liveLock);
+        for (NodePointer& open : openNodes) {
+            if (open.get() == taken) {
+                takenLives = true;
+                continue;
+            }
+            open->madeBy = self;
+            thread.liveBounds.insert(open->lowerBound);
+        }
+        thread.nodesMade += childrenMade;
+    }
+    if (!takenLives) {
+        SearchThread& maker = threads.threads[takenMadeBy];
+        const std::lock_guard<std::mutex> guard(maker.liveLock);
+        maker.liveBounds.erase(maker.liveBounds.find(takenBound));
+    }
+    if (!threads.monitor->claimReport()) {
+        return;
+    }
+    // Every record at once, taken in thread order; an expansion holds at most
+    // one of them at a time.
+    std::vector<std::unique_lock<std::mutex>> records;
+    records.reserve(threads.threads.size());
     SearchProgress progress;
+    std::int64_t leastLive = InfeasibleBound;
+    for (SearchThread& each : threads.threads) {
+        records.emplace_back(each.liveLock);
+        progress.nodesCreated += each.nodesMade;
+        progress.openNodes += static_cast<std::int64_t>(each.liveBounds.size());
+        if (!each.liveBounds.empty()) {
+            leastLive = std::min(leastLive, *each.liveBounds.begin());
+        }
+    }
+    records.clear();
     {
         const std::lock_guard<std::mutex> guard(threads.watchLock);
-        threads.liveBounds.erase(threads.liveBounds.find(takenBound));
-        for (const NodePointer& open : openNodes) {
-            threads.liveBounds.insert(open->lowerBound);
-        }
-        threads.nodesMade += childrenMade;
-        if (!threads.monitor->claimReport()) {
-            return;
-        }
-        progress.nodesCreated = threads.nodesMade;
-        progress.openNodes = static_cast<std::int64_t>(threads.liveBounds.size());
-        progress.lowerBound =
-            std::min({threads.roundCap, threads.leastAbandonedBound,
-                      threads.liveBounds.empty() ? InfeasibleBound : *threads.liveBounds.begin()});
+        progress.lowerBound = std::min({threads.roundCap, threads.leastAbandonedBound, leastLive});
     }
     progress.bestCost = result.cost.load(std::memory_order_acquire);
     progress.lowerBound = std::min(progress.lowerBound, progress.bestCost);
@@ -94,6 +124,15 @@ SearchThreads::SearchThreads(const SuccessorLists& successors, const ArcCosts& c
     for (SearchThread& thread : threads) {
         thread.brancher = std::make_unique<Brancher>(successors, costs, cutOffChildBounds);
     }
+}
+
+std::int64_t SearchThreads::nodesMade() {
+    std::int64_t made = 0;
+    for (SearchThread& thread : threads) {
+        const std::lock_guard<std::mutex> guard(thread.liveLock);
+        made += thread.nodesMade;
+    }
+    return made;
 }
 
 SearchThread& SearchThreads::ofThisThread() {
@@ -133,7 +172,9 @@ void processNode(NodePointer node, Result& result, SearchThreads* threads,
         expandNode(std::move(node), result, *threads, childrenMade, openNodes);
         return;
     }
+    const Subproblem* taken = node.get();
     const std::int64_t takenBound = node->lowerBound;
+    const Node takenMadeBy = node->madeBy;
     if (monitor->timeIsUp()) {
         // Dropped unexpanded: only its bound is kept, as a lower bound.
         const std::lock_guard<std::mutex> guard(threads->watchLock);
@@ -142,7 +183,7 @@ void processNode(NodePointer node, Result& result, SearchThreads* threads,
         expandNode(std::move(node), result, *threads, childrenMade, openNodes);
     }
     if (monitor->reportsProgress()) {
-        noteForProgress(result, *threads, takenBound, openNodes, childrenMade);
+        noteForProgress(result, *threads, taken, takenBound, takenMadeBy, openNodes, childrenMade);
     }
 }
 
@@ -176,6 +217,7 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
     incumbent.tour = std::move(startingTourNow);
     incumbent.cost = startingCost;
     std::unique_ptr<SearchThreads> threads;
+    std::int64_t nodesMade = 1;  // counted for progress reports, through all rounds
     if (rootIsTour) {
         // Settled without a search: no thread team.
         if (root->lowerBound < incumbent.cost) {
@@ -184,7 +226,6 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
         }
     } else if (root->lowerBound < incumbent.cost) {
         // Rounds on the arcs below a growing gap, as the serial search does.
-        std::int64_t nodesMade = 1;
         TreeSearchSettings settings;
         settings.listLimit = listLimit(chosen, successors.size(), plannedTeamSize());
         std::int64_t mostOpenInRound = 0;
@@ -206,14 +247,19 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
             settings.rankMargin = (cap - root->lowerBound) / 32;
             if (monitor.hasTimeLimit() || monitor.reportsProgress()) {
                 threads->monitor = &monitor;
-                threads->liveBounds.insert(roundRoot->lowerBound);
-                threads->nodesMade = nodesMade;
+                // The round's root is made by thread 0, the one that starts.
+                SearchThread& first = threads->threads.front();
+                roundRoot->madeBy = 0;
+                first.liveBounds.insert(roundRoot->lowerBound);
+                first.nodesMade = nodesMade;
             }
             parallelTree<Subproblem, Result, SearchThreads>(
                 processNode, std::move(roundRoot), incumbent, threads.get(),
                 chosen.newestFirstAmongEqualBounds ? lowerBoundThenNewestFirst : lowerBoundFirst,
                 settings, chosen.balanceThreadsByBound ? boundOf : nullptr);
-            nodesMade = threads->nodesMade;
+            if (threads->monitor != nullptr) {
+                nodesMade = threads->nodesMade();
+            }
             if (statistics != nullptr) {
                 statistics->mostOpenNodes = std::max(statistics->mostOpenNodes, mostOpenInRound);
                 for (const SearchThread& thread : threads->threads) {
@@ -239,7 +285,7 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
         answer.lowerBound = std::min({finalCost, threads->roundCap, threads->leastAbandonedBound});
     }
     if (monitor.reportsProgress()) {
-        monitor.report({0, threads ? threads->nodesMade : 1, 0, answer.cost, answer.lowerBound});
+        monitor.report({0, nodesMade, 0, answer.cost, answer.lowerBound});
     }
     return answer;
 }

@@ -52,6 +52,14 @@ struct alignas(64) SearchThread {
     std::int64_t nodesCreated = 0;
     std::int64_t nodesExpanded = 0;
     std::uint64_t filed = 0;
+    // With progress reports: the bounds of the nodes this thread made that
+    // are still live (open, in transit or being expanded, by any thread), and
+    // the count of nodes it made, under `liveLock`. A node is recorded by its
+    // maker and struck off when it is gone, so a thread takes its own lock
+    // nearly always and another's only for a node handed over to it.
+    std::mutex liveLock;
+    std::multiset<std::int64_t> liveBounds;
+    std::int64_t nodesMade = 0;
 };
 
 // The incumbent: the best tour known and its cost, shared by all threads.
@@ -85,19 +93,16 @@ struct SearchThreads {
     // (SearchStart.h); no tour below it escapes the round's tree.
     std::int64_t roundCap = InfeasibleBound;
 
+    // Nodes made in all threads' records.
+    std::int64_t nodesMade();
+
     // Time limit and progress reports; null when neither was asked for.
     SearchMonitor* monitor = nullptr;
-    // The rest is guarded by `watchLock`, and used only with a monitor. Once
-    // the limit is up every node taken up is dropped unexpanded, and the
-    // least bound among them is what the search has proven.
+    // Guarded by `watchLock`, and used only with a monitor. Once the limit is
+    // up every node taken up is dropped unexpanded, and the least bound among
+    // them is what the search has proven.
     std::mutex watchLock;
     std::int64_t leastAbandonedBound = InfeasibleBound;
-    // With progress reports: the bound of every node made and not yet
-    // destroyed (open, in transit, or being expanded), and the count of nodes
-    // made. A child's bound is never below its parent's, so the least of
-    // these never falls, and it is a lower bound on every tour still to find.
-    std::multiset<std::int64_t> liveBounds;
-    std::int64_t nodesMade = 0;
 };
 
 // The list size per thread at which `options.openNodeMemory` makes a thread
