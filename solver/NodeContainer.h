@@ -21,11 +21,11 @@
 // Threads about to run dry. A thread whose list is down to one node says so
 // (`setLow`); a busy thread then fills the slot already, so that the other,
 // once dry, takes the node at once instead of waiting for a giver. A node may
-// thus wait in the slot with nobody inside get(); it is not lost: the next
-// thread to run dry takes it, and the end is only announced with the slot
-// empty. A thread inside get() first waits briefly, yielding, for the permit
-// before it blocks: a hand-off is usually a few microseconds away, and a
-// blocked thread's wake-up costs more.
+// thus wait in the slot with nobody inside get(); it is not lost: a busy
+// thread takes it at its next look (tryTake), or the next thread to run dry
+// does, and the end is only announced with the slot empty. A thread inside get() first waits
+// briefly, yielding, for the permit before it blocks: a hand-off is usually a few microseconds
+// away, and a blocked thread's wake-up costs more.
 //
 // How the end is detected: a thread that runs out of work enters get() and
 // counts itself in `nWaiting`. If that makes every thread of the team idle and
@@ -86,7 +86,7 @@ class NodeContainer {
     bool holdsNode() const { return holding.load(std::memory_order_relaxed); }
 
     // Takes the node waiting in the slot, if there is one, without blocking:
-    // for a thread short of work that has not run dry.
+    // for a thread that has not run dry.
     std::unique_ptr<NodeType> tryTake() {
         if (!mutex.try_lock()) {
             return nullptr;

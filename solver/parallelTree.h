@@ -16,22 +16,26 @@
 // 3. One parallel region. Thread t works on list t alone, without locks,
 //    always expanding its front node and inserting the children into list t
 //    (ThreadNodeList.h: the insertion rule, and the index that finds each
-//    child's place in logarithmic time), or at its front, depth-first, once
-//    the list has reached its limit (TreeSearchSettings::listLimit).
+//    child's place in logarithmic time). Once the thread's open nodes reach
+//    their limit (TreeSearchSettings::listLimit) the children go on a stack
+//    of the thread's own instead, which it expands first (depth-first).
 //    A thread short of work says so to the pool: one that runs dry waits in
 //    it, one down to its last node, or (with a rank function) whose front
 //    ranks well behind another thread's, only marks itself. A busy thread
 //    that sees such a mark after an expansion, or looks anyway once every 3c
 //    of its expansions (c threads; the first time after 3c + t, which spreads
 //    the looks over time), offers the second node of its list, when it holds
-//    two: the front is usually the node it just branched, still in its
-//    workspace. A thread short of work that has not run dry takes a node
-//    waiting in the pool. The pool (`NodeContainer`) never blocks a giver,
-//    and the search ends when every thread waits and no node is in transit
-//    (see NodeContainer.h for the locks and the end).
+//    two (the front is usually the node it just branched, still in its
+//    workspace), else the bottom of its stack. A thread short of work that
+//    has not run dry takes a node waiting in the pool after each expansion,
+//    any other thread at its look, so that a node given to a thread that
+//    has recovered meanwhile does not wait for long. The pool (`NodeContainer`) never blocks a
+//    giver, and the search ends when every thread waits and no node is in transit (see
+//    NodeContainer.h for the locks and the end).
 //
-// Every node is at any moment in exactly one place: a thread's list, a
-// thread's child buffer, the pool's slot, or one call of the expand function.
+// Every node is at any moment in exactly one place: a thread's list or stack,
+// a thread's child buffer, the pool's slot, or one call of the expand
+// function.
 // The threads share only the pool and whatever the expand function shares.
 //
 // The team that really runs. Thread numbers index the per-thread lists and the
@@ -86,10 +90,11 @@ using ExpandFunction = void (*)(std::unique_ptr<NodeType>, ResultType&, Paramete
 
 // What a caller may ask of the tree search besides its nodes' order.
 struct TreeSearchSettings {
-    // When a thread's list holds at least this many nodes, the children of its
-    // expansions go to the list's front instead, the last child first
-    // (depth-first), so that the list stops growing while their subtrees are
-    // searched. Zero: no limit.
+    // When a thread holds at least this many open nodes, the children of its
+    // expansions go on a stack of its own, the last child on top, which it
+    // expands before its list (depth-first): its open nodes stop growing
+    // while their subtrees are searched, and the list keeps its order. Zero:
+    // no limit.
     std::size_t listLimit = 0;
     // Receives the largest number of nodes in all lists at once, as the
     // threads saw it after each of their expansions (nodes in transit or
@@ -141,21 +146,58 @@ struct alignas(64) PublishedListSize {
     std::atomic<std::int64_t> frontRank{std::numeric_limits<std::int64_t>::max()};
 };
 
-// Takes the front node of `openNodes`, expands it into `childBuffer` (whose
-// previous content is released) and inserts the children: by the insertion
-// rule, or at the front once the list has reached its limit.
+// A thread's open nodes: its list, and the depth-first stack that takes the
+// children once it holds `limit` nodes (zero: no limit).
+template <typename NodeType>
+struct OpenNodes {
+    ThreadNodeList<NodeType>& list;
+    NodeVector<NodeType> deep;
+    std::size_t limit = 0;
+
+    bool empty() const { return list.empty() && deep.empty(); }
+    std::size_t size() const { return list.size() + deep.size(); }
+};
+
+// Takes the next node (the top of the stack, else the list's front), expands
+// it into `childBuffer` (whose previous content is released) and files the
+// children: into the list by its insertion rule, or on the stack once the
+// thread holds its limit of open nodes.
 template <typename NodeType, typename ResultType, typename ParameterType>
-void expandFront(ThreadNodeList<NodeType>& openNodes, NodeVector<NodeType>& childBuffer,
-                 ExpandFunction<NodeType, ResultType, ParameterType> expand, ResultType& result,
-                 ParameterType* parameter, std::size_t listLimit) {
+void expandNext(OpenNodes<NodeType>& open, NodeVector<NodeType>& childBuffer,
+                ExpandFunction<NodeType, ResultType, ParameterType> expand, ResultType& result,
+                ParameterType* parameter) {
     childBuffer.clear();
-    expand(openNodes.takeFront(), result, parameter, childBuffer);
-    if (listLimit == 0 || openNodes.size() < listLimit) {
-        openNodes.insert(childBuffer);
+    std::unique_ptr<NodeType> node;
+    if (!open.deep.empty()) {
+        node = std::move(open.deep.back());
+        open.deep.pop_back();
+    } else {
+        node = open.list.takeFront();
+    }
+    expand(std::move(node), result, parameter, childBuffer);
+    if (open.limit == 0 || open.size() < open.limit) {
+        open.list.insert(childBuffer);
         return;
     }
     for (std::unique_ptr<NodeType>& child : childBuffer) {
-        openNodes.pushFront(std::move(child));
+        open.deep.push_back(std::move(child));
+    }
+}
+
+// Offers the pool a node this thread would expand after its next one: the
+// list's second (its front is often the node just branched, whose arcs and
+// assignment the workspace still holds), else the bottom of the stack, the
+// shallowest node there. The thread keeps at least one node.
+template <typename NodeType>
+void offerNode(OpenNodes<NodeType>& open, NodeContainer<NodeType>& pool) {
+    if (open.list.size() >= 2) {
+        if (pool.tryPut(open.list.second())) {
+            open.list.popSecond();
+        }
+    } else if (!open.deep.empty() && open.size() >= 2) {
+        if (pool.tryPut(open.deep.front())) {
+            open.deep.erase(open.deep.begin());
+        }
     }
 }
 
@@ -208,7 +250,7 @@ void shrinkToTeam(std::vector<ThreadNodeList<NodeType>>& openNodeLists,
 // The loop that thread `thread` of a team of `teamSize` runs until the end of
 // the search is announced.
 template <typename NodeType, typename ResultType, typename ParameterType>
-void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeType>& openNodes,
+void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeType>& openNodeList,
                NodeVector<NodeType>& childBuffer, NodeContainer<NodeType>& pool,
                ExpandFunction<NodeType, ResultType, ParameterType> expand, ResultType& result,
                ParameterType* parameter, const TreeSearchSettings& settings,
@@ -220,6 +262,7 @@ void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeTy
     bool low = false;  // this thread has said it is short of work
     bool behind = false;
     NodeVector<NodeType> received(1);
+    OpenNodes<NodeType> openNodes{openNodeList, {}, settings.listLimit};
     for (;;) {
         if (openNodes.empty()) {
             std::unique_ptr<NodeType> node = pool.get();
@@ -229,10 +272,10 @@ void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeTy
                 }
                 return;
             }
-            openNodes.pushFront(std::move(node));
+            openNodeList.pushFront(std::move(node));
             continue;
         }
-        expandFront(openNodes, childBuffer, expand, result, parameter, settings.listLimit);
+        expandNext(openNodes, childBuffer, expand, result, parameter);
         if (settings.mostOpenNodes != nullptr) {
             noteOpenNodes(published, self, openNodes.size(), mostSeen);
         }
@@ -242,7 +285,7 @@ void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeTy
             // Working behind the others is looked at once every period: a
             // hand-off costs the giver's workspace its node.
             behind = rank != nullptr &&
-                     publishFront(openNodes, rank, settings.rankMargin, published, self);
+                     publishFront(openNodeList, rank, settings.rankMargin, published, self);
         }
         // Short of work: down to one node, or working behind the others.
         if (low != (openNodes.size() <= 1 || behind)) {
@@ -255,18 +298,24 @@ void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeTy
             if (pool.holdsNode()) {
                 received[0] = pool.tryTake();
                 if (received[0]) {
-                    openNodes.insert(received);
+                    openNodeList.insert(received);
                 }
             }
             continue;
         }
+        // A node given to a thread that was short of work and no longer is
+        // would wait in the pool until a thread runs dry; whoever looks next
+        // takes it back into the search.
+        if (lookNow && pool.holdsNode()) {
+            received[0] = pool.tryTake();
+            if (received[0]) {
+                openNodeList.insert(received);
+            }
+        }
         // A thread seen short of work is served at once; otherwise the pool
-        // is looked at once every period. The node given away is the one this
-        // thread would expand after its next: the next is often the node it
-        // just branched, whose arcs and assignment its workspace still holds.
-        if ((lookNow || pool.wantsWork()) && openNodes.size() >= 2 &&
-            pool.tryPut(openNodes.second())) {
-            openNodes.popSecond();
+        // is looked at once every period.
+        if (lookNow || pool.wantsWork()) {
+            offerNode(openNodes, pool);
         }
     }
 }
@@ -301,14 +350,15 @@ void parallelTree(ExpandFunction<NodeType, ResultType, ParameterType> expand,
         }
     };
 
+    // The pre-expansion makes a few nodes only: no limit, no stack.
     openNodeLists[0].pushBack(std::move(root));
+    OpenNodes<NodeType> firstList{openNodeLists[0], {}, 0};
     while (static_cast<std::int32_t>(openNodeLists[0].size()) < plannedThreads) {
         if (openNodeLists[0].empty()) {
             reportMostOpen();
             return;  // the whole tree was searched before a team was needed
         }
-        expandFront(openNodeLists[0], childBuffers[0], expand, result, parameter,
-                    settings.listLimit);
+        expandNext(firstList, childBuffers[0], expand, result, parameter);
         mostSeen[0] = std::max(mostSeen[0], static_cast<std::int64_t>(openNodeLists[0].size()));
     }
     dealOut(openNodeLists);

@@ -174,10 +174,13 @@ class ParallelTreeTest : public testing::Test {
         EXPECT_EQ(liveTreeNodes.load(), 0);
     }
 
-    static ExpansionLog search(const TreeShape& shape, NodeComparator<TreeNode> compare) {
+    static ExpansionLog search(const TreeShape& shape, NodeComparator<TreeNode> compare,
+                               std::size_t listLimit = 0) {
         ExpansionLog log;
+        TreeSearchSettings settings;
+        settings.listLimit = listLimit;
         parallelTree<TreeNode, ExpansionLog, const TreeShape>(
-            expandSynthetic, std::make_unique<TreeNode>(0, 0), log, &shape, compare);
+            expandSynthetic, std::make_unique<TreeNode>(0, 0), log, &shape, compare, settings);
         return log;
     }
 
@@ -319,12 +322,17 @@ TEST_F(ParallelTreeTest, EveryNodeIsExpandedExactlyOnceForAnyThreadCountAndOrder
         for (int threads : {1, 2, 3, 4, 8, 16}) {
             for (NodeComparator<TreeNode> compare :
                  {NodeComparator<TreeNode>(nullptr), NodeComparator<TreeNode>(smallerBoundFirst)}) {
-                for (int repetition = 0; repetition < repetitions; ++repetition) {
-                    omp_set_num_threads(threads);
-                    const ExpansionLog log = search(tree.shape, compare);
-                    ASSERT_EQ(log.all(), expected)
-                        << tree.name << ", " << threads << " threads, "
-                        << (compare ? "ordered" : "depth-first") << ", repetition " << repetition;
+                // With a limit of 3 open nodes a thread soon works from its
+                // depth-first stack, and gives nodes away from it.
+                for (const std::size_t listLimit : {0, 3}) {
+                    for (int repetition = 0; repetition < repetitions; ++repetition) {
+                        omp_set_num_threads(threads);
+                        const ExpansionLog log = search(tree.shape, compare, listLimit);
+                        ASSERT_EQ(log.all(), expected)
+                            << tree.name << ", " << threads << " threads, "
+                            << (compare ? "ordered" : "depth-first") << ", limit " << listLimit
+                            << ", repetition " << repetition;
+                    }
                 }
             }
         }
