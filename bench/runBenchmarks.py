@@ -691,11 +691,13 @@ def profile(build, arguments, folder):
     data.unlink(missing_ok=True)
     hot = []
     for line in report.stdout.split("\n"):
-        # "  81.22%  [.] Class::function   -   -": the share, user [.] or
-        # kernel [k] code, the symbol, then IPC columns.
-        match = re.match(r"\s*([0-9.]+)%\s+\[(.)\]\s+(\S+)", line)
+        # "  81.22%  [.] (anonymous namespace)::parse   -   -": the share, user
+        # [.] or kernel [k] code, the symbol (which may hold blanks), then the
+        # IPC columns.
+        match = re.match(r"\s*([0-9.]+)%\s+\[(.)\]\s+(.+?)(?:\s+-\s+-)?\s*$", line)
         if match:
-            symbol = match.group(3) + (" (kernel)" if match.group(2) == "k" else "")
+            name = match.group(3).replace("(anonymous namespace)::", "")
+            symbol = name + (" (kernel)" if match.group(2) == "k" else "")
             hot.append((float(match.group(1)), symbol))
     return hot[:8]
 

@@ -80,14 +80,14 @@ void noteForProgress(Result& result, SearchThreads& threads, const Subproblem* t
                 continue;
             }
             open->madeBy = self;
-            thread.liveBounds.insert(open->lowerBound);
+            thread.recordLive(open->lowerBound);
         }
         thread.nodesMade += childrenMade;
     }
     if (!takenLives) {
         SearchThread& maker = threads.threads[takenMadeBy];
         const std::lock_guard<std::mutex> guard(maker.liveLock);
-        maker.liveBounds.erase(maker.liveBounds.find(takenBound));
+        maker.strikeOffLive(takenBound);
     }
     if (!threads.monitor->claimReport()) {
         return;
@@ -101,9 +101,9 @@ void noteForProgress(Result& result, SearchThreads& threads, const Subproblem* t
     for (SearchThread& each : threads.threads) {
         records.emplace_back(each.liveLock);
         progress.nodesCreated += each.nodesMade;
-        progress.openNodes += static_cast<std::int64_t>(each.liveBounds.size());
+        progress.openNodes += each.liveNodes;
         if (!each.liveBounds.empty()) {
-            leastLive = std::min(leastLive, *each.liveBounds.begin());
+            leastLive = std::min(leastLive, each.liveBounds.begin()->first);
         }
     }
     records.clear();
@@ -250,7 +250,7 @@ TourResult balasChristofidesParallel(const SuccessorLists& successors, const Arc
                 // The round's root is made by thread 0, the one that starts.
                 SearchThread& first = threads->threads.front();
                 roundRoot->madeBy = 0;
-                first.liveBounds.insert(roundRoot->lowerBound);
+                first.recordLive(roundRoot->lowerBound);
                 first.nodesMade = nodesMade;
             }
             parallelTree<Subproblem, Result, SearchThreads>(

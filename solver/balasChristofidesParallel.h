@@ -30,9 +30,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include "AssignmentProblem/Types.h"
@@ -53,13 +53,29 @@ struct alignas(64) SearchThread {
     std::int64_t nodesExpanded = 0;
     std::uint64_t filed = 0;
     // With progress reports: the bounds of the nodes this thread made that
-    // are still live (open, in transit or being expanded, by any thread), and
-    // the count of nodes it made, under `liveLock`. A node is recorded by its
-    // maker and struck off when it is gone, so a thread takes its own lock
-    // nearly always and another's only for a node handed over to it.
+    // are still live (open, in transit or being expanded, by any thread), as
+    // a count per bound, their number, and the count of nodes it made, under
+    // `liveLock`. A node is recorded by its maker and struck off when it is
+    // gone, so a thread takes its own lock nearly always and another's only
+    // for a node handed over to it. Counted per bound because the hard trees
+    // hold millions of nodes on a few dozen distinct bounds (TSPLIB ftv170:
+    // bounds 2700 to 2755), so recording a node seldom allocates.
     std::mutex liveLock;
-    std::multiset<std::int64_t> liveBounds;
+    std::map<std::int64_t, std::int64_t> liveBounds;
+    std::int64_t liveNodes = 0;
     std::int64_t nodesMade = 0;
+
+    void recordLive(std::int64_t bound) {
+        ++liveBounds[bound];
+        ++liveNodes;
+    }
+    void strikeOffLive(std::int64_t bound) {
+        const auto record = liveBounds.find(bound);
+        if (--record->second == 0) {
+            liveBounds.erase(record);
+        }
+        --liveNodes;
+    }
 };
 
 // The incumbent: the best tour known and its cost, shared by all threads.
