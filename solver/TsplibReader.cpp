@@ -183,7 +183,7 @@ double distance(Weights weights, Point a, Point b) {
     return std::numeric_limits<double>::quiet_NaN();
 }
 
-// A specification line as read: "KEYWORD : value" on line `line`.
+// A header line as read: "KEYWORD : value" on line `line`.
 struct Entry {
     std::string_view keyword;
     std::string_view value;
@@ -200,19 +200,19 @@ class ProblemReader {
              word = scanner.keyword()) {
             const std::size_t line = scanner.line();
             if (word.ends_with("_SECTION") && isTsplibKeyword(word)) {
-                settleSpecification();
+                settleHeader();
                 readSection(word, line);
             } else if (word == "COMMENT") {
                 scanner.value();  // may be given any number of times
-            } else if (Entry* entry = specificationEntry(word)) {
-                recordSpecification(*entry, line);
+            } else if (Entry* entry = headerEntry(word)) {
+                recordHeaderLine(*entry, line);
             } else if (looksNumeric(word)) {
                 reject(line, "the value " + quoted(word) + " stands outside any data section");
             } else {
                 reject(line, "unknown keyword " + quoted(word));
             }
         }
-        settleSpecification();
+        settleHeader();
         if (weights == Weights::Explicit && !haveEdgeWeights) {
             reject("the EDGE_WEIGHT_SECTION is missing");
         }
@@ -223,8 +223,8 @@ class ProblemReader {
     }
 
   private:
-    Entry* specificationEntry(std::string_view keyword) {
-        for (Entry& entry : specification) {
+    Entry* headerEntry(std::string_view keyword) {
+        for (Entry& entry : header) {
             if (entry.keyword == keyword) {
                 return &entry;
             }
@@ -232,9 +232,9 @@ class ProblemReader {
         return nullptr;
     }
 
-    const Entry& entry(std::string_view keyword) { return *specificationEntry(keyword); }
+    const Entry& entry(std::string_view keyword) { return *headerEntry(keyword); }
 
-    void recordSpecification(Entry& entry, std::size_t line) {
+    void recordHeaderLine(Entry& entry, std::size_t line) {
         const std::string keyword(entry.keyword);
         if (settled) {
             reject(line, keyword + " comes after a data section");
@@ -247,9 +247,9 @@ class ProblemReader {
         entry.given = true;
     }
 
-    // Checks the specification once all of it is known: before the first
+    // Checks the header once all of it is known: before the first
     // data section, whose reading depends on it, or at the end.
-    void settleSpecification() {
+    void settleHeader() {
         if (settled) {
             return;
         }
@@ -472,7 +472,7 @@ class ProblemReader {
 
     TsplibScanner scanner;
     // COMMENT, which may repeat, is not kept.
-    std::array<Entry, 9> specification{{
+    std::array<Entry, 9> header{{
         {"NAME", {}, 0, false},
         {"TYPE", {}, 0, false},
         {"DIMENSION", {}, 0, false},
@@ -484,7 +484,7 @@ class ProblemReader {
         {"DISPLAY_DATA_TYPE", {}, 0, false},
     }};
     bool settled = false;
-    // Known once the specification is settled:
+    // Known once the header is settled:
     Node n = 0;
     Weights weights = Weights::Explicit;
     Layout layout = Layout::FullMatrix;

@@ -1,6 +1,6 @@
 // The words and numbers of a TSPLIB95 file, with the line each one stands on.
 //
-// A TSPLIB file is a specification part of lines "KEYWORD : value" followed
+// A TSPLIB file is a header of lines "KEYWORD : value" followed
 // by data sections, each opened by a keyword alone on its line
 // (EDGE_WEIGHT_SECTION, NODE_COORD_SECTION, TOUR_SECTION, ...) and holding
 // whitespace-separated numbers that may wrap over any number of lines; the
@@ -12,7 +12,7 @@
 //
 // The scanner only cuts the text up; the problem reader (TsplibReader.h) and
 // the tour reader (TourFile.h) decide what the words mean. Both read the text
-// as `keyword()`, then `value()` for a specification keyword or `token()`s
+// as `keyword()`, then `value()` for a header keyword or `token()`s
 // for a section, and cite `line()` in their messages. Lines are counted from
 // 1 by their '\n' ends.
 #pragma once
@@ -30,7 +30,7 @@ class TsplibScanner {
     // The next word, ended by whitespace or a colon; empty at the end of the
     // text. Line ends before it are skipped.
     std::string_view keyword();
-    // What follows a specification keyword on its line: after blanks and one
+    // What follows a header keyword on its line: after blanks and one
     // colon (either may be missing), to the line end, without outer blanks.
     std::string_view value();
     // The next whitespace-separated token, not consumed; empty at the end.
