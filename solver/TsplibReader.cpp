@@ -516,10 +516,6 @@ MatrixReadResult parseTsplib(std::string_view text) {
 
 namespace {
 
-bool isTextSpace(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // The opening of a file, enough for isTsplibText to decide on it as on the
 // whole text: a byte order mark if the file starts with one, the whitespace
 // after it cut to its first character, and the next 64 characters, far more
@@ -532,7 +528,7 @@ bool readTextStart(const std::string& fileName, std::string& start) {
     if (!file.is_open()) {
         return false;
     }
-    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    constexpr std::string_view byteOrderMark = TsplibScanner::byteOrderMark;
     constexpr std::size_t wordBytes = 64;
     constexpr int end = std::char_traits<char>::eof();
     std::streambuf& in = *file.rdbuf();
@@ -543,11 +539,12 @@ bool readTextStart(const std::string& fileName, std::string& start) {
             start.push_back(static_cast<char>(c));
             c = in.snextc();
         }
-        if ((start.empty() || start == byteOrderMark) && isTextSpace(c)) {
+        if ((start.empty() || start == byteOrderMark) && c != end &&
+            TsplibScanner::isSpace(static_cast<char>(c))) {
             start.push_back(static_cast<char>(c));
             do {
                 c = in.snextc();
-            } while (isTextSpace(c));
+            } while (c != end && TsplibScanner::isSpace(static_cast<char>(c)));
         }
         for (std::size_t word = 0; word < wordBytes && c != end; ++word) {
             start.push_back(static_cast<char>(c));

@@ -7,10 +7,6 @@
 
 namespace {
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -18,8 +14,6 @@ bool isBlank(char c) {
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
-
-constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
 constexpr std::string_view keywords[] = {
     "NAME",

@@ -40,6 +40,13 @@ class TsplibScanner {
     // The line of the last word, value or token read or peeked at.
     std::size_t line() const { return tokenLine; }
 
+    // What the scanner skips before the first keyword: a UTF-8 byte order
+    // mark at the very start, then whitespace.
+    static constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    static bool isSpace(char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    }
+
   private:
     void skipWhitespace();
 
