@@ -23,9 +23,10 @@
 // once dry, takes the node at once instead of waiting for a giver. A node may
 // thus wait in the slot with nobody inside get(); it is not lost: a busy
 // thread takes it at its next look (tryTake), or the next thread to run dry
-// does, and the end is only announced with the slot empty. A thread inside get() first waits
-// briefly, yielding, for the permit before it blocks: a hand-off is usually a few microseconds
-// away, and a blocked thread's wake-up costs more.
+// does, and the end is only announced with the slot empty. A thread inside
+// get() first waits briefly, yielding, for the permit before it blocks: a
+// hand-off is usually a few microseconds away, and a blocked thread's wake-up
+// costs more.
 //
 // How the end is detected: a thread that runs out of work enters get() and
 // counts itself in `nWaiting`. If that makes every thread of the team idle and

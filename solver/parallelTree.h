@@ -29,9 +29,10 @@
 //    workspace), else the bottom of its stack. A thread short of work that
 //    has not run dry takes a node waiting in the pool after each expansion,
 //    any other thread at its look, so that a node given to a thread that
-//    has recovered meanwhile does not wait for long. The pool (`NodeContainer`) never blocks a
-//    giver, and the search ends when every thread waits and no node is in transit (see
-//    NodeContainer.h for the locks and the end).
+//    has recovered meanwhile does not wait for long. The pool
+//    (`NodeContainer`) never blocks a giver, and the search ends when every
+//    thread waits and no node is in transit (see NodeContainer.h for the
+//    locks and the end).
 //
 // Every node is at any moment in exactly one place: a thread's list or stack,
 // a thread's child buffer, the pool's slot, or one call of the expand
@@ -201,6 +202,20 @@ void offerNode(OpenNodes<NodeType>& open, NodeContainer<NodeType>& pool) {
     }
 }
 
+// Moves a node waiting in the pool, if any, into this thread's list, without
+// blocking. `received` is a one-entry buffer for the list's insertion.
+template <typename NodeType>
+void takeFromPool(NodeContainer<NodeType>& pool, ThreadNodeList<NodeType>& openNodeList,
+                  NodeVector<NodeType>& received) {
+    if (!pool.holdsNode()) {
+        return;
+    }
+    received[0] = pool.tryTake();
+    if (received[0]) {
+        openNodeList.insert(received);
+    }
+}
+
 // Publishes the rank of this thread's front node, and tells whether another
 // thread's front ranks before it: this thread then works behind the others.
 template <typename NodeType>
@@ -295,22 +310,14 @@ void runWorker(std::int32_t thread, std::int32_t teamSize, ThreadNodeList<NodeTy
         if (low) {
             // A thread short of work takes a node waiting in the pool, and
             // gives none.
-            if (pool.holdsNode()) {
-                received[0] = pool.tryTake();
-                if (received[0]) {
-                    openNodeList.insert(received);
-                }
-            }
+            takeFromPool(pool, openNodeList, received);
             continue;
         }
         // A node given to a thread that was short of work and no longer is
         // would wait in the pool until a thread runs dry; whoever looks next
         // takes it back into the search.
-        if (lookNow && pool.holdsNode()) {
-            received[0] = pool.tryTake();
-            if (received[0]) {
-                openNodeList.insert(received);
-            }
+        if (lookNow) {
+            takeFromPool(pool, openNodeList, received);
         }
         // A thread seen short of work is served at once; otherwise the pool
         // is looked at once every period.
