@@ -77,7 +77,7 @@ fuzz:
 # instances up to the largest size the time budget or the machine allows, the
 # described search beside the fast one, the TSPLIB instances, parallel
 # speedups and profiles; writes docs/benchmarks.md with its CSV tables and
-# gnuplot plots in docs/benchmarks/. It needs a quiet machine and about 80
+# gnuplot plots in docs/benchmarks/. It needs a quiet machine and about 30
 # minutes. BENCH_QUICK=1 runs a few small sizes with short limits in a few
 # minutes and writes to $(BUILD)/bench-quick/ instead.
 BENCH_QUICK ?=
