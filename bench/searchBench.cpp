@@ -44,14 +44,15 @@
 #include <string>
 #include <vector>
 
-#include "AssignmentProblem/AssignmentProblem.h"
-#include "AssignmentProblem/Types.h"
-#include "AssignmentProblem/solveOnSparseCore.h"
-#include "solver/MatrixReader.h"
-#include "solver/SearchStatistics.h"
-#include "solver/balasChristofides.h"
-#include "solver/balasChristofidesParallel.h"
+#include "assignment/AssignmentProblem.h"
+#include "assignment/solveOnSparseCore.h"
+#include "graph/Graph.h"
+#include "io/MatrixReader.h"
+#include "search/SearchStatistics.h"
+#include "search/balasChristofides.h"
+#include "search/balasChristofidesParallel.h"
 
+namespace atsp {
 namespace {
 
 struct BenchOptions {
@@ -357,8 +358,10 @@ bool parseOptions(int argc, char** argv, BenchOptions& options) {
 }
 
 }  // namespace
+}  // namespace atsp
 
 int main(int argc, char** argv) {
+    using namespace atsp;
     BenchOptions options;
     const SearchMode search = parseOptions(argc, argv, options) ? findMode(options.mode) : nullptr;
     if (search == nullptr) {

@@ -11,19 +11,24 @@
 #include <string>
 #include <string_view>
 
-#include "solver/MatrixReader.h"
+#include "io/MatrixReader.h"
 
+namespace atsp {
 namespace {
 
 // Keeps the reference reading cheap: a huge count with a short text is read
 // only up to the end of the text anyway.
 constexpr long long largestCount = 65535;
 
-[[noreturn]] void fault() { std::abort(); }
+[[noreturn]] void fault() {
+    std::abort();
+}
 
 }  // namespace
+}  // namespace atsp
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace atsp;
     const std::string text(reinterpret_cast<const char*>(data), size);
     const MatrixReadResult graph = parseCostMatrix(text);
 

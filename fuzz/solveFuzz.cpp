@@ -17,10 +17,11 @@
 #include <cstring>
 #include <vector>
 
-#include "solver/balasChristofides.h"
-#include "solver/balasChristofidesParallel.h"
+#include "search/balasChristofides.h"
+#include "search/balasChristofidesParallel.h"
 #include "tests/support/TestGraphs.h"
 
+namespace atsp {
 namespace {
 
 using testing_support::Matrix;
@@ -37,8 +38,10 @@ void checkTour(const TourResult& result, const Matrix& matrix) {
 }
 
 }  // namespace
+}  // namespace atsp
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace atsp;
     if (size == 0) {
         return 0;
     }

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "solver/TourFile.h"
-#include "solver/TsplibReader.h"
+#include "io/TourFile.h"
+#include "io/TsplibReader.h"
 
+namespace atsp {
 namespace {
 
 [[noreturn]] void fault() {
@@ -64,8 +65,10 @@ std::string withCrlf(const std::string& text) {
 }
 
 }  // namespace
+}  // namespace atsp
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace atsp;
     const std::string text(reinterpret_cast<const char*>(data), size);
 
     const MatrixReadResult graph = parseTsplib(text);

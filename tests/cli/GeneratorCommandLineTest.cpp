@@ -10,6 +10,8 @@
 
 #include "tests/support/RunProgram.h"
 
+namespace atsp {
+
 namespace {
 
 using testing_support::ProgramRun;
@@ -132,3 +134,5 @@ TEST_F(GeneratorCommandLine, AnExistingFileIsOverwrittenAndTheSolverReadsIt) {
 }
 
 }  // namespace
+
+}  // namespace atsp

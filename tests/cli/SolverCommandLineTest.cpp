@@ -10,6 +10,8 @@
 
 #include "tests/support/RunProgram.h"
 
+namespace atsp {
+
 namespace {
 
 using testing_support::ProgramRun;
@@ -205,3 +207,5 @@ TEST_F(SolverCommandLine, TextAfterTheLastCellIsIgnored) {
 }
 
 }  // namespace
+
+}  // namespace atsp

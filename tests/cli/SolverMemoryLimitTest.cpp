@@ -13,6 +13,8 @@
 
 #include "tests/support/RunProgram.h"
 
+namespace atsp {
+
 namespace {
 
 using testing_support::ProgramRun;
@@ -95,3 +97,5 @@ TEST_F(SolverUnderMemoryLimit, RunningOutOfMemoryIsReportedOnStandardOutputWithS
 }
 
 }  // namespace
+
+}  // namespace atsp

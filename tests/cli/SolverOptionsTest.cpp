@@ -12,6 +12,8 @@
 
 #include "tests/support/RunProgram.h"
 
+namespace atsp {
+
 namespace {
 
 using testing_support::ProgramRun;
@@ -211,3 +213,5 @@ TEST_F(SolverOptions, WrongCommandLinesPrintTheUsageWithWhatIsWrong) {
 }
 
 }  // namespace
+
+}  // namespace atsp

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace atsp {
+
 namespace testing_support {
 
 std::string shellQuote(const std::string& text) {
@@ -57,7 +59,8 @@ ScratchFolder::~ScratchFolder() {
     std::filesystem::remove_all(folder, ignored);
 }
 
-std::filesystem::path ScratchFolder::write(const std::string& name, const std::string& content) const {
+std::filesystem::path ScratchFolder::write(const std::string& name,
+                                           const std::string& content) const {
     const std::filesystem::path file = folder / name;
     std::ofstream stream(file, std::ios::binary);
     stream << content;
@@ -65,3 +68,5 @@ std::filesystem::path ScratchFolder::write(const std::string& name, const std::s
 }
 
 }  // namespace testing_support
+
+}  // namespace atsp

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+namespace atsp {
+
 namespace testing_support {
 
 struct ProgramRun {
@@ -24,7 +26,7 @@ std::string shellQuote(const std::string& text);
 // A fresh empty folder under the system's temporary folder, removed with
 // everything in it when the object goes.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
@@ -34,10 +36,12 @@ public:
     // Writes `content` to a file of that name in the folder; returns its path.
     std::filesystem::path write(const std::string& name, const std::string& content) const;
 
-private:
+  private:
     std::filesystem::path folder;
 };
 
 std::string readWholeFile(const std::filesystem::path& file);
 
 }  // namespace testing_support
+
+}  // namespace atsp

@@ -4,6 +4,8 @@
 #include <limits>
 #include <numeric>
 
+namespace atsp {
+
 namespace testing_support {
 
 Graph completeGraph(const Matrix& matrix) {
@@ -129,3 +131,5 @@ void PrintTo(const SearchVariant& variant, std::ostream* out) {
 }
 
 }  // namespace testing_support
+
+}  // namespace atsp

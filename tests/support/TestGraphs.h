@@ -8,8 +8,10 @@
 #include <random>
 #include <vector>
 
-#include "AssignmentProblem/Types.h"
-#include "solver/SearchOptions.h"
+#include "graph/Graph.h"
+#include "search/SearchOptions.h"
+
+namespace atsp {
 
 namespace testing_support {
 
@@ -55,3 +57,5 @@ const std::vector<SearchVariant>& searchVariants();
 void PrintTo(const SearchVariant& variant, std::ostream* out);
 
 }  // namespace testing_support
+
+}  // namespace atsp

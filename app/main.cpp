@@ -1,0 +1,248 @@
+// solver: reads a cost-matrix or TSPLIB file, finds a cheapest tour by branch
+// and bound (on one thread, or on an OpenMP thread team with "parallel"), and
+// prints its cost and the wall-clock time of the search. The options
+// (CommandLine.h) write the tour, start from a given one, limit the time and
+// report progress; without them the output is the same as it always was.
+//
+// Exit status: 0 after a report (a cost, or "Overflow!" for a negative one)
+// and after --help; 2 after the report of a search stopped at its time limit,
+// which is no proven optimum; 1 after the usage message, an unreadable file, a
+// malformed one, a tour file that cannot be written, or running out of memory,
+// so that a failure never reads as success to a script.
+
+#include <omp.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <mutex>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/MemoryCeiling.h"
+#include "graph/Graph.h"
+#include "io/MatrixReader.h"
+#include "io/TourFile.h"
+#include "io/TsplibReader.h"
+#include "parallel/parallelTree.h"
+#include "search/SearchOptions.h"
+#include "search/balasChristofides.h"
+#include "search/balasChristofidesParallel.h"
+#include "tours/StartingTour.h"
+
+namespace atsp {
+namespace {
+
+// How far the best tour may lie above the optimum: (best - bound) / best, in
+// percent with two decimals; "-" where that means nothing (best <= 0).
+std::string gapText(std::int64_t best, std::int64_t bound) {
+    if (best <= 0) {
+        return "-";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f%%",
+                  100.0 * static_cast<double>(best - bound) / static_cast<double>(best));
+    return text;
+}
+
+// One line on standard error per report of the search. The whole line is
+// composed first and written at once.
+void printProgress(const SearchProgress& progress) {
+    std::ostringstream line;
+    line << "progress: " << std::fixed << std::setprecision(1) << progress.elapsedSeconds << " s, "
+         << progress.nodesCreated << " nodes, " << progress.openNodes << " open, best "
+         << progress.bestCost << ", bound " << progress.lowerBound << ", gap "
+         << gapText(progress.bestCost, progress.lowerBound) << "\n";
+    std::cerr << line.str();
+}
+
+// Whether `fileName` can be opened for writing. Tried before the search, so
+// that a wrong path fails at once rather than after hours; a file the check
+// creates is removed again, so that a run that fails later leaves none.
+bool canWriteFile(const std::string& fileName) {
+    std::error_code error;
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(fileName, error));
+    bool writable = false;
+    {
+        const std::ofstream probe(fileName, std::ios::out | std::ios::app);
+        writable = probe.is_open();
+    }
+    if (writable && !existed) {
+        std::filesystem::remove(fileName, error);
+    }
+    return writable;
+}
+
+bool writeTextFile(const std::string& fileName, const std::string& text) {
+    std::ofstream file(fileName, std::ios::out | std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    return !file.fail();
+}
+
+// The TOUR file's comment: the cost of the tour and whether it is optimal.
+// A search that stopped on a negative cost reports -1, so the tour's own sum
+// is given then.
+std::string tourComment(const TourResult& result, const MatrixReadResult& graph) {
+    if (result.cost < 0) {
+        return "Cost " + std::to_string(tourCost(graph.successors, graph.costs, result.tour)) +
+               ", not proven optimal (the search stopped on a negative cost)";
+    }
+    if (result.stoppedAtTimeLimit) {
+        return "Cost " + std::to_string(result.cost) + ", not proven optimal (lower bound " +
+               std::to_string(result.lowerBound) + ")";
+    }
+    return "Cost " + std::to_string(result.cost) + ", proven optimal";
+}
+
+// Prints the report of the search and returns the exit status. A report that
+// is not a proven optimum never starts with a bare number.
+int printReport(const TourResult& result, double searchSeconds) {
+    if (result.cost < 0) {
+        std::cout << "Overflow!\n";
+        return 0;
+    }
+    if (result.stoppedAtTimeLimit) {
+        std::cout << "Stopped at the time limit: not proven optimal\nBest tour: " << result.cost
+                  << "\nLower bound: " << result.lowerBound
+                  << "\nGap: " << gapText(result.cost, result.lowerBound) << "\n";
+    } else {
+        std::cout << result.cost << "\n";
+    }
+    std::cout << "Time: " << std::fixed << searchSeconds << " sec\n";
+    return result.stoppedAtTimeLimit ? 2 : 0;
+}
+
+// Composed before it is needed: when memory runs out nothing more can be
+// allocated.
+std::string outOfMemoryMessage;
+
+// Installed as the new-handler: an allocation that fails anywhere, on any
+// thread of the search, ends the run with a message on standard output and
+// status 1 instead of the runtime's abort message on standard error. The
+// first thread to get here writes the message and ends the process; any
+// other waits on the lock until the process is gone.
+[[noreturn]] void reportOutOfMemory() {
+    static std::mutex oneReport;
+    oneReport.lock();
+    std::cout.flush();
+    [[maybe_unused]] const ssize_t written =
+        ::write(STDOUT_FILENO, outOfMemoryMessage.data(), outOfMemoryMessage.size());
+    std::_Exit(1);
+}
+
+}  // namespace
+
+int runSolver(int argc, char* argv[]) {
+    const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+    const CommandLine commandLine = parseCommandLine(
+        argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>());
+    if (commandLine.action == CommandLine::Action::PrintHelp) {
+        std::cout << usageText(programName);
+        return 0;
+    }
+    if (commandLine.action == CommandLine::Action::PrintUsage) {
+        std::cout << usageText(programName) << "Error: " << commandLine.problem << "\n";
+        return 1;
+    }
+    const std::string& fileName = commandLine.fileName;
+    const bool parallel = commandLine.parallel;
+
+    outOfMemoryMessage = "Out of memory: " + fileName + " needs more memory than is available\n";
+    std::set_new_handler(reportOutOfMemory);
+    // Without it an instance too large for the machine is killed by the
+    // kernel, silently, instead of failing an allocation here.
+    capAddressSpaceAtAvailableMemory();
+    if (parallel) {
+        // Start the search's threads while memory is still plentiful. The
+        // OpenMP runtime keeps them for the search's own region; a thread it
+        // failed to create later, with the memory used up by search nodes,
+        // would end the run with the runtime's message on standard error.
+        // (The region has to do something, or the compiler drops it.)
+        int startedThreads = 0;
+#pragma omp parallel num_threads(plannedTeamSize())
+        {
+#pragma omp master
+            startedThreads = omp_get_num_threads();
+        }
+        static_cast<void>(startedThreads);
+    }
+
+    MatrixReadResult graph;
+    if (!readProblemFile(fileName, graph)) {
+        std::cout << "Couldn't open file " << fileName << "\n";
+        return 1;
+    }
+    if (!graph.error.empty()) {
+        std::cout << "Malformed file " << fileName << ": " << graph.error << "\n";
+        return 1;
+    }
+
+    std::vector<Node> startTour;
+    const std::string& startTourFile = commandLine.startTourFile;
+    if (!startTourFile.empty()) {
+        std::string text;
+        if (!readFileText(startTourFile, text)) {
+            std::cout << "Couldn't open tour file " << startTourFile << "\n";
+            return 1;
+        }
+        TourReadResult read = parseTsplibTour(text, graph.successors.size());
+        if (!read.error.empty()) {
+            std::cout << "Malformed tour file " << startTourFile << ": " << read.error << "\n";
+            return 1;
+        }
+        startTour = std::move(read.tour);
+    }
+    const std::string& tourFile = commandLine.tourFile;
+    if (!tourFile.empty() && !canWriteFile(tourFile)) {
+        std::cout << "Couldn't write tour file " << tourFile << "\n";
+        return 1;
+    }
+
+    SearchOptions options;
+    options.timeLimitSeconds = commandLine.timeLimitSeconds;
+    if (commandLine.progress) {
+        options.progress = printProgress;
+    }
+    // Without a limit or reports the search runs unwatched, exactly as it
+    // did before either existed: a watched one reads the clock as it goes.
+    const bool watched = options.timeLimitSeconds > 0 || commandLine.progress;
+    const SearchOptions* searchOptions = watched ? &options : nullptr;
+    const std::vector<Node>* givenStartTour = startTourFile.empty() ? nullptr : &startTour;
+
+    // Only the search is timed, including the release of its working memory.
+    TourResult result;
+    const double searchStart = omp_get_wtime();
+    result = parallel ? balasChristofidesParallel(graph.successors, graph.costs, givenStartTour,
+                                                  nullptr, searchOptions)
+                      : balasChristofides(graph.successors, graph.costs, givenStartTour, nullptr,
+                                          searchOptions);
+    const double searchEnd = omp_get_wtime();
+
+    // The report comes first, so that a tour file that cannot be written
+    // loses nothing the search found.
+    const int status = printReport(result, searchEnd - searchStart);
+    if (!tourFile.empty()) {
+        const std::string name = std::filesystem::path(tourFile).filename().string();
+        if (!writeTextFile(tourFile,
+                           tsplibTourText(name, tourComment(result, graph), result.tour))) {
+            std::cout << "Couldn't write tour file " << tourFile << "\n";
+            return 1;
+        }
+    }
+    return status;
+}
+
+}  // namespace atsp
+
+int main(int argc, char* argv[]) {
+    return atsp::runSolver(argc, argv);
+}

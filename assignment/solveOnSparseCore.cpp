@@ -1,0 +1,283 @@
+#include "assignment/solveOnSparseCore.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <utility>
+#include <vector>
+
+namespace atsp {
+
+namespace {
+
+// The core: for each row, the positions of its core arcs in the graph row, in
+// input order, with the lists the solver works on.
+struct Core {
+    std::vector<std::vector<Node>> positions;
+    SuccessorLists successors;
+    ArcCosts costs;
+};
+
+// A candidate core arc of one row, ordered by cost, then by position.
+struct RowArc {
+    std::int32_t cost;
+    Node position;
+    bool operator<(const RowArc& other) const {
+        return cost != other.cost ? cost < other.cost : position < other.position;
+    }
+};
+
+void rebuildRow(Core& core, const SuccessorLists& successors, const ArcCosts& costs, Node row) {
+    core.successors[row].clear();
+    core.costs[row].clear();
+    for (const Node position : core.positions[row]) {
+        core.successors[row].push_back(successors[row][position]);
+        core.costs[row].push_back(costs[row][position]);
+    }
+}
+
+// The least cost of each block of 16 consecutive arcs of a row, whole blocks
+// only. Branch-free, so that it vectorises (with AVX2 where the processor has
+// it: SSE2 has no 32-bit minimum).
+ATSP_ROW_LOOP void leastOfBlocks(const std::int32_t* rowCosts, std::size_t blocks,
+                                 std::int32_t* blockLeast) {
+    constexpr std::size_t blockLength = 16;
+    for (std::size_t block = 0; block < blocks; ++block) {
+        const std::int32_t* blockCosts = rowCosts + block * blockLength;
+        std::int32_t least = blockCosts[0];
+        for (std::size_t k = 1; k < blockLength; ++k) {
+            least = blockCosts[k] < least ? blockCosts[k] : least;
+        }
+        blockLeast[block] = least;
+    }
+}
+
+// The `arcsPerRow` cheapest arcs of a row (ties: the earlier position), in
+// `kept`. The least cost of each block of 16 arcs is found first; the
+// arcsPerRow-th least of those, T, is the cost of some arc in each of
+// arcsPerRow blocks, so at least arcsPerRow arcs cost at most T and the
+// cheapest all do. Only the blocks whose least cost is at most T (and the
+// arcs after the last whole block) can hold such arcs: they alone are
+// searched, and the few arcs found are sorted.
+void keepCheapest(const std::int32_t* rowCosts, std::size_t length, std::size_t arcsPerRow,
+                  std::vector<std::int32_t>& blockLeast, std::vector<std::int32_t>& threshold,
+                  std::vector<RowArc>& kept) {
+    constexpr std::size_t blockLength = 16;
+    kept.clear();
+    const std::size_t blocks = length / blockLength;
+    std::int32_t limit = std::numeric_limits<std::int32_t>::max();
+    if (blocks > arcsPerRow) {
+        blockLeast.resize(blocks);
+        leastOfBlocks(rowCosts, blocks, blockLeast.data());
+        threshold.assign(blockLeast.begin(), blockLeast.end());
+        std::nth_element(threshold.begin(), threshold.begin() + (arcsPerRow - 1), threshold.end());
+        limit = threshold[arcsPerRow - 1];
+    } else {
+        blockLeast.assign(blocks, std::numeric_limits<std::int32_t>::min());
+    }
+    for (std::size_t block = 0; block < blocks; ++block) {
+        if (blockLeast[block] > limit) {
+            continue;
+        }
+        for (std::size_t k = block * blockLength; k < (block + 1) * blockLength; ++k) {
+            if (rowCosts[k] <= limit) {
+                kept.push_back({rowCosts[k], static_cast<Node>(k)});
+            }
+        }
+    }
+    for (std::size_t k = blocks * blockLength; k < length; ++k) {
+        if (rowCosts[k] <= limit) {
+            kept.push_back({rowCosts[k], static_cast<Node>(k)});
+        }
+    }
+    if (kept.size() > arcsPerRow) {
+        std::nth_element(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(arcsPerRow),
+                         kept.end());
+        kept.resize(arcsPerRow);
+    }
+}
+
+// The cheapest arc into each column so far: its cost, its row and, for a row
+// that is not full (isFullRow), its position there.
+struct CheapestInto {
+    explicit CheapestInto(std::size_t n)
+        : cost(n, std::numeric_limits<std::int32_t>::max()), row(n, -1), position(n, NoNode) {}
+
+    // Columns [first, last) against consecutive costs, branch-free so that the
+    // loop vectorises: a full row's arcs are two such runs.
+    ATSP_ROW_LOOP void lowerRun(const std::int32_t* runCosts, std::size_t first, std::size_t last,
+                                std::int32_t tail) {
+        std::int32_t* columnCosts = cost.data();
+        std::int32_t* columnRows = row.data();
+        for (std::size_t column = first; column < last; ++column) {
+            const std::int32_t arcCost = runCosts[column - first];
+            const bool cheaper = arcCost < columnCosts[column];
+            columnCosts[column] = cheaper ? arcCost : columnCosts[column];
+            columnRows[column] = cheaper ? tail : columnRows[column];
+        }
+    }
+
+    void lowerArcs(const Node* heads, const std::int32_t* rowCosts, std::size_t length,
+                   std::int32_t tail) {
+        for (std::size_t k = 0; k < length; ++k) {
+            if (rowCosts[k] < cost[heads[k]]) {
+                cost[heads[k]] = rowCosts[k];
+                row[heads[k]] = tail;
+                position[heads[k]] = static_cast<Node>(k);
+            }
+        }
+    }
+
+    std::vector<std::int32_t> cost;
+    std::vector<std::int32_t> row;  // -1: no arc yet
+    std::vector<Node> position;
+};
+
+// The `arcsPerRow` cheapest arcs of every row and the cheapest arc into every
+// column, in one pass over the graph.
+Core pickCore(const SuccessorLists& successors, const ArcCosts& costs, std::size_t arcsPerRow,
+              std::vector<std::uint8_t>& fullRows) {
+    const std::size_t n = successors.size();
+    Core core{std::vector<std::vector<Node>>(n), SuccessorLists(n), ArcCosts(n)};
+    CheapestInto cheapestInto(n);
+    std::vector<RowArc> kept;
+    std::vector<std::int32_t> blockLeast;
+    std::vector<std::int32_t> threshold;
+    fullRows.assign(n, 0);
+    std::vector<Node> cities(n);
+    std::iota(cities.begin(), cities.end(), Node{0});
+    for (std::size_t row = 0; row < n; ++row) {
+        const std::int32_t* rowCosts = costs[row].data();
+        const std::size_t length = successors[row].size();
+        keepCheapest(rowCosts, length, arcsPerRow, blockLeast, threshold, kept);
+        const auto tail = static_cast<std::int32_t>(row);
+        if (isFullRow(successors, static_cast<Node>(row), cities)) {
+            fullRows[row] = 1;
+            cheapestInto.lowerRun(rowCosts, 0, row, tail);
+            cheapestInto.lowerRun(rowCosts + row, row + 1, n, tail);
+        } else {
+            cheapestInto.lowerArcs(successors[row].data(), rowCosts, length, tail);
+        }
+        for (const RowArc& arc : kept) {
+            core.positions[row].push_back(arc.position);
+        }
+    }
+    for (std::size_t column = 0; column < n; ++column) {
+        const std::int32_t tail = cheapestInto.row[column];
+        if (tail < 0) {
+            continue;
+        }
+        const Node position =
+            fullRows[tail] != 0
+                ? static_cast<Node>(column - (column > static_cast<std::size_t>(tail)))
+                : cheapestInto.position[column];
+        core.positions[tail].push_back(position);
+    }
+    for (std::size_t row = 0; row < n; ++row) {
+        std::vector<Node>& positions = core.positions[row];
+        std::sort(positions.begin(), positions.end());
+        positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+        rebuildRow(core, successors, costs, static_cast<Node>(row));
+    }
+    return core;
+}
+
+// Whether some arc of a full row prices negative: c - v - u < 0 for some
+// column, told by the sign bit of the OR of all of them, which vectorises.
+ATSP_ROW_LOOP bool fullRowPricesNegative(const std::int32_t* rowCosts, std::size_t row,
+                                         std::size_t n, std::int64_t rowDual,
+                                         const std::int64_t* columnDuals) {
+    std::int64_t signs = 0;
+    for (std::size_t column = 0; column < row; ++column) {
+        signs |= rowCosts[column] - rowDual - columnDuals[column];
+    }
+    for (std::size_t column = row + 1; column < n; ++column) {
+        signs |= rowCosts[column - 1] - rowDual - columnDuals[column];
+    }
+    return signs < 0;
+}
+
+// Adds arcs (positions, ascending) to a row of the core.
+void addToCore(Core& core, const SuccessorLists& successors, const ArcCosts& costs, Node row,
+               const std::vector<Node>& added) {
+    std::vector<Node>& positions = core.positions[row];
+    std::vector<Node> merged;
+    merged.reserve(positions.size() + added.size());
+    std::set_union(positions.begin(), positions.end(), added.begin(), added.end(),
+                   std::back_inserter(merged));
+    positions = std::move(merged);
+    rebuildRow(core, successors, costs, row);
+}
+
+// Adds to the core every arc of the graph whose reduced cost under the core's
+// duals is negative, and frees the rows that got one. False when there was
+// none: the core's solution is then optimal for the whole graph.
+bool priceAndGrow(Core& core, AssignmentProblem& coreProblem, const SuccessorLists& successors,
+                  const ArcCosts& costs, const std::vector<std::uint8_t>& fullRows) {
+    const std::vector<std::int64_t>& rowDuals = coreProblem.rowDuals();
+    const std::vector<std::int64_t>& columnDuals = coreProblem.columnDuals();
+    const std::size_t n = successors.size();
+    std::vector<Node> violating;
+    bool grown = false;
+    for (std::size_t row = 0; row < n; ++row) {
+        const Node* heads = successors[row].data();
+        const std::int32_t* rowCosts = costs[row].data();
+        const std::size_t length = successors[row].size();
+        const std::int64_t rowDual = rowDuals[row];
+        if (fullRows[row] != 0 &&
+            !fullRowPricesNegative(rowCosts, row, n, rowDual, columnDuals.data())) {
+            continue;
+        }
+        violating.clear();
+        for (std::size_t k = 0; k < length; ++k) {
+            if (rowCosts[k] - rowDual - columnDuals[heads[k]] < 0) {
+                violating.push_back(static_cast<Node>(k));
+            }
+        }
+        if (violating.empty()) {
+            continue;
+        }
+        addToCore(core, successors, costs, static_cast<Node>(row), violating);
+        coreProblem.removeArc(static_cast<Node>(row), coreProblem.solution()[row]);
+        grown = true;
+    }
+    return grown;
+}
+
+}  // namespace
+
+void solveOnSparseCore(AssignmentProblem& problem, const SuccessorLists& successors,
+                       const ArcCosts& costs, std::size_t arcsPerRow,
+                       std::vector<std::vector<Node>>* corePositions) {
+    if (corePositions != nullptr) {
+        corePositions->clear();
+    }
+    const std::size_t n = successors.size();
+    for (std::size_t perRow = std::max<std::size_t>(arcsPerRow, 1); 4 * perRow < n; perRow *= 4) {
+        std::vector<std::uint8_t> fullRows;
+        Core core = pickCore(successors, costs, perRow, fullRows);
+        AssignmentProblem coreProblem(core.successors, core.costs);
+        coreProblem.solveByRowReduction();
+        if (coreProblem.solutionValue() == InfeasibleBound) {
+            continue;  // too thin to hold a complete assignment: grow it
+        }
+        // A grown core keeps a complete assignment, so its re-solves succeed.
+        while (priceAndGrow(core, coreProblem, successors, costs, fullRows)) {
+            coreProblem.solveHungarian(true);
+        }
+        AssignmentState state;
+        coreProblem.saveState(state);
+        for (std::size_t row = 0; row < n; ++row) {
+            state.assignedArcs[row] = core.positions[row][state.assignedArcs[row]];
+        }
+        problem.restoreState(state);
+        if (corePositions != nullptr) {
+            *corePositions = std::move(core.positions);
+        }
+        return;
+    }
+    problem.solveHungarian(false);
+}
+
+}  // namespace atsp

@@ -1,0 +1,60 @@
+// Reduced-cost elimination keeps exactly the arcs below the threshold, in
+// input order, and moves the root's assigned arcs to their new places.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "assignment/AssignmentProblem.h"
+#include "presolve/ArcElimination.h"
+#include "tests/support/TestGraphs.h"
+
+namespace atsp {
+
+namespace {
+
+using testing_support::completeGraph;
+using testing_support::Graph;
+
+TEST(ArcElimination, KeepsExactlyTheArcsBelowTheThresholdInOrder) {
+    for (std::uint64_t seed = 0; seed < 40; ++seed) {
+        std::mt19937_64 random(seed);
+        const int n = 2 + static_cast<int>(seed % 30);
+        const Graph graph =
+            completeGraph(testing_support::randomMatrix(random, n, -5, seed % 2 == 0 ? 3 : 1000));
+        AssignmentProblem root(graph.successors, graph.costs);
+        root.solveHungarian(false);
+        AssignmentState state;
+        root.saveState(state);
+        for (const std::int64_t threshold : {1, 2, 4, 100, 1000000}) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", threshold " +
+                         std::to_string(threshold));
+            std::vector<Node> positions = state.assignedArcs;
+            const KeptArcs kept = keepArcsBelow(graph.successors, graph.costs, root.rowDuals(),
+                                                root.columnDuals(), threshold, positions);
+            std::size_t count = 0;
+            for (Node row = 0; row < n; ++row) {
+                std::vector<Node> expectedHeads;
+                std::vector<std::int32_t> expectedCosts;
+                for (std::size_t k = 0; k < graph.successors[row].size(); ++k) {
+                    const Node head = graph.successors[row][k];
+                    const std::int64_t reducedCost =
+                        graph.costs[row][k] - root.rowDuals()[row] - root.columnDuals()[head];
+                    if (reducedCost < threshold) {
+                        expectedHeads.push_back(head);
+                        expectedCosts.push_back(graph.costs[row][k]);
+                    }
+                }
+                ASSERT_EQ(kept.successors[row], expectedHeads) << "row " << row;
+                ASSERT_EQ(kept.costs[row], expectedCosts) << "row " << row;
+                ASSERT_EQ(kept.successors[row][positions[row]], root.solution()[row]);
+                count += expectedHeads.size();
+            }
+            EXPECT_EQ(kept.count, count);
+        }
+    }
+}
+
+}  // namespace
+
+}  // namespace atsp
