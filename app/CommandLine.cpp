@@ -1,9 +1,9 @@
 #include "app/CommandLine.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <optional>
-
-#include "io/TsplibScanner.h"
 
 namespace atsp {
 
@@ -23,11 +23,20 @@ std::optional<double> positiveSeconds(const std::string& text) {
                          std::any_of(text.begin(), text.end(), [](char c) { return c != '.'; }) &&
                          std::all_of(text.begin(), text.end(),
                                      [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
-    const std::optional<double> seconds = decimal ? realNumber(text) : std::nullopt;
-    if (!seconds || !(*seconds > 0)) {
+    double seconds = 0;
+    if (!decimal ||
+        std::from_chars(text.data(), text.data() + text.size(), seconds).ec != std::errc() ||
+        !std::isfinite(seconds) || !(seconds > 0)) {
         return std::nullopt;
     }
     return seconds;
+}
+
+std::string quoted(std::string_view text) {
+    std::string quotedText(1, '"');
+    quotedText.append(text);
+    quotedText.push_back('"');
+    return quotedText;
 }
 
 }  // namespace

@@ -29,14 +29,12 @@
 #include "app/CommandLine.h"
 #include "app/MemoryCeiling.h"
 #include "graph/Graph.h"
-#include "io/MatrixReader.h"
+#include "graph/Tour.h"
+#include "io/ProblemFile.h"
+#include "io/TextFile.h"
 #include "io/TourFile.h"
-#include "io/TsplibReader.h"
-#include "parallel/parallelTree.h"
-#include "search/SearchOptions.h"
-#include "search/balasChristofides.h"
-#include "search/balasChristofidesParallel.h"
-#include "tours/StartingTour.h"
+#include "parallel/ThreadTeam.h"
+#include "search/SearchEngine.h"
 
 namespace atsp {
 namespace {
@@ -89,12 +87,12 @@ bool writeTextFile(const std::string& fileName, const std::string& text) {
 }
 
 // The TOUR file's comment: the cost of the tour and whether it is optimal.
-// A search that stopped on a negative cost reports -1, so the tour's own sum
-// is given then.
-std::string tourComment(const TourResult& result, const MatrixReadResult& graph) {
-    if (result.cost < 0) {
-        return "Cost " + std::to_string(tourCost(graph.successors, graph.costs, result.tour)) +
-               ", not proven optimal (the search stopped on a negative cost)";
+// A search that stopped on its starting tour's negative cost reports -1, so
+// the tour's own sum is given then.
+std::string tourComment(const TourResult& result, const Graph& graph) {
+    if (result.negativeStart) {
+        return "Cost " + std::to_string(tourCost(graph, result.tour).value_or(0)) +
+               ", not proven optimal (the search stopped on the starting tour's negative cost)";
     }
     if (result.stoppedAtTimeLimit) {
         return "Cost " + std::to_string(result.cost) + ", not proven optimal (lower bound " +
@@ -104,7 +102,9 @@ std::string tourComment(const TourResult& result, const MatrixReadResult& graph)
 }
 
 // Prints the report of the search and returns the exit status. A report that
-// is not a proven optimum never starts with a bare number.
+// is not a proven optimum never starts with a bare number. A tour that costs
+// less than zero, the starting tour's (the search then stops at once) or the
+// optimum, reads "Overflow!".
 int printReport(const TourResult& result, double searchSeconds) {
     if (result.cost < 0) {
         std::cout << "Overflow!\n";
@@ -176,15 +176,16 @@ int runSolver(int argc, char* argv[]) {
         static_cast<void>(startedThreads);
     }
 
-    MatrixReadResult graph;
-    if (!readProblemFile(fileName, graph)) {
+    MatrixReadResult problem;
+    if (!readProblemFile(fileName, problem)) {
         std::cout << "Couldn't open file " << fileName << "\n";
         return 1;
     }
-    if (!graph.error.empty()) {
-        std::cout << "Malformed file " << fileName << ": " << graph.error << "\n";
+    if (!problem.error.empty()) {
+        std::cout << "Malformed file " << fileName << ": " << problem.error << "\n";
         return 1;
     }
+    const Graph& graph = problem.graph;
 
     std::vector<Node> startTour;
     const std::string& startTourFile = commandLine.startTourFile;
@@ -194,7 +195,7 @@ int runSolver(int argc, char* argv[]) {
             std::cout << "Couldn't open tour file " << startTourFile << "\n";
             return 1;
         }
-        TourReadResult read = parseTsplibTour(text, graph.successors.size());
+        TourReadResult read = parseTsplibTour(text, graph.cityCount());
         if (!read.error.empty()) {
             std::cout << "Malformed tour file " << startTourFile << ": " << read.error << "\n";
             return 1;
@@ -208,23 +209,17 @@ int runSolver(int argc, char* argv[]) {
     }
 
     SearchOptions options;
+    options.threads = parallel ? 0 : 1;
     options.timeLimitSeconds = commandLine.timeLimitSeconds;
     if (commandLine.progress) {
         options.progress = printProgress;
     }
-    // Without a limit or reports the search runs unwatched, exactly as it
-    // did before either existed: a watched one reads the clock as it goes.
-    const bool watched = options.timeLimitSeconds > 0 || commandLine.progress;
-    const SearchOptions* searchOptions = watched ? &options : nullptr;
     const std::vector<Node>* givenStartTour = startTourFile.empty() ? nullptr : &startTour;
 
     // Only the search is timed, including the release of its working memory.
     TourResult result;
     const double searchStart = omp_get_wtime();
-    result = parallel ? balasChristofidesParallel(graph.successors, graph.costs, givenStartTour,
-                                                  nullptr, searchOptions)
-                      : balasChristofides(graph.successors, graph.costs, givenStartTour, nullptr,
-                                          searchOptions);
+    result = searchTour(graph, options, givenStartTour);
     const double searchEnd = omp_get_wtime();
 
     // The report comes first, so that a tour file that cannot be written

@@ -59,8 +59,7 @@ ArcMask::Stamp ArcMask::stampForbiddenHeads(Node row) const {
     return stamp;
 }
 
-std::size_t ArcMask::allowedArcs(Node row, const std::vector<Node>& heads,
-                                 std::size_t atMost) const {
+std::size_t ArcMask::allowedArcs(Node row, std::span<const Node> heads, std::size_t atMost) const {
     const RowScan arcs = scan(row, heads.size());
     std::size_t count = 0;
     for (std::size_t k = arcs.begin; k < arcs.end && count < atMost; ++k) {

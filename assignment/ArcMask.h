@@ -31,6 +31,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "graph/Graph.h"
@@ -66,8 +67,6 @@ class ArcMask {
     // Lifts every constraint: the mask then allows the whole graph.
     void clear();
 
-    bool isForced(Node row) const { return forcedArcs[row] != NoNode; }
-
     // The row's arcs to visit, with a stamp valid until the next scan. Scanning
     // changes no constraint, only the marks that serve it, so it is const.
     RowScan scan(Node row, std::size_t rowLength) const {
@@ -84,7 +83,7 @@ class ArcMask {
 
     // The number of arcs the row allows among `heads` (its graph row), counted
     // up to `atMost`.
-    std::size_t allowedArcs(Node row, const std::vector<Node>& heads, std::size_t atMost) const;
+    std::size_t allowedArcs(Node row, std::span<const Node> heads, std::size_t atMost) const;
 
   private:
     // A forced column's mark: above every stamp a scan hands out, so blocked

@@ -100,13 +100,12 @@ class AssignmentProblem::HungarianSolve {
   public:
     HungarianSolve(AssignmentProblem& problem, std::int64_t cutoff)
         : problem(problem),
-          successors(*problem.graph),
-          arcCosts(*problem.costs),
+          graph(*problem.graph),
           mask(problem.mask),
           marks(mask != nullptr ? mask->marks() : noMarks),
           dualX(problem.dualX),
           dualY(problem.dualY),
-          n(static_cast<Node>(successors.size())),
+          n(static_cast<Node>(graph.cityCount())),
           cutoff(cutoff),
           work(problem.work.arraysFor(n)),
           columnRow(problem.columnRows),
@@ -145,9 +144,9 @@ class AssignmentProblem::HungarianSolve {
     // arc's column is tested (`marks[column] >= stamp`: blocked).
     ArcMask::RowScan arcsOf(Node row) const {
         if (mask != nullptr) {
-            return mask->scan(row, successors[row].size());
+            return mask->scan(row, graph.rowLength(row));
         }
-        return {0, successors[row].size(), 1};
+        return {0, graph.rowLength(row), 1};
     }
 
     void plantTree(Node root);
@@ -161,8 +160,7 @@ class AssignmentProblem::HungarianSolve {
     void flipPath(PathEnd end);
 
     AssignmentProblem& problem;
-    const SuccessorLists& successors;
-    const ArcCosts& arcCosts;
+    const Graph& graph;
     const ArcMask* const mask;
     const ArcMask::Stamp* const marks;
     std::vector<std::int64_t>& dualX;
@@ -199,8 +197,8 @@ void AssignmentProblem::HungarianSolve::prepareFromScratch() {
     problem.deriveFromAssignment();
     for (Node i = 0; i < n; ++i) {
         const ArcMask::RowScan arcs = arcsOf(i);
-        const Node* heads = successors[i].data();
-        const std::int32_t* rowCosts = arcCosts[i].data();
+        const Node* heads = graph.successors(i).data();
+        const std::int32_t* rowCosts = graph.costs(i).data();
         // A row without arcs has no minimum; 0 is as good as any, since that
         // row ends the solve as infeasible before its dual is used.
         std::int64_t leastCost = Unbounded;
@@ -214,8 +212,8 @@ void AssignmentProblem::HungarianSolve::prepareFromScratch() {
     std::fill(dualY.begin(), dualY.end(), Unbounded);
     for (Node i = 0; i < n; ++i) {
         const ArcMask::RowScan arcs = arcsOf(i);
-        const Node* heads = successors[i].data();
-        const std::int32_t* rowCosts = arcCosts[i].data();
+        const Node* heads = graph.successors(i).data();
+        const std::int32_t* rowCosts = graph.costs(i).data();
         for (std::size_t k = arcs.begin; k < arcs.end; ++k) {
             if (marks[heads[k]] < arcs.stamp) {
                 dualY[heads[k]] = std::min(dualY[heads[k]], rowCosts[k] - dualX[i]);
@@ -241,8 +239,8 @@ void AssignmentProblem::HungarianSolve::reduceRows() {
         while (next < free.size()) {
             const Node row = free[next++];
             const ArcMask::RowScan arcs = arcsOf(row);
-            const Node* heads = successors[row].data();
-            const std::int32_t* rowCosts = arcCosts[row].data();
+            const Node* heads = graph.successors(row).data();
+            const std::int32_t* rowCosts = graph.costs(row).data();
             std::int64_t least = Unbounded;
             std::int64_t second = Unbounded;
             Node leastArc = NoNode;
@@ -313,8 +311,8 @@ void AssignmentProblem::HungarianSolve::prepareIncremental() {
     }
     for (const Node i : problem.freeRows) {
         const ArcMask::RowScan arcs = arcsOf(i);
-        const Node* heads = successors[i].data();
-        const std::int32_t* rowCosts = arcCosts[i].data();
+        const Node* heads = graph.successors(i).data();
+        const std::int32_t* rowCosts = graph.costs(i).data();
         std::int64_t leastNetCost = Unbounded;
         for (std::size_t k = arcs.begin; k < arcs.end; ++k) {
             // An unbounded column dual gives no finite bound (see the header).
@@ -390,8 +388,8 @@ void AssignmentProblem::HungarianSolve::plantTree(Node root) {
 AssignmentProblem::HungarianSolve::PathEnd AssignmentProblem::HungarianSolve::growTree() {
     while (queueNext < queueEnd) {
         const QueuedRow queued = queue[queueNext++];
-        const Node* heads = successors[queued.row].data();
-        const std::int32_t* rowCosts = arcCosts[queued.row].data();
+        const Node* heads = graph.successors(queued.row).data();
+        const std::int32_t* rowCosts = graph.costs(queued.row).data();
         const std::int64_t rowDual = dualX[queued.row];
         // A stamp holds until the next scan: other rows' scans since its
         // entry, and each row entering below, re-mark columns.
@@ -506,8 +504,8 @@ void AssignmentProblem::HungarianSolve::enterTree(Node row, Node parent) {
 // their slacks are never used again.
 void AssignmentProblem::HungarianSolve::enqueueAndLowerSlacks(Node row) {
     const ArcMask::RowScan arcs = arcsOf(row);
-    const Node* heads = successors[row].data();
-    const std::int32_t* rowCosts = arcCosts[row].data();
+    const Node* heads = graph.successors(row).data();
+    const std::int32_t* rowCosts = graph.costs(row).data();
     const std::int64_t rowDual = dualX[row];
     const std::int64_t shift = totalDelta;
     const std::int64_t* columnDuals = dualY.data();
@@ -582,20 +580,23 @@ void AssignmentProblem::HungarianSolve::flipPath(PathEnd end) {
     }
 }
 
-AssignmentProblem::AssignmentProblem(const SuccessorLists& graph, const ArcCosts& costs)
+AssignmentProblem::AssignmentProblem(const Graph& graph)
     : graph(&graph),
-      costs(&costs),
       mask(nullptr),
-      assignment(graph.size(), 0),
-      assignedArcs(graph.size(), NoNode),
-      dualX(graph.size(), 0),
-      dualY(graph.size(), 0),
+      assignment(graph.cityCount(), 0),
+      assignedArcs(graph.cityCount(), NoNode),
+      dualX(graph.cityCount(), 0),
+      dualY(graph.cityCount(), 0),
       infeasible(false),
-      columnRows(graph.size(), NoNode) {}
+      columnRows(graph.cityCount(), NoNode) {}
 
-void AssignmentProblem::setGraph(const SuccessorLists& graph, const ArcCosts& costs) {
+void AssignmentProblem::setGraph(const Graph& graph) {
     this->graph = &graph;
-    this->costs = &costs;
+    for (std::size_t row = 0; row < assignment.size(); ++row) {
+        if (assignment[row] != NoNode) {
+            assignedArcs[row] = graph.arcPosition(static_cast<Node>(row), assignment[row]);
+        }
+    }
 }
 
 void AssignmentProblem::solveHungarian(bool incremental) {
@@ -642,20 +643,6 @@ void AssignmentProblem::augmentFreeRows(HungarianSolve& solve) {
     freeRows.clear();
 }
 
-bool AssignmentProblem::assignedArcCost(std::size_t row, std::int64_t& cost) const {
-    const std::vector<Node>& heads = (*graph)[row];
-    std::size_t position = assignedArcs[row];
-    if (position >= heads.size() || heads[position] != assignment[row]) {
-        position = static_cast<std::size_t>(std::find(heads.begin(), heads.end(), assignment[row]) -
-                                            heads.begin());
-        if (position == heads.size()) {
-            return false;
-        }
-    }
-    cost = (*costs)[row][position];
-    return true;
-}
-
 std::int64_t AssignmentProblem::solutionValue() const {
     if (infeasible) {
         return InfeasibleBound;
@@ -668,10 +655,9 @@ std::int64_t AssignmentProblem::solutionValue() const {
         return dualSum;
     }
     std::int64_t value = 0;
-    for (std::size_t i = 0; i < graph->size(); ++i) {
-        std::int64_t arcCost = 0;
-        if (assignedArcCost(i, arcCost)) {
-            value += arcCost;
+    for (std::size_t i = 0; i < graph->cityCount(); ++i) {
+        if (assignedArcs[i] != NoNode) {
+            value += graph->costs(static_cast<Node>(i))[assignedArcs[i]];
         }
     }
     return value;
@@ -794,8 +780,8 @@ void AssignmentProblem::restoreState(const AssignmentState& state) {
     stoppedAtCutoff = false;
     for (std::size_t i = 0; i < assignedArcs.size(); ++i) {
         const Node position = assignedArcs[i];
-        assignment[i] = (*graph)[i][position];
-        dualX[i] = (*costs)[i][position] - dualY[assignment[i]];
+        assignment[i] = graph->successors(static_cast<Node>(i))[position];
+        dualX[i] = graph->costs(static_cast<Node>(i))[position] - dualY[assignment[i]];
     }
     infeasible = false;
     deriveFromAssignment();
@@ -803,13 +789,13 @@ void AssignmentProblem::restoreState(const AssignmentState& state) {
 }
 
 bool AssignmentProblem::certifiesOptimality() const {
-    const std::size_t n = graph->size();
+    const std::size_t n = graph->cityCount();
     if (infeasible || assignment.size() != n) {
         return false;
     }
     std::vector<std::uint8_t> columnTaken(n, 0);
     for (std::size_t i = 0; i < n; ++i) {
-        const std::vector<Node>& heads = (*graph)[i];
+        const std::span<const Node> heads = graph->successors(static_cast<Node>(i));
         const ArcMask::RowScan arcs = mask != nullptr
                                           ? mask->scan(static_cast<Node>(i), heads.size())
                                           : ArcMask::RowScan{0, heads.size(), 1};
@@ -819,7 +805,8 @@ bool AssignmentProblem::certifiesOptimality() const {
             if (columnMarks[heads[k]] >= arcs.stamp) {
                 continue;
             }
-            const std::int64_t reducedCost = (*costs)[i][k] - dualX[i] - dualY[heads[k]];
+            const std::int64_t reducedCost =
+                graph->costs(static_cast<Node>(i))[k] - dualX[i] - dualY[heads[k]];
             if (reducedCost < 0) {
                 return false;
             }

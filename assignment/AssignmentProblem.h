@@ -1,10 +1,9 @@
 // The linear assignment problem on the sparse arcs of one search-tree node.
 //
-// What it solves. Given n cities and the arcs still present (row i's arcs are
-// graph[i], their signed 32-bit costs costs[i], in the same order), choose for
-// every city i one successor j over a present arc so that every city is chosen
-// exactly once, at least total cost. Rows are cities as tails, columns are
-// cities as heads. The result is a permutation in successor form; it usually
+// What it solves. Given n cities and the arcs still present (the graph's rows,
+// less what a mask takes out), choose for every city i one successor j over a
+// present arc so that every city is chosen exactly once, at least total cost. Rows are cities as
+// tails, columns are cities as heads. The result is a permutation in successor form; it usually
 // falls apart into several cycles (subtours). Its value is the lower bound of
 // a branch-and-bound node, and its shortest cycle (`findMinCycle`) is what the
 // search branches on.
@@ -50,12 +49,12 @@
 //
 // Infeasibility. When a tree can reach no further column (a row without arcs,
 // a column no row can reach, any lack of a perfect matching) the solve stops
-// and sets `infeasible`. The flag is never cleared, also not by `setGraph`,
-// and copies inherit it; `solutionValue` then reports InfeasibleBound for the
-// rest of the object's life. A column dual of InfeasibleBound marks a column
-// that had no incoming arc when the duals were formed; such a column is only
-// ever met by an already infeasible problem, and an arc into it is treated as
-// unusable (never tight, never a slack) instead of overflowing.
+// and sets `infeasible`; `solutionValue` then reports InfeasibleBound until
+// `restoreState` loads a feasible state. Copies inherit the flag. A column
+// dual of InfeasibleBound marks a column that had no incoming arc when the
+// duals were formed; such a column is only ever met by an already infeasible
+// problem, and an arc into it is treated as unusable (never tight, never a
+// slack) instead of overflowing.
 //
 // Lazy dual updates. Within one augmentation the duals of tree rows and tree
 // columns are not touched at each dual update; the sum of the deltas so far
@@ -65,40 +64,25 @@
 // and every dual is settled once at the end of the augmentation. The values
 // are the same integers the step-by-step updates give.
 //
-// A node's arcs. The lists are the graph; an optional `ArcMask` (ArcMask.h)
-// names the arcs a search node has taken out, and every scan skips them, so
-// that the solver sees the node's lists without a copy of them.
+// A node's arcs. The graph is shared and never changed; an optional `ArcMask`
+// (ArcMask.h) names the arcs a search node has taken out, and every scan
+// skips them, so that the solver sees the node's arcs without a copy of them.
 //
 // Compact state. After a feasible solve every assigned arc is tight, so a
 // row's dual is its assigned arc's cost less its column's dual. The state
 // that a search node keeps (`AssignmentState`) is therefore only the position
-// of each row's assigned arc in its list and the column duals: 10 bytes per
+// of each row's assigned arc in its row and the column duals: 10 bytes per
 // city. `restoreState` rebuilds assignment and row duals from it exactly.
 //
 // Work arrays (column owners, row queue, slacks) are kept between solves, and
 // each augmentation resets only the entries the previous one touched, so that
-// on sparse lists a re-solve costs O(n) to find its free rows plus what its
+// on sparse rows a re-solve costs O(n) to find its free rows plus what its
 // augmentation touches.
 //
-// State between calls: `assignment` (row -> column, NoNode for a free row)
-// with the list position of each assigned arc, `dualX`, `dualY`, `infeasible`,
-// the two graph pointers and the mask pointer.
-//
-// Ownership. The object refers to the lists of its node and to the mask
-// without owning them; they must outlive it or be replaced. Copies are
-// member-wise: a copy shares the pointers. One object is used by one thread
-// at a time; distinct objects are independent.
-//
-// Usage, as the search's workspace does it:
-//     AssignmentProblem problem(successors, costs);  // the shared graph
-//     problem.setArcMask(&mask);                     // the node's constraints
-//     problem.restoreState(node.assignment);         // the node's solution
-//     AssignmentProblem child = problem;             // a child's copy
-//     mask.forbid(i, j);                             // the arc it forbids
-//     child.removeArc(i, j);
-//     child.solveHungarian(true);                    // one augmentation
-//     std::int64_t bound = child.solutionValue();
-//     std::pair<Node, Node> cycle = child.findMinCycle();  // (start, length)
+// Ownership. The object refers to the graph and to the mask without owning
+// them; they must outlive it. Copies are member-wise and share both. One
+// object is used by one thread at a time; distinct objects are independent.
+// How the search uses it: Brancher.h.
 #pragma once
 
 #include <cstddef>
@@ -122,12 +106,14 @@ struct AssignmentState {
 
 class AssignmentProblem {
   public:
-    // Keeps pointers to both lists (not owned); sizes assignment and duals to
-    // n = graph.size(), all zero; infeasible false; no mask. Nothing is solved.
-    AssignmentProblem(const SuccessorLists& graph, const ArcCosts& costs);
+    // Refers to the graph (not owned); sizes assignment and duals to n, all
+    // zero; infeasible false; no mask. Nothing is solved.
+    explicit AssignmentProblem(const Graph& graph);
 
-    // Re-points the problem to other lists of the same n; nothing else changes.
-    void setGraph(const SuccessorLists& graph, const ArcCosts& costs);
+    // Moves the problem to another graph of the same n that holds every
+    // assigned arc (a grown sparse core); assignment and duals stay, the
+    // assigned arcs' positions are looked up anew.
+    void setGraph(const Graph& graph);
 
     // Arcs that `mask` blocks count as absent from the lists; null: none
     // (the default). Not owned; its size must be n.
@@ -155,9 +141,6 @@ class AssignmentProblem {
     // otherwise.
     void solveByRowReduction();
 
-    // Whether the last solve gave up at its cutoff.
-    bool reachedCutoff() const { return stoppedAtCutoff; }
-
     // A trial: beginTrial starts recording every change that removeArc and
     // solveHungarian make, and endTrial undoes them all, leaving the problem
     // exactly as it was at beginTrial. A search bounds each child so, in its
@@ -167,7 +150,6 @@ class AssignmentProblem {
     void endTrial();
 
     const std::vector<Node>& solution() const { return assignment; }
-    std::vector<Node>&& moveSolution() { return std::move(assignment); }
 
     // InfeasibleBound once infeasible; after a solve that reached its cutoff,
     // the lower bound it reached; otherwise the assignment's total cost.
@@ -176,16 +158,6 @@ class AssignmentProblem {
     // Row i becomes NoNode if it is assigned j; nothing else changes.
     void removeArc(Node i, Node j);
 
-    // The duals, open to change by the caller (which the solver then cannot
-    // track: its next solve sums them afresh).
-    std::vector<std::int64_t>& dualVariablesX() {
-        dualSumKnown = false;
-        return dualX;
-    }
-    std::vector<std::int64_t>& dualVariablesY() {
-        dualSumKnown = false;
-        return dualY;
-    }
     // The duals, to read.
     const std::vector<std::int64_t>& rowDuals() const { return dualX; }
     const std::vector<std::int64_t>& columnDuals() const { return dualY; }
@@ -205,11 +177,6 @@ class AssignmentProblem {
     bool certifiesOptimality() const;
 
   private:
-    // Cost of row i's assigned arc, found through its recorded position (or,
-    // when the lists changed under it, by a search); false if the row's list
-    // does not hold it.
-    bool assignedArcCost(std::size_t row, std::int64_t& cost) const;
-
     // Every change of assignment or duals goes through these, which record
     // the old value during a trial.
     void assignRow(Node row, Node column, Node arc);
@@ -222,13 +189,10 @@ class AssignmentProblem {
     void deriveFromAssignment();
     void sumDuals();
 
-    const SuccessorLists* graph;
-    const ArcCosts* costs;
+    const Graph* graph;
     const ArcMask* mask;
     std::vector<Node> assignment;
-    // Position of each assigned arc in its row's list; NoNode for a free row.
-    // Trusted only while the list still holds the assigned column there:
-    // callers outside the search may erase entries from the lists.
+    // Position of each assigned arc in its row; NoNode for a free row.
     std::vector<Node> assignedArcs;
     std::vector<std::int64_t> dualX;
     std::vector<std::int64_t> dualY;

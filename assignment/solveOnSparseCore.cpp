@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -12,11 +11,10 @@ namespace atsp {
 namespace {
 
 // The core: for each row, the positions of its core arcs in the graph row, in
-// input order, with the lists the solver works on.
+// input order, and the graph of those arcs that the solver works on.
 struct Core {
     std::vector<std::vector<Node>> positions;
-    SuccessorLists successors;
-    ArcCosts costs;
+    Graph graph;
 };
 
 // A candidate core arc of one row, ordered by cost, then by position.
@@ -28,13 +26,25 @@ struct RowArc {
     }
 };
 
-void rebuildRow(Core& core, const SuccessorLists& successors, const ArcCosts& costs, Node row) {
-    core.successors[row].clear();
-    core.costs[row].clear();
-    for (const Node position : core.positions[row]) {
-        core.successors[row].push_back(successors[row][position]);
-        core.costs[row].push_back(costs[row][position]);
+// The core's graph anew from its positions: O(core arcs), next to the pass
+// over every arc that each pricing round makes.
+void rebuildGraph(Core& core, const Graph& graph) {
+    const std::size_t n = graph.cityCount();
+    Graph::Builder builder(n);
+    std::size_t arcs = 0;
+    for (const std::vector<Node>& positions : core.positions) {
+        arcs += positions.size();
     }
+    builder.reserveArcs(arcs);
+    for (std::size_t row = 0; row < n; ++row) {
+        const std::span<const Node> heads = graph.successors(static_cast<Node>(row));
+        const std::span<const std::int32_t> costs = graph.costs(static_cast<Node>(row));
+        for (const Node position : core.positions[row]) {
+            builder.addArc(heads[position], costs[position]);
+        }
+        builder.endRow();
+    }
+    core.graph = std::move(builder).build();
 }
 
 // The least cost of each block of 16 consecutive arcs of a row, whole blocks
@@ -136,28 +146,23 @@ struct CheapestInto {
 
 // The `arcsPerRow` cheapest arcs of every row and the cheapest arc into every
 // column, in one pass over the graph.
-Core pickCore(const SuccessorLists& successors, const ArcCosts& costs, std::size_t arcsPerRow,
-              std::vector<std::uint8_t>& fullRows) {
-    const std::size_t n = successors.size();
-    Core core{std::vector<std::vector<Node>>(n), SuccessorLists(n), ArcCosts(n)};
+Core pickCore(const Graph& graph, std::size_t arcsPerRow) {
+    const std::size_t n = graph.cityCount();
+    Core core{std::vector<std::vector<Node>>(n), Graph()};
     CheapestInto cheapestInto(n);
     std::vector<RowArc> kept;
     std::vector<std::int32_t> blockLeast;
     std::vector<std::int32_t> threshold;
-    fullRows.assign(n, 0);
-    std::vector<Node> cities(n);
-    std::iota(cities.begin(), cities.end(), Node{0});
     for (std::size_t row = 0; row < n; ++row) {
-        const std::int32_t* rowCosts = costs[row].data();
-        const std::size_t length = successors[row].size();
+        const Node tail = static_cast<Node>(row);
+        const std::int32_t* rowCosts = graph.costs(tail).data();
+        const std::size_t length = graph.rowLength(tail);
         keepCheapest(rowCosts, length, arcsPerRow, blockLeast, threshold, kept);
-        const auto tail = static_cast<std::int32_t>(row);
-        if (isFullRow(successors, static_cast<Node>(row), cities)) {
-            fullRows[row] = 1;
+        if (graph.isFullRow(tail)) {
             cheapestInto.lowerRun(rowCosts, 0, row, tail);
             cheapestInto.lowerRun(rowCosts + row, row + 1, n, tail);
         } else {
-            cheapestInto.lowerArcs(successors[row].data(), rowCosts, length, tail);
+            cheapestInto.lowerArcs(graph.successors(tail).data(), rowCosts, length, tail);
         }
         for (const RowArc& arc : kept) {
             core.positions[row].push_back(arc.position);
@@ -169,17 +174,16 @@ Core pickCore(const SuccessorLists& successors, const ArcCosts& costs, std::size
             continue;
         }
         const Node position =
-            fullRows[tail] != 0
+            graph.isFullRow(static_cast<Node>(tail))
                 ? static_cast<Node>(column - (column > static_cast<std::size_t>(tail)))
                 : cheapestInto.position[column];
         core.positions[tail].push_back(position);
     }
-    for (std::size_t row = 0; row < n; ++row) {
-        std::vector<Node>& positions = core.positions[row];
+    for (std::vector<Node>& positions : core.positions) {
         std::sort(positions.begin(), positions.end());
         positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-        rebuildRow(core, successors, costs, static_cast<Node>(row));
     }
+    rebuildGraph(core, graph);
     return core;
 }
 
@@ -198,34 +202,32 @@ ATSP_ROW_LOOP bool fullRowPricesNegative(const std::int32_t* rowCosts, std::size
     return signs < 0;
 }
 
-// Adds arcs (positions, ascending) to a row of the core.
-void addToCore(Core& core, const SuccessorLists& successors, const ArcCosts& costs, Node row,
-               const std::vector<Node>& added) {
+// Adds arcs (positions, ascending) to a row of the core's positions.
+void addToCore(Core& core, Node row, const std::vector<Node>& added) {
     std::vector<Node>& positions = core.positions[row];
     std::vector<Node> merged;
     merged.reserve(positions.size() + added.size());
     std::set_union(positions.begin(), positions.end(), added.begin(), added.end(),
                    std::back_inserter(merged));
     positions = std::move(merged);
-    rebuildRow(core, successors, costs, row);
 }
 
 // Adds to the core every arc of the graph whose reduced cost under the core's
 // duals is negative, and frees the rows that got one. False when there was
 // none: the core's solution is then optimal for the whole graph.
-bool priceAndGrow(Core& core, AssignmentProblem& coreProblem, const SuccessorLists& successors,
-                  const ArcCosts& costs, const std::vector<std::uint8_t>& fullRows) {
+bool priceAndGrow(Core& core, AssignmentProblem& coreProblem, const Graph& graph) {
     const std::vector<std::int64_t>& rowDuals = coreProblem.rowDuals();
     const std::vector<std::int64_t>& columnDuals = coreProblem.columnDuals();
-    const std::size_t n = successors.size();
+    const std::size_t n = graph.cityCount();
     std::vector<Node> violating;
     bool grown = false;
     for (std::size_t row = 0; row < n; ++row) {
-        const Node* heads = successors[row].data();
-        const std::int32_t* rowCosts = costs[row].data();
-        const std::size_t length = successors[row].size();
+        const Node tail = static_cast<Node>(row);
+        const Node* heads = graph.successors(tail).data();
+        const std::int32_t* rowCosts = graph.costs(tail).data();
+        const std::size_t length = graph.rowLength(tail);
         const std::int64_t rowDual = rowDuals[row];
-        if (fullRows[row] != 0 &&
+        if (graph.isFullRow(tail) &&
             !fullRowPricesNegative(rowCosts, row, n, rowDual, columnDuals.data())) {
             continue;
         }
@@ -238,32 +240,34 @@ bool priceAndGrow(Core& core, AssignmentProblem& coreProblem, const SuccessorLis
         if (violating.empty()) {
             continue;
         }
-        addToCore(core, successors, costs, static_cast<Node>(row), violating);
-        coreProblem.removeArc(static_cast<Node>(row), coreProblem.solution()[row]);
+        addToCore(core, tail, violating);
+        coreProblem.removeArc(tail, coreProblem.solution()[row]);
         grown = true;
+    }
+    if (grown) {
+        rebuildGraph(core, graph);
+        coreProblem.setGraph(core.graph);
     }
     return grown;
 }
 
 }  // namespace
 
-void solveOnSparseCore(AssignmentProblem& problem, const SuccessorLists& successors,
-                       const ArcCosts& costs, std::size_t arcsPerRow,
+void solveOnSparseCore(AssignmentProblem& problem, const Graph& graph, std::size_t arcsPerRow,
                        std::vector<std::vector<Node>>* corePositions) {
     if (corePositions != nullptr) {
         corePositions->clear();
     }
-    const std::size_t n = successors.size();
+    const std::size_t n = graph.cityCount();
     for (std::size_t perRow = std::max<std::size_t>(arcsPerRow, 1); 4 * perRow < n; perRow *= 4) {
-        std::vector<std::uint8_t> fullRows;
-        Core core = pickCore(successors, costs, perRow, fullRows);
-        AssignmentProblem coreProblem(core.successors, core.costs);
+        Core core = pickCore(graph, perRow);
+        AssignmentProblem coreProblem(core.graph);
         coreProblem.solveByRowReduction();
         if (coreProblem.solutionValue() == InfeasibleBound) {
             continue;  // too thin to hold a complete assignment: grow it
         }
         // A grown core keeps a complete assignment, so its re-solves succeed.
-        while (priceAndGrow(core, coreProblem, successors, costs, fullRows)) {
+        while (priceAndGrow(core, coreProblem, graph)) {
             coreProblem.solveHungarian(true);
         }
         AssignmentState state;

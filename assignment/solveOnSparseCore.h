@@ -35,8 +35,7 @@ namespace atsp {
 // receives the final core, for each row the positions of its core arcs in
 // input order: cheap arcs, useful to a heuristic. It is left empty when the
 // whole graph had to be solved.
-void solveOnSparseCore(AssignmentProblem& problem, const SuccessorLists& successors,
-                       const ArcCosts& costs, std::size_t arcsPerRow,
+void solveOnSparseCore(AssignmentProblem& problem, const Graph& graph, std::size_t arcsPerRow,
                        std::vector<std::vector<Node>>* corePositions = nullptr);
 
 }  // namespace atsp

@@ -48,9 +48,7 @@
 #include "assignment/solveOnSparseCore.h"
 #include "graph/Graph.h"
 #include "io/MatrixReader.h"
-#include "search/SearchStatistics.h"
-#include "search/balasChristofides.h"
-#include "search/balasChristofidesParallel.h"
+#include "search/SearchEngine.h"
 
 namespace atsp {
 namespace {
@@ -65,10 +63,7 @@ struct BenchOptions {
     std::string writeFile;
 };
 
-struct Instance {
-    SuccessorLists successors;
-    ArcCosts costs;
-};
+using Instance = Graph;
 
 // What one child process reports back through its pipe.
 struct InstanceReport {
@@ -88,43 +83,38 @@ struct InstanceReport {
 using SearchMode = TourResult (*)(const Instance& instance, const BenchOptions& options,
                                   SearchStatistics* statistics);
 
+// The fast search on one thread, or on --threads threads (0: the OpenMP
+// runtime's team).
 TourResult searchSerial(const Instance& instance, const BenchOptions&,
                         SearchStatistics* statistics) {
-    return balasChristofides(instance.successors, instance.costs, nullptr, statistics);
+    return searchTour(instance, SearchOptions{}, nullptr, statistics);
 }
 
-// The parallel search on --threads threads (0: the OpenMP runtime's default).
 TourResult searchParallel(const Instance& instance, const BenchOptions& options,
                           SearchStatistics* statistics) {
-    if (options.threads > 0) {
-        omp_set_num_threads(options.threads);
-    }
-    return balasChristofidesParallel(instance.successors, instance.costs, nullptr, statistics);
+    SearchOptions search;
+    search.threads = options.threads;
+    return searchTour(instance, search, nullptr, statistics);
 }
 
-// The searches as first built: no sparse root, patching, elimination or
-// cutoff.
+// The search as first built: no sparse root, patching, elimination or cutoff.
 TourResult searchDescribed(const Instance& instance, const BenchOptions&,
                            SearchStatistics* statistics) {
-    const SearchOptions described = SearchOptions::described();
-    return balasChristofides(instance.successors, instance.costs, nullptr, statistics, &described);
+    return searchTour(instance, SearchOptions::described(), nullptr, statistics);
 }
 
 TourResult searchDescribedParallel(const Instance& instance, const BenchOptions& options,
                                    SearchStatistics* statistics) {
-    if (options.threads > 0) {
-        omp_set_num_threads(options.threads);
-    }
-    const SearchOptions described = SearchOptions::described();
-    return balasChristofidesParallel(instance.successors, instance.costs, nullptr, statistics,
-                                     &described);
+    SearchOptions described = SearchOptions::described();
+    described.threads = options.threads;
+    return searchTour(instance, described, nullptr, statistics);
 }
 
 // The root's assignment problem solved from scratch on the graph itself, as
 // the search as first built solves its root.
 TourResult solveRootAssignment(const Instance& instance, const BenchOptions&,
                                SearchStatistics* statistics) {
-    AssignmentProblem root(instance.successors, instance.costs);
+    AssignmentProblem root(instance);
     root.solveHungarian(false);
     statistics->nodesCreated = 1;
     return TourResult{root.solution(), root.solutionValue()};
@@ -134,9 +124,8 @@ TourResult solveRootAssignment(const Instance& instance, const BenchOptions&,
 // pricing, as the fast search solves its root.
 TourResult solveRootOnCore(const Instance& instance, const BenchOptions&,
                            SearchStatistics* statistics) {
-    AssignmentProblem root(instance.successors, instance.costs);
-    solveOnSparseCore(root, instance.successors, instance.costs,
-                      SearchOptions{}.rootCoreArcsPerRow);
+    AssignmentProblem root(instance);
+    solveOnSparseCore(root, instance, PresolveSteps{}.rootCoreArcsPerRow);
     statistics->nodesCreated = 1;
     return TourResult{root.solution(), root.solutionValue()};
 }
@@ -164,21 +153,20 @@ SearchMode findMode(const std::string& name) {
 Instance randomInstance(int n, std::uint64_t seed, std::int32_t maxCost) {
     std::mt19937_64 random((static_cast<std::uint64_t>(n) << 32) ^ seed);
     std::uniform_int_distribution<std::int32_t> cost(0, maxCost);
-    Instance instance;
-    instance.successors.resize(n);
-    instance.costs.resize(n);
+    Graph::Builder instance(static_cast<std::size_t>(n));
+    instance.reserveArcs(static_cast<std::size_t>(n) * static_cast<std::size_t>(n - 1));
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
             // Drawn for the diagonal too, so that row i uses the same draws
             // as the generator's full matrix.
             const std::int32_t drawn = cost(random);
             if (i != j) {
-                instance.successors[i].push_back(static_cast<Node>(j));
-                instance.costs[i].push_back(drawn);
+                instance.addArc(static_cast<Node>(j), drawn);
             }
         }
+        instance.endRow();
     }
-    return instance;
+    return std::move(instance).build();
 }
 
 // The generator's layout: n on the first line, then n rows of n values, each
@@ -188,7 +176,7 @@ bool writeInstance(const Instance& instance, const std::string& fileName) {
     if (file == nullptr) {
         return false;
     }
-    const std::size_t n = instance.successors.size();
+    const std::size_t n = instance.cityCount();
     std::fprintf(file, "%zu\n", n);
     for (std::size_t i = 0; i < n; ++i) {
         // Row i's arcs are every j other than i, ascending.
@@ -197,7 +185,8 @@ bool writeInstance(const Instance& instance, const std::string& fileName) {
             if (j == i) {
                 std::fputs("-1 ", file);
             } else {
-                std::fprintf(file, "%d ", static_cast<int>(instance.costs[i][arc++]));
+                std::fprintf(file, "%d ",
+                             static_cast<int>(instance.costs(static_cast<Node>(i))[arc++]));
             }
         }
         std::fputc('\n', file);
@@ -226,8 +215,7 @@ bool loadInstance(const BenchOptions& options, int n, std::uint64_t seed, Instan
         return false;
     }
     readSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    instance.successors = std::move(graph.successors);
-    instance.costs = std::move(graph.costs);
+    instance = std::move(graph.graph);
     return graph.error.empty();
 }
 
@@ -239,7 +227,7 @@ bool runInstance(SearchMode search, const BenchOptions& options, int n, std::uin
     if (!loadInstance(options, n, seed, instance, report.readSeconds)) {
         return false;
     }
-    report.cities = static_cast<int>(instance.successors.size());
+    report.cities = static_cast<int>(instance.cityCount());
     const double cpuBefore = processCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const TourResult result = search(instance, options, &report.statistics);

@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "io/TextFile.h"
+
 namespace atsp {
 
 namespace {
@@ -134,7 +136,7 @@ std::string cellPlace(std::uint64_t row, std::uint64_t column) {
     return "the cell at row " + std::to_string(row) + ", column " + std::to_string(column);
 }
 
-MatrixReadResult parseMatrix(NumberScanner& scanner) {
+MatrixReadResult parseMatrix(NumberScanner& scanner, std::uint64_t textBytes) {
     MatrixReadResult result;
     const Token count = scanner.next();
     if (count.kind == TokenKind::End) {
@@ -156,20 +158,17 @@ MatrixReadResult parseMatrix(NumberScanner& scanner) {
 
     const Node n = static_cast<Node>(count.magnitude);
     const std::uint64_t expectedCells = std::uint64_t{n} * n;
-    result.successors.resize(n);
-    result.costs.resize(n);
+    Graph::Builder graph(n);
     for (Node i = 0; i < n; ++i) {
         for (Node j = 0; j < n; ++j) {
             const Token cell = scanner.next();
             if (cell.kind == TokenKind::End) {
                 const std::uint64_t found = std::uint64_t{i} * n + j;
-                result = MatrixReadResult{};
                 result.error = "found " + std::to_string(found) + " of " +
                                std::to_string(expectedCells) + " cell values";
                 return result;
             }
             if (cell.kind == TokenKind::NotANumber) {
-                result = MatrixReadResult{};
                 result.error = cellPlace(i, j) + " is not a decimal integer";
                 return result;
             }
@@ -177,42 +176,34 @@ MatrixReadResult parseMatrix(NumberScanner& scanner) {
                 cell.negative ? std::uint64_t{1} << 31
                               : std::uint64_t{std::numeric_limits<std::int32_t>::max()};
             if (cell.magnitude > limit) {
-                result = MatrixReadResult{};
                 result.error = cellPlace(i, j) + " lies outside the signed 32-bit range";
                 return result;
             }
-            if (j == 0) {
-                result.successors[i].reserve(n - 1);
-                result.costs[i].reserve(n - 1);
+            if (i == 0 && j == 0) {
+                // Once the cells have begun: every cell takes two characters
+                // at least, so a short text with a huge count reserves no
+                // more than its own size.
+                graph.reserveArcs(static_cast<std::size_t>(
+                    std::min<std::uint64_t>(expectedCells - n, textBytes / 2 + 1)));
             }
             if (j != i) {
                 const std::int64_t value = cell.negative
                                                ? -static_cast<std::int64_t>(cell.magnitude)
                                                : static_cast<std::int64_t>(cell.magnitude);
-                result.successors[i].push_back(j);
-                result.costs[i].push_back(static_cast<std::int32_t>(value));
+                graph.addArc(j, static_cast<std::int32_t>(value));
             }
         }
+        graph.endRow();
     }
+    result.graph = std::move(graph).build();
     return result;
-}
-
-// Opened for reading in binary mode; false for a file that cannot be opened
-// and for a directory, which opens but whose reading fails.
-bool openForReading(const std::string& fileName, std::ifstream& file) {
-    std::error_code error;
-    if (std::filesystem::is_directory(fileName, error)) {
-        return false;
-    }
-    file.open(fileName, std::ios::in | std::ios::binary);
-    return file.is_open();
 }
 
 }  // namespace
 
 MatrixReadResult parseCostMatrix(std::string_view text) {
     NumberScanner scanner(text, costMatrixChunkBytes);
-    return parseMatrix(scanner);
+    return parseMatrix(scanner, text.size());
 }
 
 bool readCostMatrixFile(const std::string& fileName, MatrixReadResult& result,
@@ -222,43 +213,15 @@ bool readCostMatrixFile(const std::string& fileName, MatrixReadResult& result,
     if (!openForReading(fileName, file)) {
         return false;
     }
+    std::error_code error;
+    const std::uintmax_t fileBytes = std::filesystem::file_size(fileName, error);
     NumberScanner scanner(*file.rdbuf(), chunkBytes);
-    result = parseMatrix(scanner);
+    result = parseMatrix(scanner, error ? std::numeric_limits<std::uint64_t>::max() : fileBytes);
     if (scanner.readFailed()) {
         result = MatrixReadResult{};
         return false;
     }
     return true;
-}
-
-bool readFileText(const std::string& fileName, std::string& text) {
-    std::ifstream file;
-    if (!openForReading(fileName, file)) {
-        return false;
-    }
-    std::error_code error;
-    // Sized once from the file's length where it has one, so that a large
-    // file is never held twice while its buffer grows; anything beyond that
-    // length (a growing file, a pipe) is read in chunks.
-    const std::uintmax_t expectedSize = std::filesystem::file_size(fileName, error);
-    text.assign(error ? 0 : static_cast<std::size_t>(expectedSize), '\0');
-    std::size_t filled = 0;
-    while (filled < text.size()) {
-        const std::streamsize got = file.rdbuf()->sgetn(
-            text.data() + filled, static_cast<std::streamsize>(text.size() - filled));
-        if (got <= 0) {
-            break;
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    constexpr std::size_t chunkSize = std::size_t{1} << 20;
-    while (filled == text.size() && file.rdbuf()->sgetc() != std::char_traits<char>::eof()) {
-        text.resize(filled + chunkSize);
-        const std::streamsize got = file.rdbuf()->sgetn(text.data() + filled, chunkSize);
-        filled += got > 0 ? static_cast<std::size_t>(got) : 0;
-    }
-    text.resize(filled);
-    return !file.bad();
 }
 
 }  // namespace atsp

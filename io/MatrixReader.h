@@ -23,9 +23,10 @@
 
 namespace atsp {
 
+// What reading a problem file gives: the graph, or what is wrong with the
+// file. The TSPLIB reader gives the same.
 struct MatrixReadResult {
-    SuccessorLists successors;
-    ArcCosts costs;
+    Graph graph;
     // Empty when the text is a valid matrix; otherwise what is wrong and
     // where, for example "the cell at row 2, column 0 is not a decimal
     // integer" (rows and columns are city numbers, counted from 0). The graph
@@ -33,10 +34,9 @@ struct MatrixReadResult {
     std::string error;
 };
 
-// Parses the whole text of a cost-matrix file. Each row's two lists are
-// reserved to their final size n-1 before the row is read, and a row is only
-// allocated once its text has begun, so a short file with a huge count fails
-// without reserving memory for cells it does not hold.
+// Parses the whole text of a cost-matrix file. The graph's arcs are reserved
+// once the cells begin, at most as many as the text can hold, so a short file
+// with a huge count fails without reserving memory for cells it does not hold.
 MatrixReadResult parseCostMatrix(std::string_view text);
 
 // The size of the pieces in which readCostMatrixFile reads a file. The
@@ -53,9 +53,5 @@ inline constexpr std::size_t costMatrixChunkBytes = std::size_t{256} << 10;
 // then empty.
 bool readCostMatrixFile(const std::string& fileName, MatrixReadResult& result,
                         std::size_t chunkBytes = costMatrixChunkBytes);
-
-// Reads the whole file into `text`. False when it cannot be opened or read
-// (a missing or unreadable file, a directory).
-bool readFileText(const std::string& fileName, std::string& text);
 
 }  // namespace atsp

@@ -4,9 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <ios>
 #include <limits>
 #include <string>
 #include <utility>
@@ -456,20 +453,17 @@ class ProblemReader {
     }
 
     MatrixReadResult buildGraph() const {
-        MatrixReadResult graph;
-        graph.successors.resize(n);
-        graph.costs.resize(n);
+        Graph::Builder graph(n);
+        graph.reserveArcs(std::size_t{n} * (n - 1u));
         for (Node i = 0; i < n; ++i) {
-            graph.successors[i].reserve(n - 1);
-            graph.costs[i].reserve(n - 1);
             for (Node j = 0; j < n; ++j) {
                 if (j != i) {
-                    graph.successors[i].push_back(j);
-                    graph.costs[i].push_back(arcCost(i, j));
+                    graph.addArc(j, arcCost(i, j));
                 }
             }
+            graph.endRow();
         }
-        return graph;
+        return {std::move(graph).build(), {}};
     }
 
     TsplibScanner scanner;
@@ -514,74 +508,6 @@ MatrixReadResult parseTsplib(std::string_view text) {
         result.error = malformed.problem;
         return result;
     }
-}
-
-namespace {
-
-// The opening of a file, enough for isTsplibText to decide on it as on the
-// whole text: a byte order mark if the file starts with one, the whitespace
-// after it cut to its first character, and the next 64 characters, far more
-// than the longest keyword. The whitespace is cut so that no amount of it is
-// held, but not dropped, so that a mark behind it stays no mark. The mark and
-// the whitespace are those the TSPLIB scanner skips before its first keyword.
-bool readTextStart(const std::string& fileName, std::string& start) {
-    start.clear();
-    std::ifstream file(fileName, std::ios::in | std::ios::binary);
-    if (!file.is_open()) {
-        return false;
-    }
-    constexpr std::string_view byteOrderMark = TsplibScanner::byteOrderMark;
-    constexpr std::size_t wordBytes = 64;
-    constexpr int end = std::char_traits<char>::eof();
-    std::streambuf& in = *file.rdbuf();
-    try {
-        int c = in.sgetc();
-        while (start.size() < byteOrderMark.size() && c != end &&
-               static_cast<char>(c) == byteOrderMark[start.size()]) {
-            start.push_back(static_cast<char>(c));
-            c = in.snextc();
-        }
-        if ((start.empty() || start == byteOrderMark) && c != end &&
-            TsplibScanner::isSpace(static_cast<char>(c))) {
-            start.push_back(static_cast<char>(c));
-            do {
-                c = in.snextc();
-            } while (c != end && TsplibScanner::isSpace(static_cast<char>(c)));
-        }
-        for (std::size_t word = 0; word < wordBytes && c != end; ++word) {
-            start.push_back(static_cast<char>(c));
-            c = in.snextc();
-        }
-    } catch (const std::ios_base::failure&) {
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool readProblemFile(const std::string& fileName, MatrixReadResult& result,
-                     std::size_t chunkBytes) {
-    result = MatrixReadResult{};
-    // Telling the kinds apart reads the file's start, so only a file that can
-    // be read again from its start is told apart that way; any other (a pipe)
-    // is read whole, once.
-    std::error_code error;
-    if (std::filesystem::is_regular_file(fileName, error)) {
-        std::string start;
-        if (!readTextStart(fileName, start)) {
-            return false;
-        }
-        if (!isTsplibText(start)) {
-            return readCostMatrixFile(fileName, result, chunkBytes);
-        }
-    }
-    std::string text;
-    if (!readFileText(fileName, text)) {
-        return false;
-    }
-    result = isTsplibText(text) ? parseTsplib(text) : parseCostMatrix(text);
-    return true;
 }
 
 }  // namespace atsp

@@ -50,13 +50,4 @@ bool isTsplibText(std::string_view text);
 // and `error` says what is wrong, e.g. "line 7: DIMENSION 0 names no city".
 MatrixReadResult parseTsplib(std::string_view text);
 
-// Reads a problem file of either kind, told apart as isTsplibText would on
-// its whole text. A TSPLIB file is read whole and parsed. A cost matrix is
-// recognised from its first word and read `chunkBytes` at a time
-// (readCostMatrixFile), so that its text is never held, unless the file can
-// be read only once (a pipe): then it is read whole too. False when the file
-// cannot be opened or read; `result` is then empty.
-bool readProblemFile(const std::string& fileName, MatrixReadResult& result,
-                     std::size_t chunkBytes = costMatrixChunkBytes);
-
 }  // namespace atsp

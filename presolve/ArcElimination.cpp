@@ -51,29 +51,25 @@ void keepRun(const std::int32_t* rowCosts, const std::int64_t* columnDuals,
 
 }  // namespace
 
-KeptArcs keepArcsBelow(const SuccessorLists& successors, const ArcCosts& costs,
-                       const std::vector<std::int64_t>& rowDuals,
-                       const std::vector<std::int64_t>& columnDuals, std::int64_t threshold,
-                       std::vector<Node>& positions) {
-    const std::size_t n = successors.size();
-    KeptArcs kept{SuccessorLists(n), ArcCosts(n), 0};
-    std::vector<Node> cities(n);
-    for (std::size_t city = 0; city < n; ++city) {
-        cities[city] = static_cast<Node>(city);
-    }
+Graph keepArcsBelow(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
+                    const std::vector<std::int64_t>& columnDuals, std::int64_t threshold,
+                    std::vector<Node>& positions) {
+    const std::size_t n = graph.cityCount();
+    Graph::Builder kept(n);
     std::vector<Node> keptHeads;
     std::vector<std::int32_t> keptCosts;
     for (std::size_t row = 0; row < n; ++row) {
-        const Node* heads = successors[row].data();
-        const std::int32_t* rowCosts = costs[row].data();
-        const std::size_t length = successors[row].size();
+        const Node tail = static_cast<Node>(row);
+        const Node* heads = graph.successors(tail).data();
+        const std::int32_t* rowCosts = graph.costs(tail).data();
+        const std::size_t length = graph.rowLength(tail);
         // An arc is kept when c - u - v < threshold, that is c - v < limit.
         const std::int64_t limit = threshold + rowDuals[row];
         const std::size_t assigned = positions[row];
         std::size_t assignedKept = 0;
         keptHeads.clear();
         keptCosts.clear();
-        if (isFullRow(successors, static_cast<Node>(row), cities)) {
+        if (graph.isFullRow(tail)) {
             keepRun(rowCosts, columnDuals.data(), 0, 0, row, limit, assigned, keptHeads, keptCosts,
                     assignedKept);
             keepRun(rowCosts, columnDuals.data(), row, row + 1, length - row, limit, assigned,
@@ -90,11 +86,12 @@ KeptArcs keepArcsBelow(const SuccessorLists& successors, const ArcCosts& costs,
             }
         }
         positions[row] = static_cast<Node>(assignedKept);
-        kept.successors[row].assign(keptHeads.begin(), keptHeads.end());
-        kept.costs[row].assign(keptCosts.begin(), keptCosts.end());
-        kept.count += keptHeads.size();
+        for (std::size_t k = 0; k < keptHeads.size(); ++k) {
+            kept.addArc(keptHeads[k], keptCosts[k]);
+        }
+        kept.endRow();
     }
-    return kept;
+    return std::move(kept).build();
 }
 
 }  // namespace atsp

@@ -26,20 +26,13 @@
 
 namespace atsp {
 
-struct KeptArcs {
-    SuccessorLists successors;
-    ArcCosts costs;
-    std::size_t count = 0;  // arcs kept
-};
-
 // The arcs whose reduced cost under (rowDuals, columnDuals) is below
 // `threshold` (UB - LB, positive), rows in input order. `positions` holds a
 // position in each row of the input (the root's assigned arcs) and is moved
 // to the same arc's position among the arcs kept; each of those arcs must be
 // kept.
-KeptArcs keepArcsBelow(const SuccessorLists& successors, const ArcCosts& costs,
-                       const std::vector<std::int64_t>& rowDuals,
-                       const std::vector<std::int64_t>& columnDuals, std::int64_t threshold,
-                       std::vector<Node>& positions);
+Graph keepArcsBelow(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
+                    const std::vector<std::int64_t>& columnDuals, std::int64_t threshold,
+                    std::vector<Node>& positions);
 
 }  // namespace atsp

@@ -4,12 +4,12 @@
 
 namespace atsp {
 
-Brancher::Brancher(const SuccessorLists& successors, const ArcCosts& costs, bool cutOffChildBounds)
-    : successors(successors),
-      cityCount(static_cast<Node>(successors.size())),
+Brancher::Brancher(const Graph& graph, bool cutOffChildBounds)
+    : graph(graph),
+      cityCount(static_cast<Node>(graph.cityCount())),
       cutOffChildBounds(cutOffChildBounds),
-      mask(successors.size()),
-      nodeProblem(successors, costs) {
+      mask(graph.cityCount()),
+      nodeProblem(graph) {
     nodeProblem.setArcMask(&mask);
 }
 
@@ -29,8 +29,7 @@ void Brancher::takeUp(const Subproblem& node) {
     hasLoadedNode = true;
 }
 
-BranchOutcome Brancher::branch(Subproblem& node, std::int64_t bestKnownCost,
-                               bool stopOnNegativeBound) {
+BranchOutcome Brancher::branch(Subproblem& node, std::int64_t bestKnownCost) {
     takeUp(node);
     BranchOutcome outcome;
     for (;;) {
@@ -39,12 +38,9 @@ BranchOutcome Brancher::branch(Subproblem& node, std::int64_t bestKnownCost,
         // After the cycle's last arc every arc of the subtour is forced: the
         // node is done, so the arc is not forced in it.
         const bool lastArc = head == node.minCycle.first;
-        if (mask.allowedArcs(tail, successors[tail], 2) >= 2) {
+        if (mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
             ++outcome.childrenMade;
-            makeChild(node, tail, head, bestKnownCost, stopOnNegativeBound, outcome);
-            if (outcome.negativeBound) {
-                break;
-            }
+            makeChild(node, tail, head, bestKnownCost, outcome);
             if (!lastArc) {
                 const Node position = node.assignment.assignedArcs[tail];
                 mask.force(tail, head, position);
@@ -103,19 +99,14 @@ std::unique_ptr<Subproblem> Brancher::keepChild(const Subproblem& node, Node tai
 
 // Most children are pruned at once and leave nothing behind.
 void Brancher::makeChild(const Subproblem& node, Node tail, Node head, std::int64_t bestKnownCost,
-                         bool stopOnNegativeBound, BranchOutcome& outcome) {
+                         BranchOutcome& outcome) {
     const std::int64_t childBound = boundChild(tail, head, bestKnownCost);
-    judgeChild(node, tail, head, childBound, bestKnownCost, stopOnNegativeBound, outcome);
+    judgeChild(node, tail, head, childBound, bestKnownCost, outcome);
     endChild();
 }
 
 void Brancher::judgeChild(const Subproblem& node, Node tail, Node head, std::int64_t childBound,
-                          std::int64_t bestKnownCost, bool stopOnNegativeBound,
-                          BranchOutcome& outcome) {
-    if (stopOnNegativeBound && childBound < 0) {
-        outcome.negativeBound = true;
-        return;
-    }
+                          std::int64_t bestKnownCost, BranchOutcome& outcome) {
     if (childBound >= bestKnownCost) {  // an infeasible child's bound always is
         return;
     }
@@ -131,21 +122,22 @@ void Brancher::judgeChild(const Subproblem& node, Node tail, Node head, std::int
 std::vector<Node> Brancher::successorsOf(const Subproblem& node) const {
     std::vector<Node> assignment(cityCount);
     for (Node city = 0; city < cityCount; ++city) {
-        assignment[city] = successors[city][node.assignment.assignedArcs[city]];
+        assignment[city] = graph.successors(city)[node.assignment.assignedArcs[city]];
     }
     return assignment;
 }
 
-SuccessorLists Brancher::allowedArcs(const Subproblem& node) {
+std::vector<std::vector<Node>> Brancher::allowedArcs(const Subproblem& node) {
     hasLoadedNode = false;
     mask.clear();
     node.constraints.applyTo(mask);
-    SuccessorLists allowed(cityCount);
+    std::vector<std::vector<Node>> allowed(cityCount);
     for (Node city = 0; city < cityCount; ++city) {
-        const ArcMask::RowScan arcs = mask.scan(city, successors[city].size());
+        const std::span<const Node> heads = graph.successors(city);
+        const ArcMask::RowScan arcs = mask.scan(city, heads.size());
         for (std::size_t k = arcs.begin; k < arcs.end; ++k) {
-            if (!mask.blocked(successors[city][k], arcs.stamp)) {
-                allowed[city].push_back(successors[city][k]);
+            if (!mask.blocked(heads[k], arcs.stamp)) {
+                allowed[city].push_back(heads[k]);
             }
         }
     }

@@ -1,13 +1,12 @@
-// The node protocol of both searches: branching on a node along its shortest
+// The node protocol of the search: branching on a node along its shortest
 // cycle, one child at a time. One Brancher per thread; it is that thread's
-// workspace. (The root is made by SearchStart.)
+// workspace. (The root is solved by Presolve.)
 //
-// Taking a node up. The graph the front end read is the one store of arcs,
-// read by every thread and never changed. To branch on a node, the brancher
-// records the node's constraints in its `ArcMask` and restores the node's
-// assignment problem from its compact state; the solver then sees exactly the
-// lists a copy of the node's arcs would hold, in input order, so every scan
-// and tie-break is that of a search whose nodes own such copies.
+// Taking a node up. The graph is the one store of arcs, read by every thread
+// and never changed. To branch on a node, the brancher records the node's
+// constraints in its `ArcMask` and restores the node's assignment from its
+// compact state; the solver then sees exactly the node's arcs, in input
+// order.
 //
 // Branching (`branch`), from the node's currentNode along its cycle, for each
 // arc tail -> head whose tail row still allows two arcs or more:
@@ -27,8 +26,9 @@
 // the walk left: the node goes back among the open nodes unless its cycle is
 // exhausted, and its next child is made when it is taken up again.
 //
-// Cost: taking a node up is O(n + constraints); a child is one copy of the
-// problem (O(n)) and one augmentation.
+// Cost: taking a node up is O(n + constraints); a child is one augmentation,
+// made in the node's own problem inside a trial that is undone afterwards
+// (AssignmentProblem.h), and stored only if it survives (O(n)).
 #pragma once
 
 #include <cstdint>
@@ -46,8 +46,6 @@ namespace atsp {
 struct BranchOutcome {
     // Every arc of the cycle has been branched on: the node is done.
     bool cycleExhausted = false;
-    // A child's bound was negative and the caller asked to stop on it.
-    bool negativeBound = false;
     // A child whose assignment is a tour cheaper than bestKnownCost: the tour
     // in successor form, and its cost. Empty when none was found.
     std::vector<Node> tour;
@@ -64,17 +62,16 @@ class Brancher {
   public:
     // The graph is shared, not copied; it must outlive the brancher.
     // `cutOffChildBounds` stops each child's re-solve at bestKnownCost.
-    Brancher(const SuccessorLists& successors, const ArcCosts& costs, bool cutOffChildBounds);
+    Brancher(const Graph& graph, bool cutOffChildBounds);
 
     // Its problems point to its own mask: it stays where it was made.
     Brancher(const Brancher&) = delete;
     Brancher& operator=(const Brancher&) = delete;
 
     // Walks the node's cycle from its currentNode, as the header tells, with
-    // children judged against `bestKnownCost`. With `stopOnNegativeBound`, a
-    // child's negative bound ends the walk at once (`negativeBound`). The node
-    // keeps its assignment and bound; its currentNode and constraints move on.
-    BranchOutcome branch(Subproblem& node, std::int64_t bestKnownCost, bool stopOnNegativeBound);
+    // children judged against `bestKnownCost`. The node keeps its assignment
+    // and bound; its currentNode and constraints move on.
+    BranchOutcome branch(Subproblem& node, std::int64_t bestKnownCost);
 
     // The node's assignment in successor form (a tour, for a node whose cycle
     // has n cities).
@@ -82,20 +79,20 @@ class Brancher {
 
     // The arcs the node allows: for each city, the heads of its allowed arcs
     // in input order. For tests and checks; O(arcs).
-    SuccessorLists allowedArcs(const Subproblem& node);
+    std::vector<std::vector<Node>> allowedArcs(const Subproblem& node);
 
   private:
     void takeUp(const Subproblem& node);
     void makeChild(const Subproblem& node, Node tail, Node head, std::int64_t bestKnownCost,
-                   bool stopOnNegativeBound, BranchOutcome& outcome);
+                   BranchOutcome& outcome);
     std::int64_t boundChild(Node tail, Node head, std::int64_t cutoff);
     void endChild();
     void judgeChild(const Subproblem& node, Node tail, Node head, std::int64_t childBound,
-                    std::int64_t bestKnownCost, bool stopOnNegativeBound, BranchOutcome& outcome);
+                    std::int64_t bestKnownCost, BranchOutcome& outcome);
     std::unique_ptr<Subproblem> keepChild(const Subproblem& node, Node tail, Node head,
                                           std::int64_t bound, std::pair<Node, Node> cycle) const;
 
-    const SuccessorLists& successors;
+    const Graph& graph;
     const Node cityCount;
     const bool cutOffChildBounds;
     // The constraints of the node taken up.

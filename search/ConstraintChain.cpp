@@ -42,14 +42,6 @@ void ConstraintChain::applyTo(ArcMask& mask) const {
     }
 }
 
-std::size_t ConstraintChain::length() const {
-    std::size_t count = 0;
-    for (const Record* record = newest; record != nullptr; record = record->parent) {
-        ++count;
-    }
-    return count;
-}
-
 // A new reference needs no ordering: whoever passes a chain on already holds
 // one, so the record cannot be released meanwhile.
 const ConstraintChain::Record* ConstraintChain::acquire(const Record* record) {

@@ -44,9 +44,6 @@ class ConstraintChain {
     // Records every constraint of the chain in `mask`.
     void applyTo(ArcMask& mask) const;
 
-    // The number of constraints.
-    std::size_t length() const;
-
     // Whether both chains end in the same record: they hold the same
     // constraints. While a chain holds its newest record, no other record can
     // take its place, so this tells nodes apart.

@@ -1,12 +1,11 @@
-// What a caller may ask of a search beyond the graph and the starting tour:
-// the fast search's steps or the search as first built, a time limit, and
-// progress reports.
+// What a caller may ask of the search beyond the graph and the starting tour:
+// the steps and policies of the fast search or the search as first built, the
+// threads, a time limit, and progress reports.
 //
 // Time limit. A search that reaches its limit stops expanding and returns the
-// best tour it has found with `provenOptimal` false and, in `lowerBound`, the
-// least bound of the nodes it left unexplored (never above the tour's cost): no
-// tour of the graph costs less. A search that ends within its limit returns
-// `provenOptimal` true and `lowerBound` equal to the cost.
+// best tour it has found with `stoppedAtTimeLimit` and, in `lowerBound`, the
+// least bound of the nodes it left unexplored (never above the tour's cost):
+// no tour of the graph costs less.
 //
 // Progress. When `progress` is set, the search calls it about every
 // `progressIntervalSeconds` of its wall-clock time, on one thread at a time,
@@ -18,79 +17,80 @@
 #include <cstdint>
 #include <functional>
 
+#include "presolve/Presolve.h"
+
 namespace atsp {
 
 struct SearchProgress {
     double elapsedSeconds = 0;      // wall clock since the search began
     std::int64_t nodesCreated = 0;  // search-tree nodes made so far, the root included
-    std::int64_t openNodes = 0;     // nodes waiting to be expanded, or being expanded
+    std::int64_t openNodes = 0;     // nodes waiting to be expanded
     std::int64_t bestCost = 0;      // cost of the best tour known
     std::int64_t lowerBound = 0;    // no tour costs less; at most bestCost
 };
 
+// The order of a thread's open nodes: always the least bound first; among
+// equal bounds,
+enum class OpenNodeOrder {
+    // the newest first, a node ahead of the child filed with it
+    // (BestFirstList.h): the node a thread just branched is taken up again at
+    // once, its arcs and assignment still in the thread's workspace;
+    NewestFirst,
+    // as the search was first built: NewestFirst on one thread, and on a team
+    // the forward pass of ForwardPassList.h (oldest first, a node behind the
+    // child filed with it when both reach the end of the list).
+    AsFirstBuilt,
+};
+
+// Which threads of a team count as short of work, and are given a node.
+enum class HandOff {
+    // Those down to their last node or out of nodes.
+    WhenShort,
+    // Those too, and those whose best node lies well behind another thread's
+    // best: the threads then work on nodes of about the same bounds, as one
+    // thread would, instead of one expanding nodes that the other's tours
+    // would prune.
+    BalanceBounds,
+};
+
 struct SearchOptions {
-    // The fast search's steps before and during the branch and bound (the
-    // search described in balasChristofides.h has none of them; see
-    // `described()`). Each keeps every report the proven optimum:
-    //   - the root is solved on a sparse core of each row's cheapest arcs and
-    //     repaired by pricing every arc (solveOnSparseCore.h): 0 arcs per row
-    //     solves it on all arcs instead;
-    std::size_t rootCoreArcsPerRow = 10;
-    //   - the root's cycles are patched into a tour, improved by exchanges of
-    //     three arcs, which becomes the incumbent when it is cheaper than the
-    //     starting tour (StartingTour.h);
-    bool patchRootCycles = true;
-    //   - the tree is searched first on the arcs of the least reduced costs,
-    //     for tours cheaper than the root bound plus a small gap, with twice
-    //     the gap while none turns up (SearchStart.h);
-    bool cheapArcsFirst = true;
-    //   - arcs that no tour cheaper than the incumbent can use are dropped
-    //     before the search (ArcElimination.h);
-    bool eliminateArcs = true;
-    //   - a child's re-solve stops as soon as its bound reaches the
-    //     incumbent's cost (AssignmentProblem.h).
+    // Threads of the OpenMP team to search on; 0: as many as the runtime
+    // grants (OMP_NUM_THREADS, OMP_THREAD_LIMIT). One thread needs no team.
+    int threads = 1;
+
+    // The fast search's steps before the tree (Presolve.h).
+    PresolveSteps presolve;
+    // A child's re-solve stops as soon as its bound reaches the incumbent's
+    // cost (AssignmentProblem.h): the child would be pruned anyway.
     bool cutOffChildBounds = true;
-
     // Memory, in bytes, that the open nodes may take before the search turns
-    // depth-first: once the open nodes would take more, the children of each
-    // expansion are searched before the rest (the last child first), so that
-    // the open nodes stop growing while those subtrees are searched; the
-    // search goes best-first again once the open nodes fit. Any order of
-    // expansion is exact, so this only bounds memory on hard instances, where
-    // best-first search would hold ever more open nodes. Zero: no bound.
+    // depth-first (TreeSearch.h), so that a hard instance runs at a steady
+    // size for as long as it is given. Any order of expansion is exact. Zero:
+    // no bound.
     std::size_t openNodeMemory = std::size_t{1} << 30;
+    OpenNodeOrder openNodeOrder = OpenNodeOrder::NewestFirst;
+    HandOff handOff = HandOff::BalanceBounds;
+    // Every expansion of a team reads the incumbent's cost under the read
+    // side of a readers-writer lock (RWLock.h), as the search was first
+    // built, instead of by one atomic load.
+    bool readIncumbentUnderLock = false;
 
-    // Among open nodes of equal bound, the parallel search's lists take the
-    // newest first, as the serial search does, and a node before the child
-    // filed with it: the node a thread just branched is taken up again at
-    // once, its arcs and assignment still in the thread's workspace. Off: the
-    // oldest first.
-    bool newestFirstAmongEqualBounds = true;
-    // A thread of the parallel search whose best open node is worse than
-    // another thread's counts as short of work, as one down to its last node
-    // does: the other gives it its best node. The threads then work on nodes
-    // of about the same bounds, as the serial search would, instead of one
-    // expanding nodes that the other's tours would prune. Off: only threads
-    // down to their last node are given work.
-    bool balanceThreadsByBound = true;
-
-    // The search as first built, step for step: none of the above. Its trees
-    // are the reference that tests and benchmarks compare with.
+    // The search as first built, step for step: none of the steps above, its
+    // open-node orders, hand-off and lock. Its trees on one thread are the
+    // reference that tests and benchmarks compare with.
     static SearchOptions described() {
         SearchOptions options;
-        options.rootCoreArcsPerRow = 0;
-        options.patchRootCycles = false;
-        options.cheapArcsFirst = false;
-        options.eliminateArcs = false;
+        options.presolve = PresolveSteps::none();
         options.cutOffChildBounds = false;
         options.openNodeMemory = 0;
-        options.newestFirstAmongEqualBounds = false;
-        options.balanceThreadsByBound = false;
+        options.openNodeOrder = OpenNodeOrder::AsFirstBuilt;
+        options.handOff = HandOff::WhenShort;
+        options.readIncumbentUnderLock = true;
         return options;
     }
 
-    // Seconds of search after which the search stops with what it has; zero or
-    // less: no limit.
+    // Seconds of search after which the search stops with what it has; zero
+    // or less: no limit.
     double timeLimitSeconds = 0;
     // Called with the state of the search every `progressIntervalSeconds`;
     // empty: no reports.

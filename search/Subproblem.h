@@ -42,8 +42,9 @@
 // forcing changes neither `assignment` nor `lowerBound`.
 //
 // Lifetime. Nodes live on the heap under unique ownership
-// (std::unique_ptr<Subproblem>) and move between open-node lists, the pool
-// and the call expanding them by transfer of that ownership.
+// (std::unique_ptr<Subproblem>) and move between the threads' open nodes, the
+// hand-off pool and the expansion by transfer of that ownership
+// (TreeSearch.h).
 #pragma once
 
 #include <cstddef>
@@ -77,15 +78,9 @@ class Subproblem {
     // The city on `minCycle` whose assigned outgoing arc is branched on next;
     // branching walks it along the assignment.
     Node currentNode = 0;
-    // The thread of the parallel search that made the node, whose record of
-    // live bounds holds it while the search reports progress.
-    Node madeBy = 0;
     // The node's forced and forbidden arcs: those of its ancestors, the one
     // it forbids, and those it has forced while branching.
     ConstraintChain constraints;
-    // When the node was last filed among the open nodes, for orders that put
-    // the newest of equal bounds first (the parallel search's lists).
-    std::uint64_t filed = 0;
 
     Subproblem() = default;
     Subproblem(const Subproblem&) = delete;

@@ -15,13 +15,14 @@ namespace atsp {
 
 namespace {
 
-using testing_support::completeGraph;
-using testing_support::Graph;
+using testing_support::completeRows;
 using testing_support::randomMatrix;
+using testing_support::Rows;
+using Lists = std::vector<std::vector<Node>>;
 
 // The heads each row allows, in list order.
-SuccessorLists allowedHeads(const ArcMask& mask, const SuccessorLists& successors) {
-    SuccessorLists allowed(successors.size());
+Lists allowedHeads(const ArcMask& mask, const Lists& successors) {
+    Lists allowed(successors.size());
     for (Node row = 0; row < successors.size(); ++row) {
         const ArcMask::RowScan arcs = mask.scan(row, successors[row].size());
         for (std::size_t k = arcs.begin; k < arcs.end; ++k) {
@@ -40,33 +41,33 @@ Node positionOf(const std::vector<Node>& row, Node head) {
 
 class ArcMaskOnFourCities : public testing::Test {
   protected:
-    Graph graph = completeGraph(testing_support::constantMatrix(4, 1));
+    Rows graph = completeRows(testing_support::constantMatrix(4, 1));
     ArcMask mask{4};
     void force(Node tail, Node head) {
-        mask.force(tail, head, positionOf(graph.successors[tail], head));
+        mask.force(tail, head, positionOf(graph.heads[tail], head));
     }
-    SuccessorLists allowed() const { return allowedHeads(mask, graph.successors); }
+    Lists allowed() const { return allowedHeads(mask, graph.heads); }
 };
 
 TEST_F(ArcMaskOnFourCities, ForcingKeepsOnlyItsArcAndTakesItsHeadOutOfEveryOtherRow) {
     force(0, 2);
     // The reverse arc 2 -> 0 stays: nothing but the head's other entries goes.
-    EXPECT_EQ(allowed(), (SuccessorLists{{2}, {0, 3}, {0, 1, 3}, {0, 1}}));
+    EXPECT_EQ(allowed(), (Lists{{2}, {0, 3}, {0, 1, 3}, {0, 1}}));
     mask.forbid(1, 3);
-    EXPECT_EQ(allowed(), (SuccessorLists{{2}, {0}, {0, 1, 3}, {0, 1}}));
-    EXPECT_EQ(mask.allowedArcs(1, graph.successors[1], 2), 1u);
-    EXPECT_EQ(mask.allowedArcs(2, graph.successors[2], 2), 2u);
+    EXPECT_EQ(allowed(), (Lists{{2}, {0}, {0, 1, 3}, {0, 1}}));
+    EXPECT_EQ(mask.allowedArcs(1, graph.heads[1], 2), 1u);
+    EXPECT_EQ(mask.allowedArcs(2, graph.heads[2], 2), 2u);
 }
 
 TEST_F(ArcMaskOnFourCities, ForcingAnArcItsRowLacksStillTakesItsHeadOutOfOtherRows) {
     mask.force(0, 2, NoNode);
-    EXPECT_EQ(allowed(), (SuccessorLists{{1, 3}, {0, 3}, {0, 1, 3}, {0, 1}}));
+    EXPECT_EQ(allowed(), (Lists{{1, 3}, {0, 3}, {0, 1, 3}, {0, 1}}));
 }
 
 TEST_F(ArcMaskOnFourCities, AForbiddenArcCanBeTakenBackAndClearingLiftsEverything) {
     mask.forbid(2, 1);
     mask.forbid(2, 1);
-    EXPECT_EQ(allowed(), (SuccessorLists{{1, 2, 3}, {0, 2, 3}, {0, 3}, {0, 1, 2}}));
+    EXPECT_EQ(allowed(), (Lists{{1, 2, 3}, {0, 2, 3}, {0, 3}, {0, 1, 2}}));
     mask.allowAgain(2, 1);  // one of the two forbids: still out
     EXPECT_EQ(allowed()[2], (std::vector<Node>{0, 3}));
     mask.allowAgain(2, 1);
@@ -74,7 +75,7 @@ TEST_F(ArcMaskOnFourCities, AForbiddenArcCanBeTakenBackAndClearingLiftsEverythin
     force(3, 0);
     mask.forbid(1, 2);
     mask.clear();
-    EXPECT_EQ(allowed(), graph.successors);
+    EXPECT_EQ(allowed(), graph.heads);
 }
 
 // The lists a copy of the node's arcs would hold: forcing i -> j leaves row i
@@ -84,12 +85,12 @@ struct Constraints {
     std::vector<std::pair<Node, Node>> forbidden;
 };
 
-Graph erasedLists(const Graph& graph, const Constraints& constraints) {
-    Graph lists = graph;
+Rows erasedLists(const Rows& graph, const Constraints& constraints) {
+    Rows lists = graph;
     const auto erase = [&lists](Node row, Node head) {
-        const Node position = positionOf(lists.successors[row], head);
+        const Node position = positionOf(lists.heads[row], head);
         if (position != NoNode) {
-            lists.successors[row].erase(lists.successors[row].begin() + position);
+            lists.heads[row].erase(lists.heads[row].begin() + position);
             lists.costs[row].erase(lists.costs[row].begin() + position);
         }
     };
@@ -97,14 +98,14 @@ Graph erasedLists(const Graph& graph, const Constraints& constraints) {
         erase(tail, head);
     }
     for (const auto& [tail, head] : constraints.forced) {
-        for (Node row = 0; row < lists.successors.size(); ++row) {
+        for (Node row = 0; row < lists.heads.size(); ++row) {
             if (row != tail) {
                 erase(row, head);
             }
         }
-        const Node position = positionOf(lists.successors[tail], head);
+        const Node position = positionOf(lists.heads[tail], head);
         if (position != NoNode) {
-            lists.successors[tail] = {head};
+            lists.heads[tail] = {head};
             lists.costs[tail] = {lists.costs[tail][position]};
         }
     }
@@ -117,8 +118,8 @@ void expectSameSolve(AssignmentProblem& masked, AssignmentProblem& listed) {
         return;
     }
     EXPECT_EQ(masked.solution(), listed.solution());
-    EXPECT_EQ(masked.dualVariablesX(), listed.dualVariablesX());
-    EXPECT_EQ(masked.dualVariablesY(), listed.dualVariablesY());
+    EXPECT_EQ(masked.rowDuals(), listed.rowDuals());
+    EXPECT_EQ(masked.columnDuals(), listed.columnDuals());
     EXPECT_TRUE(masked.certifiesOptimality());
 }
 
@@ -135,7 +136,8 @@ TEST(ArcMask, AMaskedProblemSolvesExactlyAsOneOnListsWithThoseArcsErased) {
         std::mt19937_64 random(seed);
         const int n = 2 + static_cast<int>(seed % 39);
         const std::int32_t highest = seed % 3 == 0 ? 2 : seed % 3 == 1 ? 20 : 1000000;
-        const Graph graph = completeGraph(randomMatrix(random, n, -3, highest));
+        const Rows rows = completeRows(randomMatrix(random, n, -3, highest));
+        const Graph graph = rows.graph();
         SCOPED_TRACE("seed " + std::to_string(seed) + ", n " + std::to_string(n));
         std::uniform_int_distribution<int> city(0, n - 1);
 
@@ -159,16 +161,16 @@ TEST(ArcMask, AMaskedProblemSolvesExactlyAsOneOnListsWithThoseArcsErased) {
         // Sized for the largest n: a mask only ever looks at cities below n.
         mask.clear();
         for (const auto& [tail, head] : constraints.forced) {
-            mask.force(tail, head, positionOf(graph.successors[tail], head));
+            mask.force(tail, head, positionOf(rows.heads[tail], head));
         }
         for (const auto& [tail, head] : constraints.forbidden) {
             mask.forbid(tail, head);
         }
 
-        Graph lists = erasedLists(graph, constraints);
-        AssignmentProblem masked(graph.successors, graph.costs);
+        Graph lists = erasedLists(rows, constraints).graph();
+        AssignmentProblem masked(graph);
         masked.setArcMask(&mask);
-        AssignmentProblem listed(lists.successors, lists.costs);
+        AssignmentProblem listed(lists);
         masked.solveHungarian(false);
         listed.solveHungarian(false);
         expectSameSolve(masked, listed);
@@ -183,9 +185,9 @@ TEST(ArcMask, AMaskedProblemSolvesExactlyAsOneOnListsWithThoseArcsErased) {
             constraints.forbidden.emplace_back(tail, head);
             mask.forbid(tail, head);
             masked.removeArc(tail, head);
-            lists = erasedLists(graph, constraints);
-            listed.setGraph(lists.successors, lists.costs);
             listed.removeArc(tail, head);
+            lists = erasedLists(rows, constraints).graph();
+            listed.setGraph(lists);
             masked.solveHungarian(true);
             listed.solveHungarian(true);
             expectSameSolve(masked, listed);
@@ -194,7 +196,7 @@ TEST(ArcMask, AMaskedProblemSolvesExactlyAsOneOnListsWithThoseArcsErased) {
                 // The compact state a node keeps rebuilds the same problem.
                 AssignmentState state;
                 masked.saveState(state);
-                AssignmentProblem restored(graph.successors, graph.costs);
+                AssignmentProblem restored(graph);
                 restored.setArcMask(&mask);
                 restored.restoreState(state);
                 expectSameSolve(restored, listed);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "assignment/ArcMask.h"
 #include "assignment/AssignmentProblem.h"
 #include "assignment/solveOnSparseCore.h"
 #include "tests/support/TestGraphs.h"
@@ -15,58 +16,58 @@ namespace atsp {
 
 namespace {
 
-using testing_support::Graph;
+using testing_support::Rows;
 
 // Row i lists (head, cost) pairs in the order the solver must scan them.
-Graph listedGraph(const std::vector<std::vector<std::pair<Node, std::int32_t>>>& rows) {
-    Graph graph;
-    for (const auto& row : rows) {
-        graph.successors.emplace_back();
-        graph.costs.emplace_back();
+Rows listedRows(const std::vector<std::vector<std::pair<Node, std::int32_t>>>& listed) {
+    Rows rows;
+    for (const auto& row : listed) {
+        rows.heads.emplace_back();
+        rows.costs.emplace_back();
         for (const auto& [head, cost] : row) {
-            graph.successors.back().push_back(head);
-            graph.costs.back().push_back(cost);
+            rows.heads.back().push_back(head);
+            rows.costs.back().push_back(cost);
         }
     }
-    return graph;
+    return rows;
 }
 
 // Row i has the single arc i -> successor[i], so the only assignment is `successor`.
-Graph forcedGraph(const std::vector<Node>& successor) {
+Rows forcedRows(const std::vector<Node>& successor) {
     std::vector<std::vector<std::pair<Node, std::int32_t>>> rows;
     for (Node head : successor) {
         rows.push_back({{head, 1}});
     }
-    return listedGraph(rows);
+    return listedRows(rows);
 }
 
 // A complete graph with every arc dropped with probability `dropChance`.
-Graph randomGraph(std::mt19937_64& random, int n, std::int32_t lowest, std::int32_t highest,
-                  double dropChance) {
-    Graph graph =
-        testing_support::completeGraph(testing_support::randomMatrix(random, n, lowest, highest));
+Rows randomRows(std::mt19937_64& random, int n, std::int32_t lowest, std::int32_t highest,
+                double dropChance) {
+    Rows rows =
+        testing_support::completeRows(testing_support::randomMatrix(random, n, lowest, highest));
     std::bernoulli_distribution drop(dropChance);
     for (int i = 0; i < n; ++i) {
-        for (std::size_t k = graph.successors[i].size(); k-- > 0;) {
+        for (std::size_t k = rows.heads[i].size(); k-- > 0;) {
             if (drop(random)) {
-                graph.successors[i].erase(graph.successors[i].begin() + k);
-                graph.costs[i].erase(graph.costs[i].begin() + k);
+                rows.heads[i].erase(rows.heads[i].begin() + k);
+                rows.costs[i].erase(rows.costs[i].begin() + k);
             }
         }
     }
-    return graph;
+    return rows;
 }
 
-void eraseArc(Graph& graph, Node tail, Node head) {
-    auto& heads = graph.successors[tail];
+void eraseArc(Rows& rows, Node tail, Node head) {
+    auto& heads = rows.heads[tail];
     const auto position = std::find(heads.begin(), heads.end(), head) - heads.begin();
     heads.erase(heads.begin() + position);
-    graph.costs[tail].erase(graph.costs[tail].begin() + position);
+    rows.costs[tail].erase(rows.costs[tail].begin() + position);
 }
 
 // The cheapest assignment by trying every one; InfeasibleBound when none exists.
-std::int64_t cheapestByEnumeration(const Graph& graph) {
-    const std::size_t n = graph.successors.size();
+std::int64_t cheapestByEnumeration(const Rows& graph) {
+    const std::size_t n = graph.heads.size();
     std::vector<bool> columnTaken(n, false);
     std::int64_t best = InfeasibleBound;
     auto assignRow = [&](auto& self, std::size_t row, std::int64_t sum) -> void {
@@ -74,8 +75,8 @@ std::int64_t cheapestByEnumeration(const Graph& graph) {
             best = std::min(best, sum);
             return;
         }
-        for (std::size_t k = 0; k < graph.successors[row].size(); ++k) {
-            const Node column = graph.successors[row][k];
+        for (std::size_t k = 0; k < graph.heads[row].size(); ++k) {
+            const Node column = graph.heads[row][k];
             if (!columnTaken[column]) {
                 columnTaken[column] = true;
                 self(self, row + 1, sum + graph.costs[row][k]);
@@ -89,7 +90,7 @@ std::int64_t cheapestByEnumeration(const Graph& graph) {
 
 // A permutation over present arcs with non-negative reduced costs and tight
 // assigned arcs: this certifies optimality independently of how it was found.
-void expectOptimalityCertificate(AssignmentProblem& problem, const Graph& graph) {
+void expectOptimalityCertificate(AssignmentProblem& problem, const Rows& graph) {
     const std::vector<Node>& assignment = problem.solution();
     std::vector<Node> sorted = assignment;
     std::sort(sorted.begin(), sorted.end());
@@ -97,12 +98,12 @@ void expectOptimalityCertificate(AssignmentProblem& problem, const Graph& graph)
         ASSERT_EQ(sorted[i], i) << "not a permutation";
     }
     for (std::size_t i = 0; i < assignment.size(); ++i) {
-        const auto& heads = graph.successors[i];
+        const auto& heads = graph.heads[i];
         ASSERT_NE(std::find(heads.begin(), heads.end(), assignment[i]), heads.end())
             << "row " << i << " assigned to an absent arc";
         for (std::size_t k = 0; k < heads.size(); ++k) {
-            const std::int64_t reducedCost = graph.costs[i][k] - problem.dualVariablesX()[i] -
-                                             problem.dualVariablesY()[heads[k]];
+            const std::int64_t reducedCost =
+                graph.costs[i][k] - problem.rowDuals()[i] - problem.columnDuals()[heads[k]];
             EXPECT_GE(reducedCost, 0) << "arc " << i << " -> " << heads[k];
             if (heads[k] == assignment[i]) {
                 EXPECT_EQ(reducedCost, 0) << "assigned arc " << i << " -> " << heads[k];
@@ -124,7 +125,7 @@ const CostRange costRanges[] = {{0, 1000000}, {0, 2}, {-50, 50}, {-2000000000, 2
 
 TEST(AssignmentProblemTest, NoCitiesSolveToZeroAndHaveNoCycle) {
     const Graph graph;
-    AssignmentProblem problem(graph.successors, graph.costs);
+    AssignmentProblem problem(graph);
     problem.solveHungarian(false);
     EXPECT_EQ(problem.solutionValue(), 0);
     EXPECT_EQ(problem.findMinCycle(), std::make_pair(Node{0}, Node{65535}));
@@ -132,14 +133,14 @@ TEST(AssignmentProblemTest, NoCitiesSolveToZeroAndHaveNoCycle) {
 
 TEST(AssignmentProblemTest, OneCityHasNoArcAndIsInfeasible) {
     const Graph graph = testing_support::completeGraph({{7}});
-    AssignmentProblem problem(graph.successors, graph.costs);
+    AssignmentProblem problem(graph);
     problem.solveHungarian(false);
     EXPECT_EQ(problem.solutionValue(), 9223372036854775807);
 }
 
 TEST(AssignmentProblemTest, TwoCitiesSwap) {
     const Graph graph = testing_support::completeGraph({{0, 5}, {-3, 0}});
-    AssignmentProblem problem(graph.successors, graph.costs);
+    AssignmentProblem problem(graph);
     problem.solveHungarian(false);
     EXPECT_EQ(problem.solution(), (std::vector<Node>{1, 0}));
     EXPECT_EQ(problem.solutionValue(), 2);
@@ -151,19 +152,19 @@ TEST(AssignmentProblemTest, TwoCitiesSwap) {
 // minimum).
 TEST(AssignmentProblemTest, DualsStartAtRowMinimaAndColumnMinima) {
     const Graph distinct = testing_support::completeGraph({{0, 5, 2}, {3, 0, 7}, {9, 4, 0}});
-    AssignmentProblem problem(distinct.successors, distinct.costs);
+    AssignmentProblem problem(distinct);
     problem.solveHungarian(false);
     EXPECT_EQ(problem.solution(), (std::vector<Node>{2, 0, 1}));
     EXPECT_EQ(problem.solutionValue(), 9);
-    EXPECT_EQ(problem.dualVariablesX(), (std::vector<std::int64_t>{2, 3, 4}));
-    EXPECT_EQ(problem.dualVariablesY(), (std::vector<std::int64_t>{0, 0, 0}));
+    EXPECT_EQ(problem.rowDuals(), (std::vector<std::int64_t>{2, 3, 4}));
+    EXPECT_EQ(problem.columnDuals(), (std::vector<std::int64_t>{0, 0, 0}));
 
     const Graph shared = testing_support::completeGraph({{0, 0, 5}, {0, 0, 9}, {0, 0, 0}});
-    AssignmentProblem sharing(shared.successors, shared.costs);
+    AssignmentProblem sharing(shared);
     sharing.solveHungarian(false);
     EXPECT_EQ(sharing.solution(), (std::vector<Node>{2, 0, 1}));
-    EXPECT_EQ(sharing.dualVariablesX(), (std::vector<std::int64_t>{0, 0, 0}));
-    EXPECT_EQ(sharing.dualVariablesY(), (std::vector<std::int64_t>{0, 0, 5}));
+    EXPECT_EQ(sharing.rowDuals(), (std::vector<std::int64_t>{0, 0, 0}));
+    EXPECT_EQ(sharing.columnDuals(), (std::vector<std::int64_t>{0, 0, 5}));
 }
 
 struct TieBreakCase {
@@ -197,29 +198,31 @@ TEST(AssignmentProblemTest, TiesAreBrokenByScanOrder) {
          {1, 2, 0}},
     };
     for (const TieBreakCase& tieBreak : cases) {
-        const Graph graph = listedGraph(tieBreak.rows);
-        AssignmentProblem problem(graph.successors, graph.costs);
+        const Graph graph = listedRows(tieBreak.rows).graph();
+        AssignmentProblem problem(graph);
         problem.solveHungarian(false);
         EXPECT_EQ(problem.solution(), tieBreak.expectedAssignment) << tieBreak.name;
     }
 }
 
 TEST(AssignmentProblemTest, IncrementalResolveAfterRemovingAnAssignedArcIsOptimal) {
-    Graph graph =
+    const Graph graph =
         testing_support::completeGraph({{0, 1, 1, 0}, {0, 0, 1, 1}, {1, 1, 0, 5}, {0, 0, 1, 0}});
-    AssignmentProblem problem(graph.successors, graph.costs);
+    AssignmentProblem problem(graph);
     problem.solveHungarian(false);
     EXPECT_EQ(problem.solution(), (std::vector<Node>{3, 0, 1, 2}));
-    EXPECT_EQ(problem.dualVariablesX(), (std::vector<std::int64_t>{0, 0, 1, 0}));
-    EXPECT_EQ(problem.dualVariablesY(), (std::vector<std::int64_t>{0, 0, 1, 0}));
+    EXPECT_EQ(problem.rowDuals(), (std::vector<std::int64_t>{0, 0, 1, 0}));
+    EXPECT_EQ(problem.columnDuals(), (std::vector<std::int64_t>{0, 0, 1, 0}));
     EXPECT_EQ(problem.solutionValue(), 2);
 
-    eraseArc(graph, 0, 3);
+    ArcMask mask(4);
+    problem.setArcMask(&mask);
+    mask.forbid(0, 3);
     problem.removeArc(0, 3);
     problem.solveHungarian(true);
     EXPECT_EQ(problem.solution(), (std::vector<Node>{2, 3, 1, 0}));
-    EXPECT_EQ(problem.dualVariablesX(), (std::vector<std::int64_t>{1, 1, 2, 1}));
-    EXPECT_EQ(problem.dualVariablesY(), (std::vector<std::int64_t>{-1, -1, 0, 0}));
+    EXPECT_EQ(problem.rowDuals(), (std::vector<std::int64_t>{1, 1, 2, 1}));
+    EXPECT_EQ(problem.columnDuals(), (std::vector<std::int64_t>{-1, -1, 0, 0}));
     EXPECT_EQ(problem.solutionValue(), 3);
 }
 
@@ -234,8 +237,8 @@ TEST(AssignmentProblemTest, MinCycleIsTheShortestWithTheLowestStartCity) {
         {{1, 0, 2}, {2, 1}},  // a self-loop beats every longer cycle
     };
     for (const auto& example : cases) {
-        const Graph graph = forcedGraph(example.assignment);
-        AssignmentProblem problem(graph.successors, graph.costs);
+        const Graph graph = forcedRows(example.assignment).graph();
+        AssignmentProblem problem(graph);
         problem.solveHungarian(false);
         ASSERT_EQ(problem.solution(), example.assignment);
         EXPECT_EQ(problem.findMinCycle(), example.expected);
@@ -244,17 +247,18 @@ TEST(AssignmentProblemTest, MinCycleIsTheShortestWithTheLowestStartCity) {
 
 TEST(AssignmentProblemTest, InfeasibilityIsReportedAndNeverForgotten) {
     // Nothing enters column 2.
-    const Graph blocked = listedGraph({{{1, 1}}, {{0, 1}}, {{0, 1}, {1, 1}}});
-    AssignmentProblem problem(blocked.successors, blocked.costs);
+    const Graph blocked = listedRows({{{1, 1}}, {{0, 1}}, {{0, 1}, {1, 1}}}).graph();
+    AssignmentProblem problem(blocked);
     problem.solveHungarian(false);
     EXPECT_EQ(problem.solutionValue(), InfeasibleBound);
 
-    // Re-pointed to lists that do have a perfect matching, the problem and its
-    // copies stay infeasible; column 2 keeps its unbounded dual and must be
-    // handled without overflow when the freed rows reach it.
+    // Moved to a graph that does have a perfect matching, the problem and its
+    // copies stay infeasible until a feasible state is restored; column 2
+    // keeps its unbounded dual and must be handled without overflow when the
+    // freed rows reach it.
     const Graph complete = testing_support::completeGraph({{0, -5, -7}, {-9, 0, -4}, {-3, -8, 0}});
     AssignmentProblem copy = problem;
-    copy.setGraph(complete.successors, complete.costs);
+    copy.setGraph(complete);
     copy.removeArc(0, copy.solution()[0]);
     copy.solveHungarian(true);
     EXPECT_EQ(copy.solutionValue(), InfeasibleBound);
@@ -270,15 +274,16 @@ TEST(AssignmentProblemTest, FromScratchSolveFindsTheCheapestAssignment) {
         const int n = static_cast<int>(seed % 9);
         const CostRange range = costRanges[seed / 9 % 4];
         const double dropChance = seed / 36 % 3 * 0.3;
-        const Graph graph = randomGraph(random, n, range.lowest, range.highest, dropChance);
+        const Rows rows = randomRows(random, n, range.lowest, range.highest, dropChance);
+        const Graph graph = rows.graph();
         SCOPED_TRACE(caseName(seed, n));
 
-        AssignmentProblem problem(graph.successors, graph.costs);
+        AssignmentProblem problem(graph);
         problem.solveHungarian(false);
-        const std::int64_t cheapest = cheapestByEnumeration(graph);
+        const std::int64_t cheapest = cheapestByEnumeration(rows);
         ASSERT_EQ(problem.solutionValue(), cheapest);
         if (cheapest != InfeasibleBound) {
-            expectOptimalityCertificate(problem, graph);
+            expectOptimalityCertificate(problem, rows);
         } else {
             AssignmentProblem copy = problem;
             EXPECT_EQ(copy.solutionValue(), InfeasibleBound);
@@ -288,8 +293,8 @@ TEST(AssignmentProblemTest, FromScratchSolveFindsTheCheapestAssignment) {
     }
 }
 
-// Each step does what a search node does to its child: copy the problem and
-// the lists, re-point, erase an assigned arc, remove it, re-solve. The value
+// Each step does what the search does to a child: copy the problem, forbid
+// one of its assigned arcs in the mask, free the row, re-solve. The value
 // must match a fresh solve on the same arcs, only the rows on one augmenting
 // path may change their column, and the kept arcs must stay tight.
 TEST(AssignmentProblemTest, IncrementalResolveEqualsFreshSolveAfterRemovals) {
@@ -297,36 +302,40 @@ TEST(AssignmentProblemTest, IncrementalResolveEqualsFreshSolveAfterRemovals) {
         std::mt19937_64 random(seed);
         const int n = 2 + static_cast<int>(seed % 60);
         const CostRange range = costRanges[seed % 4];
-        Graph graph = randomGraph(random, n, range.lowest, range.highest, seed % 3 * 0.2);
+        Rows rows = randomRows(random, n, range.lowest, range.highest, seed % 3 * 0.2);
+        const Graph graph = rows.graph();
         SCOPED_TRACE(caseName(seed, n));
-        AssignmentProblem parent(graph.successors, graph.costs);
+        ArcMask mask(n);
+        AssignmentProblem parent(graph);
+        parent.setArcMask(&mask);
         parent.solveHungarian(false);
         if (parent.solutionValue() != InfeasibleBound) {
-            expectOptimalityCertificate(parent, graph);
+            expectOptimalityCertificate(parent, rows);
         }
 
         for (int depth = 0; depth < 6 && parent.solutionValue() != InfeasibleBound; ++depth) {
             SCOPED_TRACE("depth " + std::to_string(depth));
-            Graph childGraph = graph;
             AssignmentProblem child = parent;
-            child.setGraph(childGraph.successors, childGraph.costs);
             const Node freedRow = std::uniform_int_distribution<int>(0, n - 1)(random);
             const Node freedColumn = parent.solution()[freedRow];
-            eraseArc(childGraph, freedRow, freedColumn);
+            eraseArc(rows, freedRow, freedColumn);
+            mask.forbid(freedRow, freedColumn);
             child.removeArc(freedRow, freedColumn);
             ASSERT_EQ(child.solution()[freedRow], NoNode);
             child.solveHungarian(true);
 
-            AssignmentProblem fresh(childGraph.successors, childGraph.costs);
+            const Graph childGraph = rows.graph();
+            AssignmentProblem fresh(childGraph);
             fresh.solveHungarian(false);
             ASSERT_EQ(child.solutionValue(), fresh.solutionValue());
             if (n <= 8) {
-                ASSERT_EQ(child.solutionValue(), cheapestByEnumeration(childGraph));
+                ASSERT_EQ(child.solutionValue(), cheapestByEnumeration(rows));
             }
             if (child.solutionValue() == InfeasibleBound) {
                 break;
             }
-            expectOptimalityCertificate(child, childGraph);
+            expectOptimalityCertificate(child, rows);
+            EXPECT_TRUE(child.certifiesOptimality());
 
             // Walk the path: the freed row takes a column, whose previous
             // holder takes another, until the freed column is taken.
@@ -343,25 +352,26 @@ TEST(AssignmentProblemTest, IncrementalResolveEqualsFreshSolveAfterRemovals) {
             for (int row = 0; row < n; ++row) {
                 EXPECT_EQ(after[row] != before[row], onPath[row]) << "row " << row;
             }
-            graph = std::move(childGraph);
             parent = child;
-            parent.setGraph(graph.successors, graph.costs);
         }
     }
 }
 
 // A child bounded as the search does it: in a trial of the parent's problem,
-// with a cutoff. Below the cutoff the bound is the value exactly; at or above
-// it, a lower bound that reaches the cutoff; and the trial leaves the parent
-// as it was, to the last dual.
+// with its arc forbidden in the mask and a cutoff. Below the cutoff the bound
+// is the value exactly; at or above it, a lower bound that reaches the
+// cutoff; and the trial leaves the parent as it was, to the last dual.
 TEST(AssignmentProblemTest, ACutOffBoundNeverExceedsTheValueAndATrialLeavesNoTrace) {
     for (std::uint64_t seed = 0; seed < 120; ++seed) {
         std::mt19937_64 random(seed);
         const int n = 2 + static_cast<int>(seed % 40);
         const CostRange range = costRanges[seed % 4];
-        const Graph graph = randomGraph(random, n, range.lowest, range.highest, seed % 3 * 0.2);
+        const Rows rows = randomRows(random, n, range.lowest, range.highest, seed % 3 * 0.2);
+        const Graph graph = rows.graph();
         SCOPED_TRACE(caseName(seed, n));
-        AssignmentProblem parent(graph.successors, graph.costs);
+        ArcMask mask(n);
+        AssignmentProblem parent(graph);
+        parent.setArcMask(&mask);
         parent.solveHungarian(false);
         if (parent.solutionValue() == InfeasibleBound) {
             continue;
@@ -370,9 +380,10 @@ TEST(AssignmentProblemTest, ACutOffBoundNeverExceedsTheValueAndATrialLeavesNoTra
         const std::vector<std::int64_t> rowDuals = parent.rowDuals();
         const std::vector<std::int64_t> columnDuals = parent.columnDuals();
         for (Node row = 0; row < n; ++row) {
-            Graph childGraph = graph;
-            eraseArc(childGraph, row, assignment[row]);
-            AssignmentProblem child(childGraph.successors, childGraph.costs);
+            Rows childRows = rows;
+            eraseArc(childRows, row, assignment[row]);
+            const Graph childGraph = childRows.graph();
+            AssignmentProblem child(childGraph);
             child.solveHungarian(false);
             const std::int64_t value = child.solutionValue();
             std::vector<std::int64_t> cutoffs = {value, parent.solutionValue(), InfeasibleBound};
@@ -380,16 +391,13 @@ TEST(AssignmentProblemTest, ACutOffBoundNeverExceedsTheValueAndATrialLeavesNoTra
                 cutoffs.insert(cutoffs.end(), {value - 1, value + 1});
             }
             for (const std::int64_t cutoff : cutoffs) {
-                // The parent's lists with the arc taken out, as a mask would.
-                Graph trialGraph = graph;
-                eraseArc(trialGraph, row, assignment[row]);
-                parent.setGraph(trialGraph.successors, trialGraph.costs);
                 parent.beginTrial();
+                mask.forbid(row, assignment[row]);
                 parent.removeArc(row, assignment[row]);
                 parent.solveHungarian(true, cutoff);
                 const std::int64_t bound = parent.solutionValue();
                 parent.endTrial();
-                parent.setGraph(graph.successors, graph.costs);
+                mask.allowAgain(row, assignment[row]);
                 if (value < cutoff) {
                     EXPECT_EQ(bound, value) << "row " << row << ", cutoff " << cutoff;
                 } else {
@@ -408,27 +416,30 @@ TEST(AssignmentProblemTest, RemovingAnUnassignedArcChangesNothing) {
     for (std::uint64_t seed = 0; seed < 40; ++seed) {
         std::mt19937_64 random(seed);
         const int n = 3 + static_cast<int>(seed % 20);
-        Graph graph = randomGraph(random, n, -100, 100, 0.0);
+        const Rows rows = randomRows(random, n, -100, 100, 0.0);
+        const Graph graph = rows.graph();
         SCOPED_TRACE(caseName(seed, n));
-        AssignmentProblem problem(graph.successors, graph.costs);
+        ArcMask mask(n);
+        AssignmentProblem problem(graph);
+        problem.setArcMask(&mask);
         problem.solveHungarian(false);
         const std::vector<Node> assignment = problem.solution();
-        const std::vector<std::int64_t> dualX = problem.dualVariablesX();
-        const std::vector<std::int64_t> dualY = problem.dualVariablesY();
+        const std::vector<std::int64_t> dualX = problem.rowDuals();
+        const std::vector<std::int64_t> dualY = problem.columnDuals();
         const std::int64_t value = problem.solutionValue();
 
         const Node tail = std::uniform_int_distribution<int>(0, n - 1)(random);
-        const auto& heads = graph.successors[tail];
+        const auto& heads = rows.heads[tail];
         const Node head = heads[(std::find(heads.begin(), heads.end(), problem.solution()[tail]) -
                                  heads.begin() + 1) %
                                 heads.size()];
-        eraseArc(graph, tail, head);
+        mask.forbid(tail, head);
         problem.removeArc(tail, head);
         EXPECT_EQ(problem.solution(), assignment);
         problem.solveHungarian(true);
         EXPECT_EQ(problem.solution(), assignment);
-        EXPECT_EQ(problem.dualVariablesX(), dualX);
-        EXPECT_EQ(problem.dualVariablesY(), dualY);
+        EXPECT_EQ(problem.rowDuals(), dualX);
+        EXPECT_EQ(problem.columnDuals(), dualY);
         EXPECT_EQ(problem.solutionValue(), value);
     }
 }
@@ -460,11 +471,11 @@ TEST(AssignmentProblemTest, RootValuesMatchThePublishedAssignmentBounds) {
         }
         ASSERT_TRUE(matrixFile) << name;
         const Graph graph = testing_support::completeGraph(matrix);
-        AssignmentProblem problem(graph.successors, graph.costs);
+        AssignmentProblem problem(graph);
         problem.solveHungarian(false);
         EXPECT_EQ(problem.solutionValue(), rootBound) << name;
-        AssignmentProblem onCore(graph.successors, graph.costs);
-        solveOnSparseCore(onCore, graph.successors, graph.costs, 10);
+        AssignmentProblem onCore(graph);
+        solveOnSparseCore(onCore, graph, 10);
         EXPECT_EQ(onCore.solutionValue(), rootBound) << name;
         EXPECT_TRUE(onCore.certifiesOptimality()) << name;
         ++instances;

@@ -134,12 +134,21 @@ TEST_F(SolverCommandLine, ZeroOneAndTwoCities) {
     }
 }
 
-TEST_F(SolverCommandLine, NegativeTourCostPrintsOverflowAndSucceeds) {
-    const std::string matrix = file("m.txt", "3\n-1 -5 0\n0 -1 -5\n-5 0 -1\n");
+// "Overflow!" stands for a tour that costs less than zero: the starting
+// tour's (the search then stops at once) or the optimum. A negative bound on
+// the way to a non-negative optimum is no reason to stop, in either mode.
+TEST_F(SolverCommandLine, OnlyANegativeTourCostPrintsOverflowInEitherMode) {
+    const std::string negativeStart = file("m.txt", "3\n-1 -5 0\n0 -1 -5\n-5 0 -1\n");
+    const std::string negativeOptimum = file("o.txt", "3\n-1 5 -1\n0 -1 5\n-6 0 -1\n");
+    const std::string negativeBound =
+        file("b.txt", "4\n-1 -100 50 50\n-100 -1 50 50\n50 50 -1 50\n50 50 50 -1\n");
     for (const std::string mode : {"", "parallel "}) {
-        const ProgramRun run = solve(mode + matrix);
-        EXPECT_EQ(run.out, "Overflow!\n");
-        EXPECT_EQ(run.exitStatus, 0);
+        for (const std::string& matrix : {negativeStart, negativeOptimum}) {
+            const ProgramRun run = solve(mode + matrix);
+            EXPECT_EQ(run.out, "Overflow!\n") << mode << matrix;
+            EXPECT_EQ(run.exitStatus, 0);
+        }
+        EXPECT_EQ(reportedCost(solve(mode + negativeBound)), "50") << mode;
     }
 }
 

@@ -6,20 +6,20 @@
 
 set(fewerThreadsThanAskedFor "OMP_THREAD_LIMIT=2;OMP_NUM_THREADS=4")
 
-add_test(NAME ParallelTreeUnderThreadLimit
-         COMMAND ParallelTreeTest --gtest_filter=*EveryNode*:*OuterParallelRegion*)
-set_tests_properties(ParallelTreeUnderThreadLimit PROPERTIES
+add_test(NAME TreeSearchUnderThreadLimit
+         COMMAND TreeSearchTest --gtest_filter=*EveryNode*:*OuterParallelRegion*)
+set_tests_properties(TreeSearchUnderThreadLimit PROPERTIES
                      ENVIRONMENT "${fewerThreadsThanAskedFor}"
                      TIMEOUT 120)
 
 add_test(NAME ParallelSearchUnderThreadLimit
-         COMMAND BalasChristofidesParallelTest --gtest_filter=*Optimum*:*OuterParallelRegion*)
+         COMMAND SearchEngineTest --gtest_filter=*Optimum*Threads*:*OuterParallelRegion*)
 set_tests_properties(ParallelSearchUnderThreadLimit PROPERTIES
                      ENVIRONMENT "${fewerThreadsThanAskedFor}"
                      TIMEOUT 120)
 
 add_test(NAME ParallelSearchStress
-         COMMAND BalasChristofidesParallelTest --gtest_filter=*Stress*)
+         COMMAND SearchEngineTest --gtest_filter=*Stress*)
 set_tests_properties(ParallelSearchStress PROPERTIES TIMEOUT 60)
 
 set(parallelTsplibInstance ${CMAKE_SOURCE_DIR}/../shared/tsplib/ftv35.mat)
@@ -36,6 +36,6 @@ endif()
 # the every-node-once check of the tree search runs again and again, at 1, 2,
 # 3, 4, 8 and 16 threads each time, where one shows as a wrong count or a
 # timeout; make test-tsan runs it under ThreadSanitizer as well.
-add_test(NAME ParallelTreeRepeated
-         COMMAND ParallelTreeTest --gtest_filter=*EveryNode* --gtest_repeat=10)
-set_tests_properties(ParallelTreeRepeated PROPERTIES TIMEOUT 900)
+add_test(NAME TreeSearchRepeated
+         COMMAND TreeSearchTest --gtest_filter=*EveryNode* --gtest_repeat=10)
+set_tests_properties(TreeSearchRepeated PROPERTIES TIMEOUT 900)

@@ -10,19 +10,26 @@
 #include <vector>
 
 #include "io/MatrixReader.h"
+#include "io/ProblemFile.h"
+#include "io/TextFile.h"
 #include "io/TsplibReader.h"
 #include "tests/support/RunProgram.h"
+#include "tests/support/TestGraphs.h"
 
 namespace atsp {
 
 namespace {
 
+using testing_support::CostLists;
+using testing_support::HeadLists;
+using testing_support::rowsOf;
+
 TEST(MatrixReader, BuildsTheCompleteGraphWithoutLoopsInInputOrder) {
     const MatrixReadResult graph = parseCostMatrix("3\n-1 5 -7\n8 0 9\n10 11 999\n");
     ASSERT_EQ(graph.error, "");
-    EXPECT_EQ(graph.successors, (SuccessorLists{{1, 2}, {0, 2}, {0, 1}}));
-    EXPECT_EQ(graph.costs, (ArcCosts{{5, -7}, {8, 9}, {10, 11}}));
-    for (const auto& row : graph.successors) {
+    EXPECT_EQ(rowsOf(graph.graph).heads, (HeadLists{{1, 2}, {0, 2}, {0, 1}}));
+    EXPECT_EQ(rowsOf(graph.graph).costs, (CostLists{{5, -7}, {8, 9}, {10, 11}}));
+    for (const auto& row : rowsOf(graph.graph).heads) {
         EXPECT_EQ(row.capacity(), 2u);  // one allocation per list
     }
 }
@@ -36,7 +43,7 @@ TEST(MatrixReader, AnyWhitespaceSignsAndLeadingZerosAreAccepted) {
     for (const char* text : equivalentTexts) {
         const MatrixReadResult graph = parseCostMatrix(text);
         EXPECT_EQ(graph.error, "") << text;
-        EXPECT_EQ(graph.costs, (ArcCosts{{3}, {4}})) << text;
+        EXPECT_EQ(rowsOf(graph.graph).costs, (CostLists{{3}, {4}})) << text;
     }
 }
 
@@ -44,24 +51,24 @@ TEST(MatrixReader, ANumberEndsAtTheFirstNonDigitAsStreamExtractionReadsIt) {
     // "3-4" is the two numbers 3 and -4; text after the last cell is not read.
     const MatrixReadResult graph = parseCostMatrix("2 -1 3-4 -1trailing words");
     ASSERT_EQ(graph.error, "");
-    EXPECT_EQ(graph.costs, (ArcCosts{{3}, {-4}}));
+    EXPECT_EQ(rowsOf(graph.graph).costs, (CostLists{{3}, {-4}}));
 }
 
 TEST(MatrixReader, ThirtyTwoBitLimitsAreCellValues) {
     const MatrixReadResult graph = parseCostMatrix("2 0 2147483647 -2147483648 0");
     ASSERT_EQ(graph.error, "");
-    EXPECT_EQ(graph.costs, (ArcCosts{{2147483647}, {-2147483648}}));
+    EXPECT_EQ(rowsOf(graph.graph).costs, (CostLists{{2147483647}, {-2147483648}}));
 }
 
 TEST(MatrixReader, ZeroAndOneCity) {
     const MatrixReadResult none = parseCostMatrix("0");
     EXPECT_EQ(none.error, "");
-    EXPECT_TRUE(none.successors.empty());
+    EXPECT_EQ(none.graph.cityCount(), 0u);
 
     const MatrixReadResult one = parseCostMatrix("1\n-1\n");
     EXPECT_EQ(one.error, "");
-    EXPECT_EQ(one.successors, (SuccessorLists{{}}));
-    EXPECT_EQ(one.costs, (ArcCosts{{}}));
+    EXPECT_EQ(rowsOf(one.graph).heads, (HeadLists{{}}));
+    EXPECT_EQ(rowsOf(one.graph).costs, (CostLists{{}}));
 }
 
 struct RejectedText {
@@ -91,8 +98,7 @@ TEST(MatrixReader, RejectsMalformedTextSayingWhatAndWhere) {
     for (const RejectedText& rejected : cases) {
         const MatrixReadResult graph = parseCostMatrix(rejected.text);
         EXPECT_EQ(graph.error, rejected.problem) << "text: " << rejected.text;
-        EXPECT_TRUE(graph.successors.empty()) << "text: " << rejected.text;
-        EXPECT_TRUE(graph.costs.empty()) << "text: " << rejected.text;
+        EXPECT_EQ(graph.graph.cityCount(), 0u) << "text: " << rejected.text;
     }
 }
 
@@ -190,13 +196,11 @@ TEST(MatrixReader, AFileReadInPiecesGivesWhatItsWholeTextGives) {
             MatrixReadResult read;
             ASSERT_TRUE(readCostMatrixFile(file, read, chunkBytes));
             EXPECT_EQ(read.error, parsed.error);
-            EXPECT_EQ(read.successors, parsed.successors);
-            EXPECT_EQ(read.costs, parsed.costs);
+            EXPECT_EQ(rowsOf(read.graph), rowsOf(parsed.graph));
 
             ASSERT_TRUE(readProblemFile(file, read, chunkBytes));
             EXPECT_EQ(read.error, problem.error);
-            EXPECT_EQ(read.successors, problem.successors);
-            EXPECT_EQ(read.costs, problem.costs);
+            EXPECT_EQ(rowsOf(read.graph), rowsOf(problem.graph));
         }
     }
 }

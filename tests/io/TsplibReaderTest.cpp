@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "io/TsplibReader.h"
-#include "search/balasChristofides.h"
+#include "search/SearchEngine.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestGraphs.h"
 
@@ -18,9 +18,12 @@ namespace atsp {
 
 namespace {
 
-using testing_support::completeGraph;
+using testing_support::completeRows;
+using testing_support::CostLists;
+using testing_support::HeadLists;
 using testing_support::Matrix;
 using testing_support::readWholeFile;
+using testing_support::rowsOf;
 
 const std::filesystem::path tsplibFolder = TSPLIB_DIR;
 const std::filesystem::path originalsFolder = tsplibFolder / "original";
@@ -38,8 +41,7 @@ TEST(TsplibReader, AsymmetricOriginalsGiveTheGraphsOfTheirMatrixFiles) {
         const MatrixReadResult fromMatrix = parseCostMatrix(matrix);
         ASSERT_EQ(fromTsplib.error, "") << name;
         ASSERT_EQ(fromMatrix.error, "") << name;
-        EXPECT_EQ(fromTsplib.successors, fromMatrix.successors) << name;
-        EXPECT_EQ(fromTsplib.costs, fromMatrix.costs) << name;
+        EXPECT_EQ(rowsOf(fromTsplib.graph), rowsOf(fromMatrix.graph)) << name;
     }
 }
 
@@ -61,7 +63,7 @@ TEST(TsplibReader, SmallSymmetricOriginalsSolveToTheirPublishedOptima) {
     for (const PublishedOptimum& instance : instances) {
         const MatrixReadResult graph = parseTsplib(readWholeFile(originalsFolder / instance.file));
         ASSERT_EQ(graph.error, "") << instance.file;
-        const TourResult result = balasChristofides(graph.successors, graph.costs, nullptr);
+        const TourResult result = searchTour(graph.graph, SearchOptions{});
         EXPECT_EQ(result.cost, instance.optimum) << instance.file;
     }
 }
@@ -81,8 +83,7 @@ TEST(TsplibReader, LargerSymmetricOriginalsBracketTheirPublishedOptima) {
     for (const PublishedOptimum& instance : instances) {
         const MatrixReadResult graph = parseTsplib(readWholeFile(originalsFolder / instance.file));
         ASSERT_EQ(graph.error, "") << instance.file;
-        const TourResult result =
-            balasChristofides(graph.successors, graph.costs, nullptr, nullptr, &options);
+        const TourResult result = searchTour(graph.graph, options);
         EXPECT_LE(result.lowerBound, instance.optimum) << instance.file;
         EXPECT_GE(result.cost, instance.optimum) << instance.file;
     }
@@ -136,13 +137,11 @@ TEST(TsplibReader, EveryExplicitLayoutGivesTheGraphOfTheFullMatrix) {
         }
         const MatrixReadResult full = parseTsplib(explicitFile(matrix, "FULL_MATRIX", -5));
         ASSERT_EQ(full.error, "") << n;
-        EXPECT_EQ(full.costs, completeGraph(matrix).costs) << n;
-        EXPECT_EQ(full.successors, completeGraph(matrix).successors) << n;
+        EXPECT_EQ(rowsOf(full.graph), completeRows(matrix)) << n;
         for (const char* format : formats) {
             const MatrixReadResult graph = parseTsplib(explicitFile(matrix, format, 99999));
             ASSERT_EQ(graph.error, "") << format << ", n = " << n;
-            EXPECT_EQ(graph.successors, full.successors) << format << ", n = " << n;
-            EXPECT_EQ(graph.costs, full.costs) << format << ", n = " << n;
+            EXPECT_EQ(rowsOf(graph.graph), rowsOf(full.graph)) << format << ", n = " << n;
         }
     }
 }
@@ -179,7 +178,7 @@ TEST(TsplibReader, DistanceFunctionsRoundAsTsplibDefinesThem) {
             "\nNODE_COORD_SECTION\n2 " + test.to + "\n1 " + test.from + "\nEOF\n";
         const MatrixReadResult graph = parseTsplib(text);
         ASSERT_EQ(graph.error, "") << text;
-        EXPECT_EQ(graph.costs, (ArcCosts{{test.distance}, {test.distance}})) << text;
+        EXPECT_EQ(rowsOf(graph.graph).costs, (CostLists{{test.distance}, {test.distance}})) << text;
     }
 }
 
@@ -205,13 +204,12 @@ TEST(TsplibReader, QuirksOfRealFilesReadAsTheirPlainForm) {
     };
     const MatrixReadResult expected = parseTsplib(plain);
     ASSERT_EQ(expected.error, "");
-    EXPECT_EQ(expected.costs, (ArcCosts{{1, 2}, {3, 4}, {5, 6}}));
+    EXPECT_EQ(rowsOf(expected.graph).costs, (CostLists{{1, 2}, {3, 4}, {5, 6}}));
     for (const std::string& text : quirky) {
         EXPECT_TRUE(isTsplibText(text)) << text;
         const MatrixReadResult graph = parseTsplib(text);
         EXPECT_EQ(graph.error, "") << text;
-        EXPECT_EQ(graph.costs, expected.costs) << text;
-        EXPECT_EQ(graph.successors, expected.successors) << text;
+        EXPECT_EQ(rowsOf(graph.graph), rowsOf(expected.graph)) << text;
     }
 }
 
@@ -302,8 +300,7 @@ TEST(TsplibReader, RejectsMalformedFilesSayingWhatAndWhere) {
     for (const RejectedFile& rejected : cases) {
         const MatrixReadResult graph = parseTsplib(rejected.text);
         EXPECT_EQ(graph.error, rejected.problem) << rejected.text;
-        EXPECT_TRUE(graph.successors.empty()) << rejected.text;
-        EXPECT_TRUE(graph.costs.empty()) << rejected.text;
+        EXPECT_EQ(graph.graph.cityCount(), 0u) << rejected.text;
     }
 }
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "presolve/SearchStart.h"
+#include "presolve/Presolve.h"
 #include "search/Brancher.h"
 #include "tests/support/TestGraphs.h"
 
@@ -17,7 +17,7 @@ namespace atsp {
 namespace {
 
 using testing_support::completeGraph;
-using testing_support::Graph;
+using testing_support::HeadLists;
 using testing_support::Matrix;
 
 bool holds(const std::vector<Node>& row, Node head) {
@@ -26,20 +26,25 @@ bool holds(const std::vector<Node>& row, Node head) {
 
 // The root as the search as first built makes it.
 std::unique_ptr<Subproblem> solvedRoot(const Graph& graph) {
-    const SearchOptions options = SearchOptions::described();
-    SearchStart start(graph.successors, graph.costs, options);
-    return start.solveRoot();
+    Presolve presolve(graph, PresolveSteps::none());
+    const RootSolution root = presolve.solveRoot();
+    auto node = std::make_unique<Subproblem>();
+    node->lowerBound = root.bound;
+    node->assignment = root.assignment;
+    node->minCycle = root.minCycle;
+    node->currentNode = root.minCycle.first;
+    return node;
 }
 
 TEST(Brancher, TwoCitiesSolveToTheTourAsTheirShortestCycle) {
     const Graph graph = completeGraph({{-1, 5}, {7, -1}});
-    Brancher brancher(graph.successors, graph.costs, false);
+    Brancher brancher(graph, false);
     const std::unique_ptr<Subproblem> root = solvedRoot(graph);
     EXPECT_EQ(root->lowerBound, 12);
     EXPECT_EQ(root->minCycle, (std::pair<Node, Node>{0, 2}));
     EXPECT_EQ(root->currentNode, 0);
     EXPECT_EQ(brancher.successorsOf(*root), (std::vector<Node>{1, 0}));
-    EXPECT_EQ(brancher.allowedArcs(*root), graph.successors);
+    EXPECT_EQ(brancher.allowedArcs(*root), testing_support::rowsOf(graph).heads);
 }
 
 TEST(Brancher, ARootWithoutACompleteAssignmentIsInfeasible) {
@@ -60,7 +65,7 @@ TEST(Brancher, ChildrenAlongTheCycleForceEveryEarlierArcAndForbidTheirOwn) {
     }
     matrix[0][2] = matrix[2][1] = matrix[1][0] = 2;
     const Graph graph = completeGraph(matrix);
-    Brancher brancher(graph.successors, graph.costs, false);
+    Brancher brancher(graph, false);
     std::unique_ptr<Subproblem> node = solvedRoot(graph);
     ASSERT_EQ(node->minCycle, (std::pair<Node, Node>{0, 3}));
     const std::vector<Node> assignment = brancher.successorsOf(*node);
@@ -69,10 +74,10 @@ TEST(Brancher, ChildrenAlongTheCycleForceEveryEarlierArcAndForbidTheirOwn) {
 
     std::vector<std::pair<Node, Node>> cycleArcs;
     std::vector<std::unique_ptr<Subproblem>> children;
-    std::vector<SuccessorLists> childArcs;
+    std::vector<HeadLists> childArcs;
     for (bool exhausted = false; !exhausted;) {
         const Node tail = node->currentNode;
-        BranchOutcome outcome = brancher.branch(*node, InfeasibleBound, false);
+        BranchOutcome outcome = brancher.branch(*node, InfeasibleBound);
         EXPECT_EQ(outcome.childrenMade, 1);
         ASSERT_TRUE(outcome.child);
         ASSERT_FALSE(outcome.foundTour());
@@ -89,7 +94,7 @@ TEST(Brancher, ChildrenAlongTheCycleForceEveryEarlierArcAndForbidTheirOwn) {
 
     for (std::size_t r = 0; r < children.size(); ++r) {
         SCOPED_TRACE("child " + std::to_string(r));
-        const SuccessorLists allowed = brancher.allowedArcs(*children[r]);
+        const HeadLists allowed = brancher.allowedArcs(*children[r]);
         EXPECT_EQ(allowed, childArcs[r]);
         const auto [tail, head] = cycleArcs[r];
         EXPECT_FALSE(holds(allowed[tail], head));
@@ -110,17 +115,17 @@ TEST(Brancher, AChildThatOnlyTiesTheBestKnownCostIsPruned) {
     Matrix matrix = testing_support::constantMatrix(4, 10);
     matrix[0][1] = matrix[1][0] = matrix[2][3] = matrix[3][2] = 0;
     const Graph graph = completeGraph(matrix);
-    Brancher brancher(graph.successors, graph.costs, false);
+    Brancher brancher(graph, false);
 
     std::unique_ptr<Subproblem> node = solvedRoot(graph);
-    BranchOutcome tied = brancher.branch(*node, 20, false);
+    BranchOutcome tied = brancher.branch(*node, 20);
     EXPECT_EQ(tied.childrenMade, 2);
     EXPECT_TRUE(tied.cycleExhausted);
     EXPECT_FALSE(tied.foundTour());
     EXPECT_FALSE(tied.child);
 
     node = solvedRoot(graph);
-    BranchOutcome cheaper = brancher.branch(*node, 21, false);
+    BranchOutcome cheaper = brancher.branch(*node, 21);
     EXPECT_EQ(cheaper.childrenMade, 1);
     EXPECT_FALSE(cheaper.cycleExhausted);
     ASSERT_TRUE(cheaper.foundTour());

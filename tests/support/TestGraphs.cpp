@@ -8,20 +8,31 @@ namespace atsp {
 
 namespace testing_support {
 
-Graph completeGraph(const Matrix& matrix) {
+Rows completeRows(const Matrix& matrix) {
     const std::size_t n = matrix.size();
-    Graph graph;
-    graph.successors.resize(n);
-    graph.costs.resize(n);
+    Rows rows{std::vector<std::vector<Node>>(n), std::vector<std::vector<std::int32_t>>(n)};
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t j = 0; j < n; ++j) {
             if (i != j) {
-                graph.successors[i].push_back(static_cast<Node>(j));
-                graph.costs[i].push_back(matrix[i][j]);
+                rows.heads[i].push_back(static_cast<Node>(j));
+                rows.costs[i].push_back(matrix[i][j]);
             }
         }
     }
-    return graph;
+    return rows;
+}
+
+Rows rowsOf(const Graph& graph) {
+    Rows rows;
+    for (Node row = 0; row < graph.cityCount(); ++row) {
+        rows.heads.emplace_back(graph.successors(row).begin(), graph.successors(row).end());
+        rows.costs.emplace_back(graph.costs(row).begin(), graph.costs(row).end());
+    }
+    return rows;
+}
+
+Graph completeGraph(const Matrix& matrix) {
+    return completeRows(matrix).graph();
 }
 
 Matrix randomMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std::int32_t highest) {
@@ -83,46 +94,86 @@ std::int64_t tourCost(const Matrix& matrix, const std::vector<Node>& tour) {
     return sum;
 }
 
-std::int64_t heldKarpOptimum(const Matrix& matrix) {
-    const int n = static_cast<int>(matrix.size());
+namespace {
+
+constexpr std::int64_t noArc = std::numeric_limits<std::int64_t>::max();
+
+// Held-Karp over a dense table in which `noArc` marks a missing arc.
+std::int64_t heldKarpOnTable(const std::vector<std::vector<std::int64_t>>& cost) {
+    const int n = static_cast<int>(cost.size());
     if (n <= 1) {
         return 0;
     }
     // best[subset][last]: cheapest path from city 0 through exactly the cities
     // of `subset` (a subset of 1..n-1, bit k-1 for city k) ending in `last`.
     const int others = n - 1;
-    const std::int64_t unreachable = std::numeric_limits<std::int64_t>::max();
     std::vector<std::vector<std::int64_t>> best(std::size_t{1} << others,
-                                                std::vector<std::int64_t>(n, unreachable));
+                                                std::vector<std::int64_t>(n, noArc));
     for (int city = 1; city < n; ++city) {
-        best[std::size_t{1} << (city - 1)][city] = matrix[0][city];
+        best[std::size_t{1} << (city - 1)][city] = cost[0][city];
     }
     for (std::size_t subset = 1; subset < best.size(); ++subset) {
         for (int last = 1; last < n; ++last) {
             const std::int64_t here = best[subset][last];
-            if (here == unreachable || !(subset & (std::size_t{1} << (last - 1)))) {
+            if (here == noArc || !(subset & (std::size_t{1} << (last - 1)))) {
                 continue;
             }
             for (int next = 1; next < n; ++next) {
                 const std::size_t bit = std::size_t{1} << (next - 1);
-                if (subset & bit) {
+                if ((subset & bit) || cost[last][next] == noArc) {
                     continue;
                 }
                 std::int64_t& target = best[subset | bit][next];
-                target = std::min(target, here + matrix[last][next]);
+                target = std::min(target, here + cost[last][next]);
             }
         }
     }
-    std::int64_t optimum = unreachable;
+    std::int64_t optimum = noArc;
     for (int last = 1; last < n; ++last) {
-        optimum = std::min(optimum, best.back()[last] + matrix[last][0]);
+        if (best.back()[last] != noArc && cost[last][0] != noArc) {
+            optimum = std::min(optimum, best.back()[last] + cost[last][0]);
+        }
     }
     return optimum;
 }
 
+}  // namespace
+
+std::int64_t heldKarpOptimum(const Matrix& matrix) {
+    std::vector<std::vector<std::int64_t>> cost(matrix.size());
+    for (std::size_t i = 0; i < matrix.size(); ++i) {
+        cost[i].assign(matrix[i].begin(), matrix[i].end());
+        cost[i][i] = noArc;
+    }
+    return heldKarpOnTable(cost);
+}
+
+std::int64_t heldKarpOptimum(const Rows& rows) {
+    const std::size_t n = rows.heads.size();
+    std::vector<std::vector<std::int64_t>> cost(n, std::vector<std::int64_t>(n, noArc));
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t k = 0; k < rows.heads[i].size(); ++k) {
+            cost[i][rows.heads[i][k]] = rows.costs[i][k];
+        }
+    }
+    return heldKarpOnTable(cost);
+}
+
 const std::vector<SearchVariant>& searchVariants() {
-    static const std::vector<SearchVariant> variants = {{"Described", SearchOptions::described()},
-                                                        {"Fast", SearchOptions{}}};
+    static const std::vector<SearchVariant> variants = [] {
+        std::vector<SearchVariant> all;
+        for (const int threads : {1, 2, 4}) {
+            SearchOptions described = SearchOptions::described();
+            described.threads = threads;
+            SearchOptions fast;
+            fast.threads = threads;
+            const std::string suffix =
+                threads == 1 ? "" : "On" + std::to_string(threads) + "Threads";
+            all.push_back({"Described" + suffix, described});
+            all.push_back({"Fast" + suffix, fast});
+        }
+        return all;
+    }();
     return variants;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "graph/Graph.h"
@@ -17,13 +18,25 @@ namespace testing_support {
 
 using Matrix = std::vector<std::vector<std::int32_t>>;
 
-struct Graph {
-    SuccessorLists successors;
-    ArcCosts costs;
+using HeadLists = std::vector<std::vector<Node>>;
+using CostLists = std::vector<std::vector<std::int32_t>>;
+
+// A graph's rows as lists, for tests that take arcs out before they make the
+// graph, and compare graphs.
+struct Rows {
+    HeadLists heads;
+    CostLists costs;
+
+    Graph graph() const { return Graph::fromRows(heads, costs); }
+    bool operator==(const Rows&) const = default;
 };
 
-// The complete graph of a square matrix as the front end builds it: row i
-// lists every j != i ascending; the diagonal is ignored.
+// The rows of a graph.
+Rows rowsOf(const Graph& graph);
+
+// The complete graph of a square matrix as the readers build it: row i lists
+// every j != i ascending; the diagonal is ignored.
+Rows completeRows(const Matrix& matrix);
 Graph completeGraph(const Matrix& matrix);
 
 // An n x n matrix with off-diagonal costs drawn uniformly from
@@ -46,11 +59,13 @@ std::int64_t tourCost(const Matrix& matrix, const std::vector<Node>& tour);
 // The least cost of a tour through all cities of `matrix`; 0 for zero or one
 // city. Exponential: meant for n up to about 13.
 std::int64_t heldKarpOptimum(const Matrix& matrix);
+// The same over the rows' arcs alone; the largest value when no tour exists.
+std::int64_t heldKarpOptimum(const Rows& rows);
 
 // The search's variants that every battery runs over: the search as first
-// built, and the fast one.
+// built and the fast one, on one thread and on teams of 2 and 4.
 struct SearchVariant {
-    const char* name;
+    std::string name;
     SearchOptions options;
 };
 const std::vector<SearchVariant>& searchVariants();

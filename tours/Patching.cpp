@@ -1,4 +1,4 @@
-#include "tours/StartingTour.h"
+#include "tours/Patching.h"
 
 #include <algorithm>
 #include <array>
@@ -6,34 +6,6 @@
 #include <utility>
 
 namespace atsp {
-
-std::vector<Node> startingTour(const SuccessorLists& successors,
-                               const std::vector<Node>* startTour) {
-    if (startTour != nullptr) {
-        return *startTour;
-    }
-    const Node n = static_cast<Node>(successors.size());
-    std::vector<Node> tour(n);
-    for (Node i = 0; i < n; ++i) {
-        tour[i] = static_cast<Node>(i + 1 == n ? 0 : i + 1);
-    }
-    return tour;
-}
-
-std::int64_t tourCost(const SuccessorLists& successors, const ArcCosts& costs,
-                      const std::vector<Node>& tour) {
-    std::int64_t sum = 0;
-    const Node n = static_cast<Node>(successors.size());
-    for (Node i = 0; i < n; ++i) {
-        // The first entry of the row that names tour[i]: the only one, since
-        // no row holds a head twice.
-        const Node position = arcPosition(successors, i, tour[i]);
-        if (position != NoNode) {
-            sum += costs[i][position];
-        }
-    }
-    return sum;
-}
 
 namespace {
 
@@ -66,12 +38,11 @@ std::vector<std::vector<Node>> cyclesOf(const std::vector<Node>& assignment) {
 // cities are in it.
 class Patching {
   public:
-    Patching(const SuccessorLists& successors, const ArcCosts& costs,
-             const std::vector<Node>& assignment, const std::vector<std::int64_t>& rowDuals,
+    Patching(const Graph& graph, const std::vector<Node>& assignment,
+             const std::vector<std::int64_t>& rowDuals,
              const std::vector<std::int64_t>& columnDuals,
              const std::vector<std::vector<Node>>& candidates)
-        : successors(successors),
-          costs(costs),
+        : graph(graph),
           rowDuals(rowDuals),
           columnDuals(columnDuals),
           candidates(candidates),
@@ -85,7 +56,8 @@ class Patching {
         }
         for (std::size_t row = 0; row < candidates.size(); ++row) {
             for (const Node position : candidates[row]) {
-                candidatesInto[successors[row][position]].push_back(static_cast<Node>(row));
+                candidatesInto[graph.successors(static_cast<Node>(row))[position]].push_back(
+                    static_cast<Node>(row));
             }
         }
     }
@@ -137,7 +109,7 @@ class Patching {
     void lookAmongCandidates(Node cycleCity) {
         if (cycleCity < candidates.size()) {
             for (const Node position : candidates[cycleCity]) {
-                const Node head = successors[cycleCity][position];
+                const Node head = graph.successors(cycleCity)[position];
                 if (inTour[head]) {
                     consider(previous[head], cycleCity);
                 }
@@ -172,15 +144,14 @@ class Patching {
     }
 
     std::int64_t reducedCost(Node tail, Node head) const {
-        const Node position = arcPosition(successors, tail, head);
+        const Node position = graph.arcPosition(tail, head);
         if (position == NoNode) {
             return InfeasibleBound;
         }
-        return costs[tail][position] - rowDuals[tail] - columnDuals[head];
+        return graph.costs(tail)[position] - rowDuals[tail] - columnDuals[head];
     }
 
-    const SuccessorLists& successors;
-    const ArcCosts& costs;
+    const Graph& graph;
     const std::vector<std::int64_t>& rowDuals;
     const std::vector<std::int64_t>& columnDuals;
     const std::vector<std::vector<Node>>& candidates;
@@ -197,8 +168,7 @@ class Patching {
 
 }  // namespace
 
-std::vector<Node> patchCycles(const SuccessorLists& successors, const ArcCosts& costs,
-                              const std::vector<Node>& assignment,
+std::vector<Node> patchCycles(const Graph& graph, const std::vector<Node>& assignment,
                               const std::vector<std::int64_t>& rowDuals,
                               const std::vector<std::int64_t>& columnDuals,
                               const std::vector<std::vector<Node>>& candidates) {
@@ -210,7 +180,7 @@ std::vector<Node> patchCycles(const SuccessorLists& successors, const ArcCosts& 
                      [](const std::vector<Node>& first, const std::vector<Node>& second) {
                          return first.size() > second.size();
                      });
-    Patching patching(successors, costs, assignment, rowDuals, columnDuals, candidates);
+    Patching patching(graph, assignment, rowDuals, columnDuals, candidates);
     patching.start(cycles.front());
     for (std::size_t next = 1; next < cycles.size(); ++next) {
         if (!patching.merge(cycles[next])) {
@@ -226,12 +196,10 @@ namespace {
 // and the candidate arcs of every city, cheapest reduced cost first.
 class ThreeArcExchange {
   public:
-    ThreeArcExchange(const SuccessorLists& successors, const ArcCosts& costs,
-                     const std::vector<std::int64_t>& rowDuals,
+    ThreeArcExchange(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
                      const std::vector<std::int64_t>& columnDuals,
                      const std::vector<std::vector<Node>>& candidates, std::vector<Node>& tour)
-        : successors(successors),
-          costs(costs),
+        : graph(graph),
           rowDuals(rowDuals),
           columnDuals(columnDuals),
           next(tour),
@@ -243,7 +211,7 @@ class ThreeArcExchange {
         }
         for (std::size_t row = 0; row < candidates.size(); ++row) {
             for (const Node position : candidates[row]) {
-                const Node head = successors[row][position];
+                const Node head = graph.successors(static_cast<Node>(row))[position];
                 cheapOut[row].push_back({reducedCost(static_cast<Node>(row), head), head});
             }
             std::sort(cheapOut[row].begin(), cheapOut[row].end());
@@ -286,11 +254,11 @@ class ThreeArcExchange {
     };
 
     std::int64_t reducedCost(Node tail, Node head) const {
-        const Node position = arcPosition(successors, tail, head);
+        const Node position = graph.arcPosition(tail, head);
         if (position == NoNode) {
             return InfeasibleBound;
         }
-        return costs[tail][position] - rowDuals[tail] - columnDuals[head];
+        return graph.costs(tail)[position] - rowDuals[tail] - columnDuals[head];
     }
 
     // Steps from a to `city` along the tour.
@@ -352,8 +320,7 @@ class ThreeArcExchange {
         return false;
     }
 
-    const SuccessorLists& successors;
-    const ArcCosts& costs;
+    const Graph& graph;
     const std::vector<std::int64_t>& rowDuals;
     const std::vector<std::int64_t>& columnDuals;
     std::vector<Node>& next;
@@ -364,14 +331,13 @@ class ThreeArcExchange {
 
 }  // namespace
 
-void improveTour(const SuccessorLists& successors, const ArcCosts& costs,
-                 const std::vector<std::int64_t>& rowDuals,
+void improveTour(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
                  const std::vector<std::int64_t>& columnDuals,
                  const std::vector<std::vector<Node>>& candidates, std::vector<Node>& tour) {
     if (tour.size() < 3) {
         return;
     }
-    ThreeArcExchange exchange(successors, costs, rowDuals, columnDuals, candidates, tour);
+    ThreeArcExchange exchange(graph, rowDuals, columnDuals, candidates, tour);
     exchange.run();
 }
 

@@ -1,6 +1,6 @@
-// The hand-off pool of the parallel tree search: one slot through which a busy
-// thread gives a node to an idle one, and the count of idle threads by which
-// the end of the search is detected.
+// The hand-off pool of the tree search (TreeSearch.h): one slot through which
+// a busy thread gives a node to an idle one, and the count of idle threads by
+// which the end of the search is detected.
 //
 // Locks and who holds them when:
 // - `mutex` guards `slot`, `empty` and `nWaiting`. It is only ever held for a
@@ -55,19 +55,19 @@
 namespace atsp {
 
 template <typename NodeType>
-class NodeContainer {
+class HandOffPool {
   public:
     // `teamSize` is the number of threads that will really run the search;
     // the end is detected by counting that many idle threads.
-    explicit NodeContainer(std::int32_t teamSize)
+    explicit HandOffPool(std::int32_t teamSize)
         : ready(0), empty(true), nThreads(teamSize), nWaiting(0), idleThreads(0) {}
 
     // Runs after the thread team has ended; a node left in the slot is
     // released with it.
-    ~NodeContainer() = default;
+    ~HandOffPool() = default;
 
-    NodeContainer(const NodeContainer&) = delete;
-    NodeContainer& operator=(const NodeContainer&) = delete;
+    HandOffPool(const HandOffPool&) = delete;
+    HandOffPool& operator=(const HandOffPool&) = delete;
 
     // Corrects the team size when the runtime started fewer threads than
     // planned. Only before any thread of the team has used the pool.
@@ -89,13 +89,16 @@ class NodeContainer {
     bool holdsNode() const { return holding.load(std::memory_order_relaxed); }
 
     // Takes the node waiting in the slot, if there is one, without blocking:
-    // for a thread that has not run dry.
-    std::unique_ptr<NodeType> tryTake() {
+    // for a thread that has not run dry. `onTake(node)` runs while the pool
+    // still holds the node, under the mutex (see `inspect`).
+    template <typename OnTake>
+    std::unique_ptr<NodeType> tryTake(OnTake onTake) {
         if (!mutex.try_lock()) {
             return nullptr;
         }
         std::unique_ptr<NodeType> node;
         if (!empty && ready.try_acquire()) {
+            onTake(*slot);
             node = std::move(slot);
             empty = true;
             holding.store(false, std::memory_order_relaxed);
@@ -124,8 +127,9 @@ class NodeContainer {
 
     // Called by a thread that has run out of work. Blocks until a node is
     // handed over and returns it, or until the search is over and returns an
-    // empty pointer.
-    std::unique_ptr<NodeType> get() {
+    // empty pointer. `onTake` as for tryTake.
+    template <typename OnTake>
+    std::unique_ptr<NodeType> get(OnTake onTake) {
         mutex.lock();
         ++nWaiting;
         idleThreads.store(nWaiting, std::memory_order_relaxed);
@@ -156,10 +160,21 @@ class NodeContainer {
         }
         --nWaiting;
         idleThreads.store(nWaiting, std::memory_order_relaxed);
+        onTake(*slot);
         std::unique_ptr<NodeType> node = std::move(slot);
         empty = true;  // keeping the permit: the next giver gives one back
         holding.store(false, std::memory_order_relaxed);
         return node;
+    }
+
+    // Runs `look(node)` with hand-offs held still: `node` is the node in
+    // transit or null. A thread that reads what every thread holds from
+    // inside `look` sees each node in exactly one place, provided a taker
+    // records its node in `onTake`.
+    template <typename Look>
+    void inspect(Look look) {
+        const std::lock_guard<std::mutex> guard(mutex);
+        look(empty ? nullptr : slot.get());
     }
 
   private:

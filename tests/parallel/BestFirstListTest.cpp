@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <list>
 #include <memory>
 #include <ostream>
@@ -11,37 +12,43 @@
 #include <unordered_map>
 #include <vector>
 
-#include "search/OpenNodeList.h"
+#include "parallel/BestFirstList.h"
 
 namespace atsp {
 
 namespace {
 
+// Only its bound matters to the list; nodes are told apart by identity.
+struct BoundedNode {
+    std::int64_t lowerBound = 0;
+};
+using OpenNodeList = BestFirstList<BoundedNode>;
+
 // Open nodes told apart by identity; only their bounds matter to the list.
 class OpenNodeListOrder : public ::testing::Test {
   protected:
-    Subproblem* add(std::int64_t bound) { return remember(list.insert(nodeWithBound(bound))); }
+    BoundedNode* add(std::int64_t bound) { return remember(list.insert(nodeWithBound(bound))); }
 
-    Subproblem* addChildBehind(OpenNodeList::Position parent, std::int64_t bound) {
-        std::unique_ptr<Subproblem> child = nodeWithBound(bound);
-        Subproblem* identity = child.get();
+    BoundedNode* addChildBehind(OpenNodeList::Position parent, std::int64_t bound) {
+        std::unique_ptr<BoundedNode> child = nodeWithBound(bound);
+        BoundedNode* identity = child.get();
         list.insertBehind(parent, std::move(child));
         return identity;
     }
 
-    std::unique_ptr<Subproblem> nodeWithBound(std::int64_t bound) {
-        auto node = std::make_unique<Subproblem>();
+    std::unique_ptr<BoundedNode> nodeWithBound(std::int64_t bound) {
+        auto node = std::make_unique<BoundedNode>();
         node->lowerBound = bound;
         return node;
     }
 
-    Subproblem* remember(OpenNodeList::Position position) {
+    BoundedNode* remember(OpenNodeList::Position position) {
         lastPosition = position;
         return position->get();
     }
 
-    std::vector<Subproblem*> takeAll() {
-        std::vector<Subproblem*> order;
+    std::vector<BoundedNode*> takeAll() {
+        std::vector<BoundedNode*> order;
         while (!list.empty()) {
             taken.push_back(list.takeFront());
             order.push_back(taken.back().get());
@@ -51,56 +58,56 @@ class OpenNodeListOrder : public ::testing::Test {
 
     OpenNodeList list;
     OpenNodeList::Position lastPosition;
-    std::vector<std::unique_ptr<Subproblem>> taken;
+    std::vector<std::unique_ptr<BoundedNode>> taken;
 };
 
 TEST_F(OpenNodeListOrder, TheLeastBoundComesFirst) {
-    Subproblem* seven = add(7);
-    Subproblem* three = add(3);
-    Subproblem* five = add(5);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{three, five, seven}));
+    BoundedNode* seven = add(7);
+    BoundedNode* three = add(3);
+    BoundedNode* five = add(5);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{three, five, seven}));
 }
 
 TEST_F(OpenNodeListOrder, ANewNodeGoesAheadOfOlderNodesOfEqualBound) {
-    Subproblem* older = add(5);
-    Subproblem* newer = add(5);
-    Subproblem* newest = add(5);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{newest, newer, older}));
+    BoundedNode* older = add(5);
+    BoundedNode* newer = add(5);
+    BoundedNode* newest = add(5);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{newest, newer, older}));
 }
 
 TEST_F(OpenNodeListOrder, AChildOfEqualBoundLandsRightBehindItsParent) {
-    Subproblem* low = add(3);
-    Subproblem* olderEqual = add(5);
-    Subproblem* high = add(7);
-    Subproblem* parent = add(5);
-    Subproblem* child = addChildBehind(lastPosition, 5);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{low, parent, child, olderEqual, high}));
+    BoundedNode* low = add(3);
+    BoundedNode* olderEqual = add(5);
+    BoundedNode* high = add(7);
+    BoundedNode* parent = add(5);
+    BoundedNode* child = addChildBehind(lastPosition, 5);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{low, parent, child, olderEqual, high}));
 }
 
 TEST_F(OpenNodeListOrder, AChildOfGreaterBoundGoesAheadOfOlderNodesOfItsOwnBound) {
-    Subproblem* parent = add(5);
+    BoundedNode* parent = add(5);
     const OpenNodeList::Position parentPosition = lastPosition;
-    Subproblem* olderSix = add(6);
-    Subproblem* eight = add(8);
-    Subproblem* child = addChildBehind(parentPosition, 6);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{parent, child, olderSix, eight}));
+    BoundedNode* olderSix = add(6);
+    BoundedNode* eight = add(8);
+    BoundedNode* child = addChildBehind(parentPosition, 6);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{parent, child, olderSix, eight}));
 }
 
 TEST_F(OpenNodeListOrder, AChildBehindTheLastEntryGoesToTheBack) {
-    Subproblem* low = add(1);
-    Subproblem* parent = add(9);
-    Subproblem* child = addChildBehind(lastPosition, 9);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{low, parent, child}));
+    BoundedNode* low = add(1);
+    BoundedNode* parent = add(9);
+    BoundedNode* child = addChildBehind(lastPosition, 9);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{low, parent, child}));
 }
 
 TEST_F(OpenNodeListOrder, DroppingFromABoundKeepsOnlyTheNodesBelowItInTheirOrder) {
-    Subproblem* low = add(2);
+    BoundedNode* low = add(2);
     add(9);
-    Subproblem* olderFour = add(4);
-    Subproblem* newerFour = add(4);
+    BoundedNode* olderFour = add(4);
+    BoundedNode* newerFour = add(4);
     add(5);
     list.dropFrom(5);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{low, newerFour, olderFour}));
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{low, newerFour, olderFour}));
 }
 
 TEST_F(OpenNodeListOrder, DroppingBelowEveryBoundEmptiesTheList) {
@@ -121,7 +128,7 @@ TEST_F(OpenNodeListOrder, ManyInsertionsStaySortedAndLoseNoNode) {
         }
     }
     EXPECT_EQ(list.size(), 200u);
-    const std::vector<Subproblem*> order = takeAll();
+    const std::vector<BoundedNode*> order = takeAll();
     ASSERT_EQ(order.size(), 200u);
     for (std::size_t k = 1; k < order.size(); ++k) {
         EXPECT_LE(order[k - 1]->lowerBound, order[k]->lowerBound) << "at " << k;
@@ -134,55 +141,55 @@ TEST_F(OpenNodeListOrder, TakingTheOnlyNodeLeavesAListThatFilesTheNextNodeCorrec
     add(4);
     taken.push_back(list.takeFront());
     EXPECT_TRUE(list.empty());
-    Subproblem* five = add(5);
-    Subproblem* four = add(4);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{four, five}));
+    BoundedNode* five = add(5);
+    BoundedNode* four = add(4);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{four, five}));
 }
 
 TEST_F(OpenNodeListOrder, TakingTheFirstOfTwoEqualBoundsKeepsNewerNodesAheadOfTheSecond) {
-    Subproblem* older = add(4);
+    BoundedNode* older = add(4);
     add(4);
     taken.push_back(list.takeFront());
-    Subproblem* newer = add(4);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{newer, older}));
+    BoundedNode* newer = add(4);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{newer, older}));
 }
 
 TEST_F(OpenNodeListOrder, TakingTheLastNodeOfABoundLetsTheNextBoundLeadAfterwards) {
     add(2);
-    Subproblem* three = add(3);
+    BoundedNode* three = add(3);
     taken.push_back(list.takeFront());
-    Subproblem* newerThree = add(3);
-    Subproblem* two = add(2);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{two, newerThree, three}));
+    BoundedNode* newerThree = add(3);
+    BoundedNode* two = add(2);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{two, newerThree, three}));
 }
 
 TEST_F(OpenNodeListOrder, DroppingFromAnEmptyListOrAboveEveryBoundChangesNothing) {
     list.dropFrom(0);
     EXPECT_TRUE(list.empty());
-    Subproblem* one = add(1);
-    Subproblem* two = add(2);
+    BoundedNode* one = add(1);
+    BoundedNode* two = add(2);
     list.dropFrom(3);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{one, two}));
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{one, two}));
 }
 
 TEST_F(OpenNodeListOrder, NodesFiledAfterADropLandAmongTheSurvivorsByTheSameRule) {
-    Subproblem* olderTwo = add(2);
+    BoundedNode* olderTwo = add(2);
     add(6);
     add(8);
     list.dropFrom(6);
-    Subproblem* seven = add(7);
-    Subproblem* newerTwo = add(2);
-    Subproblem* child = addChildBehind(lastPosition, 2);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{newerTwo, child, olderTwo, seven}));
+    BoundedNode* seven = add(7);
+    BoundedNode* newerTwo = add(2);
+    BoundedNode* child = addChildBehind(lastPosition, 2);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{newerTwo, child, olderTwo, seven}));
 }
 
 TEST_F(OpenNodeListOrder, AChildOfEqualBoundBehindAParentWithOlderEqualsStaysAheadOfThem) {
-    Subproblem* oldest = add(5);
-    Subproblem* older = add(5);
-    Subproblem* parent = add(5);
-    Subproblem* child = addChildBehind(lastPosition, 5);
-    Subproblem* newest = add(5);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{newest, parent, child, older, oldest}));
+    BoundedNode* oldest = add(5);
+    BoundedNode* older = add(5);
+    BoundedNode* parent = add(5);
+    BoundedNode* child = addChildBehind(lastPosition, 5);
+    BoundedNode* newest = add(5);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{newest, parent, child, older, oldest}));
 }
 
 TEST_F(OpenNodeListOrder, ClearingEmptiesTheListAndLeavesItReadyForNewNodes) {
@@ -190,9 +197,9 @@ TEST_F(OpenNodeListOrder, ClearingEmptiesTheListAndLeavesItReadyForNewNodes) {
     add(1);
     list.clear();
     EXPECT_TRUE(list.empty());
-    Subproblem* three = add(3);
-    Subproblem* one = add(1);
-    EXPECT_EQ(takeAll(), (std::vector<Subproblem*>{one, three}));
+    BoundedNode* three = add(3);
+    BoundedNode* one = add(1);
+    EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{one, three}));
 }
 
 // ---- The same order as a plain walk from the front, under search-shaped traffic ----
@@ -222,6 +229,14 @@ class WalkedOpenList {
             entries.pop_back();
         }
     }
+
+    Entry takeSecond() {
+        const Position second = std::next(entries.begin());
+        const Entry entry = *second;
+        entries.erase(second);
+        return entry;
+    }
+    std::size_t size() const { return entries.size(); }
 
     bool empty() const { return entries.empty(); }
     std::vector<int> identities() const {
@@ -257,19 +272,20 @@ std::ostream& operator<<(std::ostream& out, const TrafficShape& shape) {
 // Drives the indexed list and the walked list through the same operations, in
 // the proportions of a search (take the front; file it back with a child of
 // equal or greater bound, or a child alone, or nothing; now and then a tour
-// drops the back), and checks that both give up the same nodes in the same
-// order, and hold the same nodes in the same order at the end.
+// drops the back; now and then a hand-off takes the second node), and checks
+// that both give up the same nodes in the same order, and hold the same nodes
+// in the same order at the end.
 class IndexedAgainstWalkedList : public ::testing::TestWithParam<TrafficShape> {
   protected:
-    std::unique_ptr<Subproblem> nodeWithBound(std::int64_t bound, int identity) {
-        auto node = std::make_unique<Subproblem>();
+    std::unique_ptr<BoundedNode> nodeWithBound(std::int64_t bound, int identity) {
+        auto node = std::make_unique<BoundedNode>();
         node->lowerBound = bound;
         identityOf[node.get()] = identity;
         return node;
     }
 
     // Files a node in both lists, and with it, when asked, a child behind it.
-    void fileNode(std::unique_ptr<Subproblem> node, int identity, bool withChild,
+    void fileNode(std::unique_ptr<BoundedNode> node, int identity, bool withChild,
                   std::int64_t childBound, int childIdentity) {
         const std::int64_t bound = node->lowerBound;
         const OpenNodeList::Position indexedParent = indexed.insert(std::move(node));
@@ -291,7 +307,7 @@ class IndexedAgainstWalkedList : public ::testing::TestWithParam<TrafficShape> {
 
     OpenNodeList indexed;
     WalkedOpenList walked;
-    std::unordered_map<const Subproblem*, int> identityOf;
+    std::unordered_map<const BoundedNode*, int> identityOf;
 };
 
 TEST_P(IndexedAgainstWalkedList, TakesTheSameNodesInTheSameOrderAsAWalkFromTheFront) {
@@ -306,7 +322,7 @@ TEST_P(IndexedAgainstWalkedList, TakesTheSameNodesInTheSameOrderAsAWalkFromTheFr
         walked = WalkedOpenList();
         identityOf.clear();
         int nextIdentity = 0;
-        std::int64_t bestTour = InfeasibleBound;
+        std::int64_t bestTour = std::numeric_limits<std::int64_t>::max();
         std::vector<int> takenIndexed;
         std::vector<int> takenWalked;
 
@@ -318,7 +334,7 @@ TEST_P(IndexedAgainstWalkedList, TakesTheSameNodesInTheSameOrderAsAWalkFromTheFr
                 fileNode(nodeWithBound(rootBound(random), identity), identity, false, 0, 0);
                 continue;
             }
-            std::unique_ptr<Subproblem> front = indexed.takeFront();
+            std::unique_ptr<BoundedNode> front = indexed.takeFront();
             const WalkedOpenList::Entry walkedFront = walked.takeFront();
             takenIndexed.push_back(identityOf.at(front.get()));
             takenWalked.push_back(walkedFront.identity);
@@ -348,6 +364,13 @@ TEST_P(IndexedAgainstWalkedList, TakesTheSameNodesInTheSameOrderAsAWalkFromTheFr
             // Otherwise the node is dropped: pruned or exhausted.
             if (takenIndexed.back() != takenWalked.back()) {
                 break;
+            }
+            if (percent(random) < 10 && walked.size() >= 2) {
+                // A hand-off takes the second node away.
+                const std::unique_ptr<BoundedNode> given = std::move(indexed.second());
+                indexed.popSecond();
+                takenIndexed.push_back(identityOf.at(given.get()));
+                takenWalked.push_back(walked.takeSecond().identity);
             }
         }
         ASSERT_EQ(takenIndexed, takenWalked)

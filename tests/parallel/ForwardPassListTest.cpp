@@ -1,33 +1,32 @@
-// A thread's open-node list finds each child's place through an index of
+// The forward-pass list finds each child's place through an index of
 // records; these tests hold it to the plain forward walk from the front,
 // operation by operation, on random sequences rich in equal ranks and
 // reversed tails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <list>
 #include <memory>
 #include <random>
 #include <utility>
 #include <vector>
 
-#include "parallel/ThreadNodeList.h"
+#include "parallel/ForwardPassList.h"
 
 namespace atsp {
 
 namespace {
 
 struct RankedNode {
-    int rank;
+    std::int64_t lowerBound;
     int id;
 };
 
 using NodePointer = std::unique_ptr<RankedNode>;
-
-bool rankFirst(const NodePointer& first, const NodePointer& second) {
-    return first->rank < second->rank;
-}
+using NodeVector = std::vector<NodePointer>;
 
 // The insertion rule as a walk from the front over (rank, id) pairs: each
 // child goes before the first entry, from the previous child's place on, of
@@ -45,7 +44,7 @@ class WalkedList {
                 }
                 return;
             }
-            if (children[child].rank < place->rank) {
+            if (children[child].lowerBound < place->lowerBound) {
                 entries.insert(place, children[child]);
                 ++child;
             } else {
@@ -65,7 +64,7 @@ class WalkedList {
     std::list<RankedNode> entries;
 };
 
-std::vector<int> idsOf(const ThreadNodeList<RankedNode>& list) {
+std::vector<int> idsOf(const ForwardPassList<RankedNode>& list) {
     std::vector<int> result;
     for (const NodePointer& node : list) {
         result.push_back(node->id);
@@ -73,8 +72,8 @@ std::vector<int> idsOf(const ThreadNodeList<RankedNode>& list) {
     return result;
 }
 
-NodeVector<RankedNode> pointersTo(const std::vector<RankedNode>& nodes) {
-    NodeVector<RankedNode> pointers;
+NodeVector pointersTo(const std::vector<RankedNode>& nodes) {
+    NodeVector pointers;
     for (const RankedNode& node : nodes) {
         pointers.push_back(std::make_unique<RankedNode>(node));
     }
@@ -88,60 +87,55 @@ NodeVector<RankedNode> pointersTo(const std::vector<RankedNode>& nodes) {
 void replayRandomOperations(std::uint32_t seed, bool searchLike) {
     std::mt19937 random(seed);
     const int rankRange = 1 + static_cast<int>(random() % 12);
-    auto randomRank = [&] { return static_cast<int>(random() % rankRange); };
-    ThreadNodeList<RankedNode> indexed(rankFirst);
+    auto randomRank = [&] { return static_cast<std::int64_t>(random() % rankRange); };
+    ForwardPassList<RankedNode> indexed;
     WalkedList walked;
     int nextId = 0;
     for (int step = 0; step < 400; ++step) {
         const unsigned operation = random() % 10;
         if (operation < 6 || walked.entries.empty()) {
-            int expandedRank = randomRank();
+            std::int64_t expandedRank = randomRank();
             if (!walked.entries.empty() && searchLike) {
-                expandedRank = walked.entries.front().rank;
+                expandedRank = walked.entries.front().lowerBound;
                 indexed.takeFront();
                 walked.entries.pop_front();
             }
             std::vector<RankedNode> children;
             const unsigned count = searchLike ? random() % 3 : random() % 5;
             for (unsigned k = 0; k < count; ++k) {
-                const int rank =
+                const std::int64_t rank =
                     searchLike ? expandedRank + (k == 0 ? 0 : randomRank() % 3) : randomRank();
                 children.push_back({rank, nextId++});
             }
-            NodeVector<RankedNode> pointers = pointersTo(children);
-            indexed.insert(pointers);
+            NodeVector pointers = pointersTo(children);
+            indexed.file(pointers);
             walked.insert(children);
-        } else if (operation == 6 || walked.entries.size() < 2) {
-            // A hand-off moves the front node out before the entry is removed.
-            NodePointer given = std::move(indexed.front());
-            indexed.popFront();
-            ASSERT_EQ(given->id, walked.entries.front().id);
+        } else if (operation <= 7 || walked.entries.size() < 2) {
+            ASSERT_EQ(indexed.takeFront()->id, walked.entries.front().id);
             walked.entries.pop_front();
-        } else if (operation == 7) {
+        } else if (operation == 8) {
             // Or the second node, which may be a record or hide one.
             NodePointer given = std::move(indexed.second());
             indexed.popSecond();
             ASSERT_EQ(given->id, std::next(walked.entries.begin())->id);
             walked.entries.erase(std::next(walked.entries.begin()));
-        } else if (operation == 8) {
-            ASSERT_EQ(indexed.takeBack()->id, walked.entries.back().id);
-            walked.entries.pop_back();
         } else {
+            // A node handed over from another thread is filed as a child.
             const RankedNode node{randomRank(), nextId++};
-            if (random() % 2 == 0) {
-                indexed.pushFront(std::make_unique<RankedNode>(node));
-                walked.entries.push_front(node);
-            } else {
-                indexed.pushBack(std::make_unique<RankedNode>(node));
-                walked.entries.push_back(node);
-            }
+            indexed.receive(std::make_unique<RankedNode>(node));
+            walked.insert({node});
         }
         ASSERT_EQ(idsOf(indexed), walked.ids()) << "seed " << seed << ", step " << step;
         ASSERT_EQ(indexed.size(), walked.entries.size());
+        std::int64_t least = std::numeric_limits<std::int64_t>::max();
+        for (const RankedNode& node : walked.entries) {
+            least = std::min(least, node.lowerBound);
+        }
+        ASSERT_EQ(indexed.leastBound(), least);
     }
 }
 
-TEST(ThreadNodeList, PlacesEveryChildAsTheWalkFromTheFrontDoes) {
+TEST(ForwardPassList, PlacesEveryChildAsTheWalkFromTheFrontDoes) {
     for (std::uint32_t seed = 1; seed <= 300; ++seed) {
         replayRandomOperations(seed, false);
         if (testing::Test::HasFatalFailure()) {
@@ -150,7 +144,7 @@ TEST(ThreadNodeList, PlacesEveryChildAsTheWalkFromTheFrontDoes) {
     }
 }
 
-TEST(ThreadNodeList, PlacesTheSearchsNodeAndChildAsTheWalkFromTheFrontDoes) {
+TEST(ForwardPassList, PlacesTheSearchsNodeAndChildAsTheWalkFromTheFrontDoes) {
     for (std::uint32_t seed = 1; seed <= 300; ++seed) {
         replayRandomOperations(seed, true);
         if (testing::Test::HasFatalFailure()) {
@@ -162,25 +156,16 @@ TEST(ThreadNodeList, PlacesTheSearchsNodeAndChildAsTheWalkFromTheFrontDoes) {
 // A reversed tail leaves a lower rank behind a higher one; once the higher
 // one is taken, the lower one must be found as the place for a child that
 // ranks before it.
-TEST(ThreadNodeList, AnEntryHiddenBehindAReversedTailIsFoundOnceTheTailsHeadIsTaken) {
-    ThreadNodeList<RankedNode> list(rankFirst);
-    NodeVector<RankedNode> nodeAndChild = pointersTo({{5, 1}, {7, 2}});
-    list.insert(nodeAndChild);  // tail reversed: 7, 5
+TEST(ForwardPassList, AnEntryHiddenBehindAReversedTailIsFoundOnceTheTailsHeadIsTaken) {
+    ForwardPassList<RankedNode> list;
+    NodeVector nodeAndChild = pointersTo({{5, 1}, {7, 2}});
+    list.file(nodeAndChild);  // tail reversed: 7, 5
     ASSERT_EQ(idsOf(list), (std::vector<int>{2, 1}));
-    list.popFront();
-    NodeVector<RankedNode> lower = pointersTo({{4, 3}});
-    list.insert(lower);
+    EXPECT_EQ(list.leastBound(), 5);
+    list.takeFront();
+    NodeVector lower = pointersTo({{4, 3}});
+    list.file(lower);
     EXPECT_EQ(idsOf(list), (std::vector<int>{3, 1}));
-}
-
-TEST(ThreadNodeList, WithoutAComparatorChildrenGoToTheFrontInTheirOrder) {
-    ThreadNodeList<RankedNode> list(nullptr);
-    list.pushBack(std::make_unique<RankedNode>(RankedNode{0, 1}));
-    NodeVector<RankedNode> children = pointersTo({{9, 2}, {0, 3}});
-    list.insert(children);
-    EXPECT_EQ(idsOf(list), (std::vector<int>{2, 3, 1}));
-    EXPECT_EQ(list.takeBack()->id, 1);
-    EXPECT_EQ(list.takeFront()->id, 2);
 }
 
 }  // namespace

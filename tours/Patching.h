@@ -1,9 +1,7 @@
-// The common entry of both searches: the tour they start from and its cost.
-//
-// Both `balasChristofides` and `balasChristofidesParallel` take the graph by
-// constant reference and an optional starting tour (null for none), and begin
-// with this tour as their incumbent. A search whose starting tour sums to a
-// negative cost stops at once and reports cost -1 with that tour.
+// Heuristic tours from an assignment: Karp's patching of its cycles into one
+// tour, and exchanges of three arcs that improve a tour. Both work in reduced
+// costs under the assignment's duals, in which the assignment's own arcs cost
+// nothing, and look for new arcs first among a sparse set of cheap ones.
 #pragma once
 
 #include <cstdint>
@@ -12,17 +10,6 @@
 #include "graph/Graph.h"
 
 namespace atsp {
-
-// A copy of `startTour` when one is given; otherwise the tour 0, 1, ..., n-1, 0
-// in successor form (entry i is i+1, the last entry 0). Empty for n = 0.
-std::vector<Node> startingTour(const SuccessorLists& successors,
-                               const std::vector<Node>* startTour);
-
-// Sum of the costs of the tour's arcs, in 64 bits. An arc that the graph does
-// not hold (for one city, the loop 0 -> 0) adds nothing: it is looked up in its
-// tail's successor list and skipped when absent.
-std::int64_t tourCost(const SuccessorLists& successors, const ArcCosts& costs,
-                      const std::vector<Node>& tour);
 
 // A tour made from an assignment by Karp's patching: its cycles are merged
 // into one, largest first (ties: the one with the lowest city first), each
@@ -36,8 +23,7 @@ std::int64_t tourCost(const SuccessorLists& successors, const ArcCosts& costs,
 // none there tries every pair. Ties go to the first pair met, in cycle order.
 // Empty when the assignment is not a complete permutation or some merge has
 // no exchange whose two arcs exist.
-std::vector<Node> patchCycles(const SuccessorLists& successors, const ArcCosts& costs,
-                              const std::vector<Node>& assignment,
+std::vector<Node> patchCycles(const Graph& graph, const std::vector<Node>& assignment,
                               const std::vector<std::int64_t>& rowDuals,
                               const std::vector<std::int64_t>& columnDuals,
                               const std::vector<std::vector<Node>>& candidates);
@@ -51,8 +37,7 @@ std::vector<Node> patchCycles(const SuccessorLists& successors, const ArcCosts& 
 // tour's cost; the first improving move found is made. Reduced costs under
 // any duals give the same change of cost as costs do, since each city loses
 // and gains one outgoing and one incoming arc.
-void improveTour(const SuccessorLists& successors, const ArcCosts& costs,
-                 const std::vector<std::int64_t>& rowDuals,
+void improveTour(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
                  const std::vector<std::int64_t>& columnDuals,
                  const std::vector<std::vector<Node>>& candidates, std::vector<Node>& tour);
 

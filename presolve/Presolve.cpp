@@ -1,0 +1,88 @@
+#include "presolve/Presolve.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "assignment/solveOnSparseCore.h"
+#include "graph/Tour.h"
+#include "presolve/ArcElimination.h"
+#include "tours/Patching.h"
+
+namespace atsp {
+
+namespace {
+
+// upper - lower, saturated at InfeasibleBound: no tour known (upper
+// InfeasibleBound) leaves every gap open, and a negative bound must not
+// overflow it.
+std::int64_t gapBetween(std::int64_t upper, std::int64_t lower) {
+    if (upper == InfeasibleBound || (lower < 0 && upper > InfeasibleBound + lower)) {
+        return InfeasibleBound;
+    }
+    return upper - lower;
+}
+
+}  // namespace
+
+Presolve::Presolve(const Graph& graph, const PresolveSteps& steps)
+    : graph(graph), steps(steps), rootProblem(graph) {}
+
+RootSolution Presolve::solveRoot() {
+    if (steps.rootCoreArcsPerRow > 0) {
+        solveOnSparseCore(rootProblem, graph, steps.rootCoreArcsPerRow, &coreArcs);
+    } else {
+        rootProblem.solveHungarian(false);
+    }
+    RootSolution root;
+    root.bound = rootProblem.solutionValue();
+    if (root.feasible()) {
+        rootProblem.saveState(root.assignment);
+        root.minCycle = rootProblem.findMinCycle();
+    }
+    return root;
+}
+
+void Presolve::patchRootCycles(std::vector<Node>& tour, std::int64_t& cost) {
+    if (!steps.patchRootCycles) {
+        return;
+    }
+    std::vector<Node> patched = patchCycles(graph, rootProblem.solution(), rootProblem.rowDuals(),
+                                            rootProblem.columnDuals(), coreArcs);
+    if (patched.empty()) {
+        return;
+    }
+    improveTour(graph, rootProblem.rowDuals(), rootProblem.columnDuals(), coreArcs, patched);
+    const std::optional<std::int64_t> patchedCost = tourCost(graph, patched);
+    if (patchedCost && *patchedCost < cost) {
+        tour = std::move(patched);
+        cost = *patchedCost;
+    }
+}
+
+std::int64_t Presolve::firstGap(const RootSolution& root, std::int64_t incumbentCost) const {
+    const std::int64_t wholeGap = gapBetween(incumbentCost, root.bound);
+    if (!steps.cheapArcsFirst || !steps.eliminateArcs || wholeGap == InfeasibleBound) {
+        return wholeGap;
+    }
+    return std::max<std::int64_t>(1, wholeGap / 64);
+}
+
+std::int64_t Presolve::nextGap(std::int64_t gap) {
+    return gap > InfeasibleBound / 2 ? InfeasibleBound : 2 * gap;
+}
+
+AssignmentState Presolve::enterRound(const RootSolution& root, std::int64_t gap,
+                                     std::int64_t incumbentCost) {
+    AssignmentState assignment = root.assignment;
+    const std::int64_t threshold = std::min(gap, gapBetween(incumbentCost, root.bound));
+    // Without a tour known every arc may lie on the first one.
+    narrowed = steps.eliminateArcs && threshold != InfeasibleBound;
+    if (narrowed) {
+        roundGraph = keepArcsBelow(graph, rootProblem.rowDuals(), rootProblem.columnDuals(),
+                                   threshold, assignment.assignedArcs);
+    }
+    return assignment;
+}
+
+}  // namespace atsp
