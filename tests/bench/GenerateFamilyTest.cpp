@@ -10,6 +10,8 @@
 
 #include "tests/support/RunProgram.h"
 
+namespace atsp {
+
 namespace {
 
 using testing_support::ProgramRun;
@@ -174,3 +176,5 @@ TEST_F(GenerateFamily, AFileThatCannotBeWrittenFails) {
 }
 
 }  // namespace
+
+}  // namespace atsp
