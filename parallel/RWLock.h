@@ -1,9 +1,10 @@
 // A readers-writer lock built from a mutex, a one-permit semaphore and a
 // counter.
 //
-// It guards the incumbent of the parallel search: a thread that finds a
-// cheaper tour rewrites tour and cost under the write lock, and the tour is
-// read under the read lock.
+// It guards the incumbent of a search on a team (Incumbent.h): a thread that
+// finds a cheaper tour rewrites tour and cost under the write lock, and, in
+// the search as first built, every expansion reads the cost under the read
+// lock.
 //
 // How it works. `resource` stands for the guarded data. A writer holds it
 // alone. Readers hold it as a group: the first reader in (the one that raises

@@ -10,10 +10,10 @@
 //
 // Branching (`branch`), from the node's currentNode along its cycle, for each
 // arc tail -> head whose tail row still allows two arcs or more:
-//   1. take the arc out (forbid it in the mask, free the tail's row of a copy
-//      of the node's problem), re-solve the copy incrementally: the child's
+//   1. take the arc out (forbid it in the mask, free the tail's row of the
+//      node's problem inside a trial), re-solve incrementally: the child's
 //      bound (with the cutoff on, the re-solve stops once that bound reaches
-//      bestKnownCost: the child would be pruned anyway);
+//      bestKnownCost: the child would be pruned anyway), then undo the trial;
 //   2. judge the child: a bound that does not beat `bestKnownCost` prunes it
 //      (an infeasible child's bound never does); otherwise its shortest cycle
 //      tells a tour (handed back, never stored) from an open child, which
@@ -26,9 +26,8 @@
 // the walk left: the node goes back among the open nodes unless its cycle is
 // exhausted, and its next child is made when it is taken up again.
 //
-// Cost: taking a node up is O(n + constraints); a child is one augmentation,
-// made in the node's own problem inside a trial that is undone afterwards
-// (AssignmentProblem.h), and stored only if it survives (O(n)).
+// Cost: taking a node up is O(n + constraints); a child is one augmentation
+// and the undoing of what it changed, and O(n) more only if it is stored.
 #pragma once
 
 #include <cstdint>

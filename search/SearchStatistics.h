@@ -1,4 +1,4 @@
-// Counters of one search run, for benchmarks and tests; the searches fill them
+// Counters of one search run, for benchmarks and tests; the search fills them
 // only when the caller passes a non-null pointer.
 #pragma once
 
@@ -14,8 +14,9 @@ struct SearchStatistics {
     // it is taken from the open nodes and passes its bound test).
     std::int64_t nodesExpanded = 0;
     // The largest number of open nodes waiting at one moment (nodes held while
-    // being expanded not included); at most two more nodes are alive per
-    // expanding thread. Peak memory is about this many nodes' size.
+    // being expanded not included; on a team, as the threads sampled it); at
+    // most two more nodes are alive per expanding thread. Peak memory is about
+    // this many nodes' size.
     std::int64_t mostOpenNodes = 0;
     // Arcs of the graph the tree was searched on (all arcs, unless arcs were
     // eliminated), and of the graph given.

@@ -22,14 +22,14 @@ namespace {
 struct BoundedNode {
     std::int64_t lowerBound = 0;
 };
-using OpenNodeList = BestFirstList<BoundedNode>;
+using List = BestFirstList<BoundedNode>;
 
 // Open nodes told apart by identity; only their bounds matter to the list.
-class OpenNodeListOrder : public ::testing::Test {
+class BestFirstListOrder : public ::testing::Test {
   protected:
     BoundedNode* add(std::int64_t bound) { return remember(list.insert(nodeWithBound(bound))); }
 
-    BoundedNode* addChildBehind(OpenNodeList::Position parent, std::int64_t bound) {
+    BoundedNode* addChildBehind(List::Position parent, std::int64_t bound) {
         std::unique_ptr<BoundedNode> child = nodeWithBound(bound);
         BoundedNode* identity = child.get();
         list.insertBehind(parent, std::move(child));
@@ -42,7 +42,7 @@ class OpenNodeListOrder : public ::testing::Test {
         return node;
     }
 
-    BoundedNode* remember(OpenNodeList::Position position) {
+    BoundedNode* remember(List::Position position) {
         lastPosition = position;
         return position->get();
     }
@@ -56,26 +56,26 @@ class OpenNodeListOrder : public ::testing::Test {
         return order;
     }
 
-    OpenNodeList list;
-    OpenNodeList::Position lastPosition;
+    List list;
+    List::Position lastPosition;
     std::vector<std::unique_ptr<BoundedNode>> taken;
 };
 
-TEST_F(OpenNodeListOrder, TheLeastBoundComesFirst) {
+TEST_F(BestFirstListOrder, TheLeastBoundComesFirst) {
     BoundedNode* seven = add(7);
     BoundedNode* three = add(3);
     BoundedNode* five = add(5);
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{three, five, seven}));
 }
 
-TEST_F(OpenNodeListOrder, ANewNodeGoesAheadOfOlderNodesOfEqualBound) {
+TEST_F(BestFirstListOrder, ANewNodeGoesAheadOfOlderNodesOfEqualBound) {
     BoundedNode* older = add(5);
     BoundedNode* newer = add(5);
     BoundedNode* newest = add(5);
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{newest, newer, older}));
 }
 
-TEST_F(OpenNodeListOrder, AChildOfEqualBoundLandsRightBehindItsParent) {
+TEST_F(BestFirstListOrder, AChildOfEqualBoundLandsRightBehindItsParent) {
     BoundedNode* low = add(3);
     BoundedNode* olderEqual = add(5);
     BoundedNode* high = add(7);
@@ -84,23 +84,23 @@ TEST_F(OpenNodeListOrder, AChildOfEqualBoundLandsRightBehindItsParent) {
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{low, parent, child, olderEqual, high}));
 }
 
-TEST_F(OpenNodeListOrder, AChildOfGreaterBoundGoesAheadOfOlderNodesOfItsOwnBound) {
+TEST_F(BestFirstListOrder, AChildOfGreaterBoundGoesAheadOfOlderNodesOfItsOwnBound) {
     BoundedNode* parent = add(5);
-    const OpenNodeList::Position parentPosition = lastPosition;
+    const List::Position parentPosition = lastPosition;
     BoundedNode* olderSix = add(6);
     BoundedNode* eight = add(8);
     BoundedNode* child = addChildBehind(parentPosition, 6);
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{parent, child, olderSix, eight}));
 }
 
-TEST_F(OpenNodeListOrder, AChildBehindTheLastEntryGoesToTheBack) {
+TEST_F(BestFirstListOrder, AChildBehindTheLastEntryGoesToTheBack) {
     BoundedNode* low = add(1);
     BoundedNode* parent = add(9);
     BoundedNode* child = addChildBehind(lastPosition, 9);
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{low, parent, child}));
 }
 
-TEST_F(OpenNodeListOrder, DroppingFromABoundKeepsOnlyTheNodesBelowItInTheirOrder) {
+TEST_F(BestFirstListOrder, DroppingFromABoundKeepsOnlyTheNodesBelowItInTheirOrder) {
     BoundedNode* low = add(2);
     add(9);
     BoundedNode* olderFour = add(4);
@@ -110,14 +110,14 @@ TEST_F(OpenNodeListOrder, DroppingFromABoundKeepsOnlyTheNodesBelowItInTheirOrder
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{low, newerFour, olderFour}));
 }
 
-TEST_F(OpenNodeListOrder, DroppingBelowEveryBoundEmptiesTheList) {
+TEST_F(BestFirstListOrder, DroppingBelowEveryBoundEmptiesTheList) {
     add(3);
     add(1);
     list.dropFrom(1);
     EXPECT_TRUE(list.empty());
 }
 
-TEST_F(OpenNodeListOrder, ManyInsertionsStaySortedAndLoseNoNode) {
+TEST_F(BestFirstListOrder, ManyInsertionsStaySortedAndLoseNoNode) {
     std::mt19937_64 random(7);
     std::uniform_int_distribution<std::int64_t> bound(0, 9);
     for (int count = 0; count < 200; ++count) {
@@ -137,7 +137,7 @@ TEST_F(OpenNodeListOrder, ManyInsertionsStaySortedAndLoseNoNode) {
 
 // ---- The index against the list's own order, at the smallest sizes ----
 
-TEST_F(OpenNodeListOrder, TakingTheOnlyNodeLeavesAListThatFilesTheNextNodeCorrectly) {
+TEST_F(BestFirstListOrder, TakingTheOnlyNodeLeavesAListThatFilesTheNextNodeCorrectly) {
     add(4);
     taken.push_back(list.takeFront());
     EXPECT_TRUE(list.empty());
@@ -146,7 +146,7 @@ TEST_F(OpenNodeListOrder, TakingTheOnlyNodeLeavesAListThatFilesTheNextNodeCorrec
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{four, five}));
 }
 
-TEST_F(OpenNodeListOrder, TakingTheFirstOfTwoEqualBoundsKeepsNewerNodesAheadOfTheSecond) {
+TEST_F(BestFirstListOrder, TakingTheFirstOfTwoEqualBoundsKeepsNewerNodesAheadOfTheSecond) {
     BoundedNode* older = add(4);
     add(4);
     taken.push_back(list.takeFront());
@@ -154,7 +154,7 @@ TEST_F(OpenNodeListOrder, TakingTheFirstOfTwoEqualBoundsKeepsNewerNodesAheadOfTh
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{newer, older}));
 }
 
-TEST_F(OpenNodeListOrder, TakingTheLastNodeOfABoundLetsTheNextBoundLeadAfterwards) {
+TEST_F(BestFirstListOrder, TakingTheLastNodeOfABoundLetsTheNextBoundLeadAfterwards) {
     add(2);
     BoundedNode* three = add(3);
     taken.push_back(list.takeFront());
@@ -163,7 +163,7 @@ TEST_F(OpenNodeListOrder, TakingTheLastNodeOfABoundLetsTheNextBoundLeadAfterward
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{two, newerThree, three}));
 }
 
-TEST_F(OpenNodeListOrder, DroppingFromAnEmptyListOrAboveEveryBoundChangesNothing) {
+TEST_F(BestFirstListOrder, DroppingFromAnEmptyListOrAboveEveryBoundChangesNothing) {
     list.dropFrom(0);
     EXPECT_TRUE(list.empty());
     BoundedNode* one = add(1);
@@ -172,7 +172,7 @@ TEST_F(OpenNodeListOrder, DroppingFromAnEmptyListOrAboveEveryBoundChangesNothing
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{one, two}));
 }
 
-TEST_F(OpenNodeListOrder, NodesFiledAfterADropLandAmongTheSurvivorsByTheSameRule) {
+TEST_F(BestFirstListOrder, NodesFiledAfterADropLandAmongTheSurvivorsByTheSameRule) {
     BoundedNode* olderTwo = add(2);
     add(6);
     add(8);
@@ -183,7 +183,7 @@ TEST_F(OpenNodeListOrder, NodesFiledAfterADropLandAmongTheSurvivorsByTheSameRule
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{newerTwo, child, olderTwo, seven}));
 }
 
-TEST_F(OpenNodeListOrder, AChildOfEqualBoundBehindAParentWithOlderEqualsStaysAheadOfThem) {
+TEST_F(BestFirstListOrder, AChildOfEqualBoundBehindAParentWithOlderEqualsStaysAheadOfThem) {
     BoundedNode* oldest = add(5);
     BoundedNode* older = add(5);
     BoundedNode* parent = add(5);
@@ -192,7 +192,7 @@ TEST_F(OpenNodeListOrder, AChildOfEqualBoundBehindAParentWithOlderEqualsStaysAhe
     EXPECT_EQ(takeAll(), (std::vector<BoundedNode*>{newest, parent, child, older, oldest}));
 }
 
-TEST_F(OpenNodeListOrder, ClearingEmptiesTheListAndLeavesItReadyForNewNodes) {
+TEST_F(BestFirstListOrder, ClearingEmptiesTheListAndLeavesItReadyForNewNodes) {
     add(1);
     add(1);
     list.clear();
@@ -288,7 +288,7 @@ class IndexedAgainstWalkedList : public ::testing::TestWithParam<TrafficShape> {
     void fileNode(std::unique_ptr<BoundedNode> node, int identity, bool withChild,
                   std::int64_t childBound, int childIdentity) {
         const std::int64_t bound = node->lowerBound;
-        const OpenNodeList::Position indexedParent = indexed.insert(std::move(node));
+        const List::Position indexedParent = indexed.insert(std::move(node));
         const WalkedOpenList::Position walkedParent = walked.insert({bound, identity});
         if (withChild) {
             indexed.insertBehind(indexedParent, nodeWithBound(childBound, childIdentity));
@@ -305,7 +305,7 @@ class IndexedAgainstWalkedList : public ::testing::TestWithParam<TrafficShape> {
         return order;
     }
 
-    OpenNodeList indexed;
+    List indexed;
     WalkedOpenList walked;
     std::unordered_map<const BoundedNode*, int> identityOf;
 };
