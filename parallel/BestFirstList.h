@@ -31,6 +31,7 @@
 // The list owns its nodes. Not thread-safe: one thread uses it at a time.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -111,27 +112,17 @@ class BestFirstList {
     // A node handed over by another thread.
     void receive(NodePointer node) { insert(std::move(node)); }
 
-    // The node to be expanded after the front one (the list must hold two):
-    // the one a thread gives away, since its front is often the node it just
-    // branched, still in its workspace. The caller may move it out and must
-    // then call popSecond before anything else.
-    NodePointer& second() { return *std::next(nodes.begin()); }
-
-    // Removes the second entry without looking at its node.
-    void popSecond() {
-        const Position removed = std::next(nodes.begin());
-        // It was the first of its bound exactly when the index's second key
-        // points at it (the front is the first of the least bound); the entry
-        // behind it then takes over, if it holds that bound too.
-        const auto record = std::next(firstOfBound.begin());
-        const bool firstOfItsBound = record != firstOfBound.end() && record->second == removed;
-        const Position behind = nodes.erase(removed);
-        if (firstOfItsBound) {
-            if (behind != nodes.end() && (*behind)->lowerBound == record->first) {
-                record->second = behind;
-            } else {
-                firstOfBound.erase(record);
-            }
+    // Moves up to `count` nodes into `batch` for another thread: every other
+    // entry from the second on (the second, the fourth, ...), so that both
+    // threads go on with nodes of about the same bounds. The front stays: it
+    // is often the node just branched, still in the thread's workspace. At
+    // most half the list goes.
+    void give(std::vector<NodePointer>& batch, std::size_t count) {
+        count = std::min(count, nodes.size() / 2);
+        Position entry = nodes.begin();
+        for (std::size_t given = 0; given < count; ++given) {
+            ++entry;  // the one kept
+            entry = takeAt(entry, batch);
         }
     }
 
@@ -158,6 +149,22 @@ class BestFirstList {
     }
 
   private:
+    // Moves the entry at `entry` into `batch`; returns the entry behind it.
+    Position takeAt(Position entry, std::vector<NodePointer>& batch) {
+        const auto record = firstOfBound.find((*entry)->lowerBound);
+        const bool firstOfItsBound = record->second == entry;
+        batch.push_back(std::move(*entry));
+        const Position behind = nodes.erase(entry);
+        if (firstOfItsBound) {
+            if (behind != nodes.end() && (*behind)->lowerBound == record->first) {
+                record->second = behind;
+            } else {
+                firstOfBound.erase(record);
+            }
+        }
+        return behind;
+    }
+
     // Inserts before the first entry whose bound is >= the node's own, which
     // makes the node the first entry of its bound.
     Position insertAsFirstOfBound(NodePointer node) {

@@ -70,26 +70,16 @@ class ForwardPassList {
         return node;
     }
 
-    // The node to be expanded after the front one (the list must hold two).
-    // The caller may move it out (a hand-off) and must then call popSecond
-    // before anything else.
-    NodePointer& second() { return *std::next(entries.begin()); }
-
-    // Removes the second entry without looking at its node.
-    void popSecond() {
-        const Position removed = std::next(entries.begin());
-        // If it was a record, the entries behind it up to the next record
-        // ranked below it; now only the front is ahead of them.
-        auto record = records.begin();
-        const bool wasRecord = std::next(record) != records.end() && *std::next(record) == removed;
-        if (!wasRecord) {
-            entries.erase(removed);
+    // Moves the node to be expanded after the front one into `batch` for
+    // another thread, when there is one: a hand-off gives one node at a time
+    // here, whatever `count` above 0 asks for. The front stays: it is often
+    // the node just branched, still in the thread's workspace.
+    void give(std::vector<NodePointer>& batch, std::size_t count) {
+        if (count == 0 || entries.size() < 2) {
             return;
         }
-        const auto nextRecord = records.erase(std::next(record));
-        const Position runEnd = nextRecord == records.end() ? entries.end() : *nextRecord;
-        const Position runBegin = entries.erase(removed);
-        indexRun(runBegin, runEnd, nextRecord);
+        batch.push_back(std::move(*std::next(entries.begin())));
+        popSecond();
     }
 
     // Moves the children of one expansion into the list by the forward pass,
@@ -146,6 +136,23 @@ class ForwardPassList {
 
   private:
     using Position = typename Entries::iterator;
+
+    // Removes the second entry without looking at its node.
+    void popSecond() {
+        const Position removed = std::next(entries.begin());
+        // If it was a record, the entries behind it up to the next record
+        // ranked below it; now only the front is ahead of them.
+        auto record = records.begin();
+        const bool wasRecord = std::next(record) != records.end() && *std::next(record) == removed;
+        if (!wasRecord) {
+            entries.erase(removed);
+            return;
+        }
+        const auto nextRecord = records.erase(std::next(record));
+        const Position runEnd = nextRecord == records.end() ? entries.end() : *nextRecord;
+        const Position runBegin = entries.erase(removed);
+        indexRun(runBegin, runEnd, nextRecord);
+    }
 
     static bool before(const NodePointer& first, const NodePointer& second) {
         return first->lowerBound < second->lowerBound;

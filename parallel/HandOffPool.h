@@ -1,6 +1,7 @@
 // The hand-off pool of the tree search (TreeSearch.h): one slot through which
-// a busy thread gives a node to an idle one, and the count of idle threads by
-// which the end of the search is detected.
+// a busy thread gives nodes (a batch, chosen by the giver) to a thread short
+// of work, and the count of idle threads by which the end of the search is
+// detected.
 //
 // Locks and who holds them when:
 // - `mutex` guards `slot`, `empty` and `nWaiting`. It is only ever held for a
@@ -8,8 +9,8 @@
 //   the thread that took it.
 // - `ready` is a semaphore with one permit, held while the slot has nothing
 //   to take. A giver that fills the slot releases it; the one idle thread that
-//   gets through takes the node and keeps the permit, so the slot is empty and
-//   `ready` held again. The permit is taken and given back by different
+//   gets through takes the batch and keeps the permit, so the slot is empty
+//   and `ready` held again. The permit is taken and given back by different
 //   threads by design, which a semaphore's contract allows (a mutex's, or an
 //   OpenMP lock's, does not).
 //
@@ -20,9 +21,9 @@
 //
 // Threads about to run dry. A thread whose list is down to one node says so
 // (`setLow`); a busy thread then fills the slot already, so that the other,
-// once dry, takes the node at once instead of waiting for a giver. A node may
-// thus wait in the slot with nobody inside get(); it is not lost: a busy
-// thread takes it at its next look (tryTake), or the next thread to run dry
+// once dry, takes the nodes at once instead of waiting for a giver. Nodes may
+// thus wait in the slot with nobody inside get(); they are not lost: a busy
+// thread takes them at its next look (tryTake), or the next thread to run dry
 // does, and the end is only announced with the slot empty. A thread inside
 // get() first waits briefly, yielding, for the permit before it blocks: a
 // hand-off is usually a few microseconds away, and a blocked thread's wake-up
@@ -31,18 +32,18 @@
 // How the end is detected: a thread that runs out of work enters get() and
 // counts itself in `nWaiting`. If that makes every thread of the team idle and
 // the slot is empty, no node exists anywhere (nodes live only in a thread's
-// own list, its child buffer, the expand call it is in, or the slot), so the
+// own lists, its expansion's buffer, the expander's hands, or the slot), so the
 // search is over. That last thread releases `ready`; each thread blocked on
 // it wakes, sees the slot empty (the announcement) and releases the permit
 // again for the next one, until all have left. If the slot still holds a node
 // when the last thread arrives, it waits like the others and one of them takes
-// the node. The permit count never exceeds one: a permit is only given while
+// the nodes. The permit count never exceeds one: a permit is only given while
 // there is none.
 //
-// A giver never blocks: tryPut() only tries `mutex` and gives up if it is
-// busy, and fills the slot only when somebody is waiting and the slot is
-// empty, so nodes do not pile up and one slot suffices. Idle threads block on
-// the semaphore instead of spinning.
+// A giver never blocks: tryGive() only tries `mutex` and gives up if it is
+// busy, and fills the slot only when somebody is short of work and the slot
+// is empty, so nodes do not pile up and one slot suffices. Idle threads block
+// on the semaphore instead of spinning.
 #pragma once
 
 #include <atomic>
@@ -51,12 +52,15 @@
 #include <mutex>
 #include <semaphore>
 #include <thread>
+#include <vector>
 
 namespace atsp {
 
 template <typename NodeType>
 class HandOffPool {
   public:
+    using Batch = std::vector<std::unique_ptr<NodeType>>;
+
     // `teamSize` is the number of threads that will really run the search;
     // the end is detected by counting that many idle threads.
     explicit HandOffPool(std::int32_t teamSize)
@@ -85,31 +89,31 @@ class HandOffPool {
     // the others), or no longer.
     void setLow(bool low) { lowThreads.fetch_add(low ? 1 : -1, std::memory_order_relaxed); }
 
-    // Whether a node waits in the slot, as seen without the mutex.
+    // Whether nodes wait in the slot, as seen without the mutex.
     bool holdsNode() const { return holding.load(std::memory_order_relaxed); }
 
-    // Takes the node waiting in the slot, if there is one, without blocking:
-    // for a thread that has not run dry. `onTake(node)` runs while the pool
-    // still holds the node, under the mutex (see `inspect`).
+    // Takes the nodes waiting in the slot, if any, into `into` (given empty)
+    // without blocking: for a thread that has not run dry. `onTake(batch)`
+    // runs while the pool still holds them, under the mutex (see `inspect`).
     template <typename OnTake>
-    std::unique_ptr<NodeType> tryTake(OnTake onTake) {
+    bool tryTake(Batch& into, OnTake onTake) {
         if (!mutex.try_lock()) {
-            return nullptr;
+            return false;
         }
-        std::unique_ptr<NodeType> node;
-        if (!empty && ready.try_acquire()) {
-            onTake(*slot);
-            node = std::move(slot);
-            empty = true;
-            holding.store(false, std::memory_order_relaxed);
+        const bool taken = !empty && ready.try_acquire();
+        if (taken) {
+            takeSlot(into, onTake);
         }
         mutex.unlock();
-        return node;
+        return taken;
     }
 
-    // Offers `node` to an idle thread without ever blocking. On true the pool
-    // has taken the node over; on false it is left with the caller.
-    bool tryPut(std::unique_ptr<NodeType>& node) {
+    // Gives nodes to a thread short of work without ever blocking: when one
+    // waits or is low and the slot is empty, `fill(slot)` moves the nodes in
+    // (the giver's own choice, made under the mutex). False when nobody
+    // wants them now or `fill` gave none.
+    template <typename Fill>
+    bool tryGive(Fill fill) {
         if (!mutex.try_lock()) {
             return false;
         }
@@ -117,19 +121,22 @@ class HandOffPool {
             mutex.unlock();
             return false;
         }
-        slot = std::move(node);
-        empty = false;
-        holding.store(true, std::memory_order_relaxed);
-        ready.release();  // lets exactly one waiting thread through
+        fill(slot);
+        const bool given = !slot.empty();
+        if (given) {
+            empty = false;
+            holding.store(true, std::memory_order_relaxed);
+            ready.release();  // lets exactly one waiting thread through
+        }
         mutex.unlock();
-        return true;
+        return given;
     }
 
-    // Called by a thread that has run out of work. Blocks until a node is
-    // handed over and returns it, or until the search is over and returns an
-    // empty pointer. `onTake` as for tryTake.
+    // Called by a thread that has run out of work. Blocks until nodes are
+    // handed over and moves them into `into` (given empty), or until the
+    // search is over and returns false. `onTake` as for tryTake.
     template <typename OnTake>
-    std::unique_ptr<NodeType> get(OnTake onTake) {
+    bool get(Batch& into, OnTake onTake) {
         mutex.lock();
         ++nWaiting;
         idleThreads.store(nWaiting, std::memory_order_relaxed);
@@ -137,11 +144,11 @@ class HandOffPool {
             // Everybody is idle and no node is in transit: announce the end.
             mutex.unlock();
             ready.release();
-            return nullptr;
+            return false;
         }
         mutex.unlock();
 
-        // A node has been given, or the end is announced.
+        // Nodes have been given, or the end is announced.
         bool permitted = false;
         for (int look = 0; look < spinLooks && !permitted; ++look) {
             permitted = ready.try_acquire();
@@ -156,29 +163,34 @@ class HandOffPool {
         if (empty) {
             // The announcement: pass the permit on to the next waiting thread.
             ready.release();
-            return nullptr;
+            return false;
         }
         --nWaiting;
         idleThreads.store(nWaiting, std::memory_order_relaxed);
-        onTake(*slot);
-        std::unique_ptr<NodeType> node = std::move(slot);
-        empty = true;  // keeping the permit: the next giver gives one back
-        holding.store(false, std::memory_order_relaxed);
-        return node;
+        takeSlot(into, onTake);  // keeping the permit: the next giver gives one back
+        return true;
     }
 
-    // Runs `look(node)` with hand-offs held still: `node` is the node in
-    // transit or null. A thread that reads what every thread holds from
-    // inside `look` sees each node in exactly one place, provided a taker
-    // records its node in `onTake`.
+    // Runs `look(batch)` with hand-offs held still: `batch` holds the nodes in
+    // transit, if any. A thread that reads what every thread holds from inside
+    // `look` sees each node in exactly one place, provided a taker records
+    // its nodes in `onTake`.
     template <typename Look>
     void inspect(Look look) {
         const std::lock_guard<std::mutex> guard(mutex);
-        look(empty ? nullptr : slot.get());
+        look(slot);
     }
 
   private:
-    std::unique_ptr<NodeType> slot;                       // the node in transit, if any
+    template <typename OnTake>
+    void takeSlot(Batch& into, OnTake onTake) {
+        onTake(slot);
+        into.swap(slot);
+        empty = true;
+        holding.store(false, std::memory_order_relaxed);
+    }
+
+    Batch slot;                                           // the nodes in transit, if any
     std::binary_semaphore ready;                          // one permit while the slot holds a node
     std::mutex mutex;                                     // guards slot, empty, nWaiting
     bool empty;                                           // the slot holds no node

@@ -69,6 +69,8 @@ struct TreeSearchSettings {
     // thread's counts as short of work.
     bool balanceByBound = false;
     std::int64_t boundMargin = 0;
+    // Nodes a hand-off gives at most (the list chooses which).
+    std::size_t handOffBatch = 1;
     // Keep what liveNodes reads up to date.
     bool publishLeastBounds = false;
     // Count the most open nodes (exact on one thread, sampled on a team).
@@ -93,6 +95,7 @@ template <typename NodeType, typename List, typename Expander>
 class TreeSearch {
   public:
     using NodePointer = std::unique_ptr<NodeType>;
+    using Batch = std::vector<NodePointer>;
 
     // One expander per thread of the team that is planned; they must outlive
     // the search.
@@ -131,10 +134,10 @@ class TreeSearch {
     // time during `run`.
     LiveNodes liveNodes() {
         LiveNodes live;
-        pool.inspect([&](const NodeType* inTransit) {
-            if (inTransit != nullptr) {
-                live.leastBound = inTransit->lowerBound;
-                live.openNodes = 1;
+        pool.inspect([&](const Batch& inTransit) {
+            for (const NodePointer& node : inTransit) {
+                live.leastBound = std::min(live.leastBound, node->lowerBound);
+                ++live.openNodes;
             }
             for (const Published& each : published) {
                 live.leastBound =
@@ -161,6 +164,7 @@ class TreeSearch {
         std::vector<NodePointer> deep;        // the depth-first stack, top at the back
         std::vector<std::int64_t> deepLeast;  // least bound of deep[0..k]
         std::vector<NodePointer> open;        // what the last expansion left
+        Batch received;                       // what the pool handed over
         std::int64_t lastPrune = None;
         std::int64_t mostOpen = 0;
         std::uint32_t expansions = 0;
@@ -186,14 +190,14 @@ class TreeSearch {
                     return;
                 }
                 publish(thread, me);
-                node = pool.get([&](const NodeType& taken) { noteReceived(thread, taken); });
-                if (!node) {
+                if (!pool.get(me.received,
+                              [&](const Batch& taken) { noteReceived(thread, taken); })) {
                     if (low) {
                         pool.setLow(false);
                     }
                     return;
                 }
-                me.list.receive(std::move(node));
+                receive(me);
                 continue;
             }
             if (stopping.load(std::memory_order_relaxed) || expander.stopNow()) {
@@ -239,7 +243,7 @@ class TreeSearch {
             // A thread seen short of work is served at once; otherwise the
             // pool is looked at once every period.
             if (lookNow || pool.wantsWork()) {
-                offerNode(me);
+                offerNodes(me);
             }
         }
     }
@@ -292,11 +296,13 @@ class TreeSearch {
         }
     }
 
-    // Under the pool's lock, before the node leaves the slot.
-    void noteReceived(std::size_t thread, const NodeType& node) {
+    // Under the pool's lock, before the nodes leave the slot.
+    void noteReceived(std::size_t thread, const Batch& nodes) {
         std::atomic<std::int64_t>& least = published[thread].leastBound;
-        if (node.lowerBound < least.load(std::memory_order_relaxed)) {
-            least.store(node.lowerBound, std::memory_order_relaxed);
+        for (const NodePointer& node : nodes) {
+            if (node->lowerBound < least.load(std::memory_order_relaxed)) {
+                least.store(node->lowerBound, std::memory_order_relaxed);
+            }
         }
     }
 
@@ -336,25 +342,27 @@ class TreeSearch {
     }
 
     void takeFromPool(std::size_t thread, Worker& me) {
-        if (!pool.holdsNode()) {
-            return;
-        }
-        NodePointer node =
-            pool.tryTake([&](const NodeType& taken) { noteReceived(thread, taken); });
-        if (node) {
-            me.list.receive(std::move(node));
+        if (pool.holdsNode() &&
+            pool.tryTake(me.received, [&](const Batch& taken) { noteReceived(thread, taken); })) {
+            receive(me);
         }
     }
 
-    // Offers the list's second node, else the bottom of the stack (the
-    // shallowest node there); the thread keeps at least one node.
-    void offerNode(Worker& me) {
+    void receive(Worker& me) {
+        for (NodePointer& node : me.received) {
+            me.list.receive(std::move(node));
+        }
+        me.received.clear();
+    }
+
+    // Gives nodes of the list (the list's choice, up to `handOffBatch`), else
+    // the bottom of the stack (the shallowest node there); the thread keeps
+    // at least one node.
+    void offerNodes(Worker& me) {
         if (me.list.size() >= 2) {
-            if (pool.tryPut(me.list.second())) {
-                me.list.popSecond();
-            }
+            pool.tryGive([&](Batch& batch) { me.list.give(batch, settings.handOffBatch); });
         } else if (!me.deep.empty() && me.size() >= 2) {
-            if (pool.tryPut(me.deep.front())) {
+            if (pool.tryGive([&](Batch& batch) { batch.push_back(std::move(me.deep.front())); })) {
                 me.deep.erase(me.deep.begin());
                 me.deepLeast.clear();
                 for (const NodePointer& node : me.deep) {

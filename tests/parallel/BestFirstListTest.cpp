@@ -230,11 +230,17 @@ class WalkedOpenList {
         }
     }
 
-    Entry takeSecond() {
-        const Position second = std::next(entries.begin());
-        const Entry entry = *second;
-        entries.erase(second);
-        return entry;
+    // Every other entry from the second on, up to `count`, at most half.
+    std::vector<int> giveAlternate(std::size_t count) {
+        count = std::min(count, entries.size() / 2);
+        std::vector<int> given;
+        Position entry = entries.begin();
+        for (std::size_t k = 0; k < count; ++k) {
+            ++entry;
+            given.push_back(entry->identity);
+            entry = entries.erase(entry);
+        }
+        return given;
     }
     std::size_t size() const { return entries.size(); }
 
@@ -366,11 +372,17 @@ TEST_P(IndexedAgainstWalkedList, TakesTheSameNodesInTheSameOrderAsAWalkFromTheFr
                 break;
             }
             if (percent(random) < 10 && walked.size() >= 2) {
-                // A hand-off takes the second node away.
-                const std::unique_ptr<BoundedNode> given = std::move(indexed.second());
-                indexed.popSecond();
-                takenIndexed.push_back(identityOf.at(given.get()));
-                takenWalked.push_back(walked.takeSecond().identity);
+                // A hand-off takes every other node from the second on, up
+                // to a count, and at most half the list.
+                const std::size_t count = 1 + static_cast<std::size_t>(percent(random) % 6);
+                std::vector<std::unique_ptr<BoundedNode>> given;
+                indexed.give(given, count);
+                for (const std::unique_ptr<BoundedNode>& node : given) {
+                    takenIndexed.push_back(identityOf.at(node.get()));
+                }
+                for (const int identity : walked.giveAlternate(count)) {
+                    takenWalked.push_back(identity);
+                }
             }
         }
         ASSERT_EQ(takenIndexed, takenWalked)

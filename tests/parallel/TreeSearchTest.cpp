@@ -246,13 +246,16 @@ TEST_F(TreeSearchTest, EveryNodeIsExpandedExactlyOnceForAnyThreadCountListAndLim
                         TreeSearchSettings settings;
                         settings.listLimit = listLimit;
                         settings.balanceByBound = balance;
+                        // Balanced searches hand over batches of nodes.
+                        settings.handOffBatch = balance ? 8 : 1;
                         for (int repetition = 0; repetition < repetitions; ++repetition) {
                             const SearchLog log = search(tree.shape, threads, list, settings);
                             ASSERT_EQ(log.expansions, expected)
                                 << tree.name << ", " << threads << " threads, "
                                 << (list == ListKind::BestFirst ? "best first" : "forward pass")
-                                << ", limit " << listLimit << (balance ? ", balanced" : "")
-                                << ", repetition " << repetition;
+                                << ", limit " << listLimit
+                                << (balance ? ", balanced, batches of 8" : "") << ", repetition "
+                                << repetition;
                             EXPECT_FALSE(log.outcome.stopped);
                         }
                     }
