@@ -6,6 +6,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace atsp {
 
@@ -305,31 +306,22 @@ bool SubtourSeparation::contractDominated(double threshold) {
     return contracted;
 }
 
-// One maximum adjacency ordering from vertex 0, by a heap with stale entries
-// (keys only grow, and each growth pushes the vertex again). The attachment
-// key(u) of an unscanned u to the scanned set is a lower bound on the
-// connectivity between u and the vertex just scanned: in the subgraph of the
-// scanned vertices and u the ordering is again a maximum adjacency ordering,
-// ending in those two, whose cut of the phase is key(u).
+// One maximum adjacency ordering from vertex 0. The attachment key(u) of an
+// unscanned u to the scanned set is a lower bound on the connectivity between
+// u and the vertex just scanned: in the subgraph of the scanned vertices and u
+// the ordering is again a maximum adjacency ordering, ending in those two,
+// whose cut of the phase is key(u).
 void SubtourSeparation::maximumAdjacencyPhase(double threshold) {
     key_.assign(vertexCount_, 0.0);
     flag_.assign(vertexCount_, 0);  // scanned
+    heapPosition_.assign(vertexCount_, kNone);
     heap_.clear();
-    heap_.push_back({0.0, 0});
+    raiseInHeap(0);
     std::uint32_t previous = kNone;
     std::uint32_t last = kNone;
-    std::uint32_t scanned = 0;
-    while (scanned < vertexCount_) {
-        // Contraction keeps the graph connected, and it starts so.
-        assert(!heap_.empty());
-        std::pop_heap(heap_.begin(), heap_.end());
-        const auto [key, vertex] = heap_.back();
-        heap_.pop_back();
-        if (flag_[vertex] || key < key_[vertex]) {
-            continue;
-        }
+    while (!heap_.empty()) {
+        const std::uint32_t vertex = popHeap();
         flag_[vertex] = 1;
-        ++scanned;
         previous = last;
         last = vertex;
         for (std::uint32_t position = adjacencyStart_[vertex];
@@ -343,16 +335,70 @@ void SubtourSeparation::maximumAdjacencyPhase(double threshold) {
             if (attachment >= threshold) {
                 unite(vertex, neighbour.vertex);
             }
-            heap_.push_back({attachment, neighbour.vertex});
-            std::push_heap(heap_.begin(), heap_.end());
+            raiseInHeap(neighbour.vertex);
         }
     }
+    // Contraction keeps the graph connected, and it starts so: all scanned.
+    assert(static_cast<std::size_t>(std::count(flag_.begin(), flag_.end(), 1)) == vertexCount_);
     // key(last) is its whole degree, the cut of the phase: the lightest one
     // between `last` and `previous`.
     if (key_[last] < threshold) {
         keepCandidate(last);
     }
     unite(previous, last);
+}
+
+// A binary max-heap on key_ over the vertices reached and not yet scanned;
+// heapPosition_ is each one's index in it, kNone outside.
+void SubtourSeparation::raiseInHeap(std::uint32_t vertex) {
+    std::size_t index = heapPosition_[vertex];
+    if (index == kNone) {
+        index = heap_.size();
+        heap_.push_back(vertex);
+    }
+    const double key = key_[vertex];
+    while (index > 0) {
+        const std::size_t parent = (index - 1) / 2;
+        if (key_[heap_[parent]] >= key) {
+            break;
+        }
+        heap_[index] = heap_[parent];
+        heapPosition_[heap_[index]] = static_cast<std::uint32_t>(index);
+        index = parent;
+    }
+    heap_[index] = vertex;
+    heapPosition_[vertex] = static_cast<std::uint32_t>(index);
+}
+
+std::uint32_t SubtourSeparation::popHeap() {
+    const std::uint32_t top = heap_.front();
+    heapPosition_[top] = kNone;
+    const std::uint32_t moved = heap_.back();
+    heap_.pop_back();
+    const std::size_t size = heap_.size();
+    if (size == 0) {
+        return top;
+    }
+    const double key = key_[moved];
+    std::size_t index = 0;
+    for (;;) {
+        std::size_t child = 2 * index + 1;
+        if (child >= size) {
+            break;
+        }
+        if (child + 1 < size && key_[heap_[child + 1]] > key_[heap_[child]]) {
+            ++child;
+        }
+        if (key_[heap_[child]] <= key) {
+            break;
+        }
+        heap_[index] = heap_[child];
+        heapPosition_[heap_[index]] = static_cast<std::uint32_t>(index);
+        index = child;
+    }
+    heap_[index] = moved;
+    heapPosition_[moved] = static_cast<std::uint32_t>(index);
+    return top;
 }
 
 void SubtourSeparation::keepCandidate(std::uint32_t vertex) {

@@ -41,7 +41,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <utility>
 #include <vector>
 
 namespace atsp {
@@ -100,6 +99,8 @@ class SubtourSeparation {
     void contract();
     bool contractDominated(double threshold);
     void maximumAdjacencyPhase(double threshold);
+    void raiseInHeap(std::uint32_t vertex);
+    std::uint32_t popHeap();
     void keepCandidate(std::uint32_t vertex);
     std::vector<SubtourCut> measureCandidates(double tolerance);
     std::uint32_t nextStamp();
@@ -128,7 +129,7 @@ class SubtourSeparation {
     std::vector<std::uint32_t> newFirst_, newLast_;
     std::vector<double> key_;
     std::vector<char> flag_;
-    std::vector<std::pair<double, std::uint32_t>> heap_;
+    std::vector<std::uint32_t> heap_, heapPosition_;
     std::vector<std::uint32_t> mark_;
     std::uint32_t stamp_ = 0;
 
