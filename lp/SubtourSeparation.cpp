@@ -277,7 +277,7 @@ void SubtourSeparation::contract() {
 // w(S) + w(B) - 2 w(B, S) <= w(S) when 2 w(A, B) >= w(B), unless S + B is
 // everything, i.e. the cut is that of B, kept here. So merging B into A keeps
 // a lightest cut. Unions within one pass compose as long as every B moved is
-// still a vertex of its own, with the degree and edge weights measured; the
+// still a vertex of its own, whose degree and edges are those measured; the
 // side it joins only grows, which keeps w(A, B) a lower bound.
 bool SubtourSeparation::contractDominated(double threshold) {
     flag_.assign(vertexCount_, 1);  // still a vertex of its own

@@ -238,13 +238,25 @@ void expectValidCuts(const std::vector<SubtourCut>& cuts, std::size_t n,
     }
 }
 
-// The side reported when both are violated, as they are together under exact
-// degree equations: the smaller, or of equal halves the one with city 0.
+// On a connected support: the side reported when both are violated, as they
+// are together under exact degree equations, is the smaller, or of equal
+// halves the one with city 0; and no set comes with its complement.
 void expectSmallerSides(const std::vector<SubtourCut>& cuts, std::size_t n) {
+    std::set<std::vector<std::uint32_t>> sets;
     for (const SubtourCut& cut : cuts) {
         EXPECT_TRUE(2 * cut.cities.size() < n ||
                     (2 * cut.cities.size() == n && cut.cities.front() == 0))
             << cut.cities.size() << " cities from " << cut.cities.front();
+        sets.insert(cut.cities);
+    }
+    for (const SubtourCut& cut : cuts) {
+        std::vector<std::uint32_t> complement;
+        for (std::uint32_t city = 0; city < n; ++city) {
+            if (!std::binary_search(cut.cities.begin(), cut.cities.end(), city)) {
+                complement.push_back(city);
+            }
+        }
+        EXPECT_EQ(sets.count(complement), 0u) << "a set and its complement";
     }
 }
 
