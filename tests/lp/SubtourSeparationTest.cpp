@@ -300,7 +300,7 @@ TEST(SubtourSeparation, FindsTheLeastOutflowOfAllSubsetsExactly) {
 }
 
 TEST(SubtourSeparation, FindsTheLeastOutflowOfMaximumFlowsOnLargerSupports) {
-    for (std::uint64_t seed = 0; seed < 80; ++seed) {
+    for (std::uint64_t seed = 0; seed < 800; ++seed) {
         std::mt19937_64 random(seed);
         const std::size_t n = 13 + seed % 28;
         SCOPED_TRACE(trace(seed, n));
