@@ -447,6 +447,23 @@ TEST(SubtourSeparation, IgnoresLoopsAndZeroValues) {
     EXPECT_TRUE(two.exact(tourWithLoop, 0.0).empty());
 }
 
+// Outflows are never negative: with a tolerance of 1 or more, not even the
+// components of a support that falls apart are violated.
+TEST(SubtourSeparation, FindsNothingViolatedAtAToleranceOfOne) {
+    const std::vector<SupportArc> apart = {{0, 1, 1.0}, {1, 0, 1.0}, {2, 3, 1.0}, {3, 2, 1.0}};
+    // The cycles 0-1 and 2-3 at 1/2 and the tour 0-1-2-3 at 1/2: {0, 1} and
+    // {2, 3} have outflow 1/2.
+    const std::vector<SupportArc> halves = {{0, 1, 1.0}, {1, 0, 0.5}, {2, 3, 1.0},
+                                            {3, 2, 0.5}, {1, 2, 0.5}, {3, 0, 0.5}};
+    SubtourSeparation separation(4);
+    EXPECT_EQ(separation.components(apart).size(), 2u);
+    for (const double tolerance : {1.0, 1.5}) {
+        EXPECT_TRUE(separation.exact(apart, tolerance).empty());
+        EXPECT_TRUE(separation.exact(halves, tolerance).empty());
+    }
+    EXPECT_FALSE(separation.exact(halves, 0.0).empty());
+}
+
 TEST(SubtourSeparation, RejectsCitiesOutOfRangeAndANaNTolerance) {
     SubtourSeparation separation(3);
     const std::vector<SupportArc> arcs = {{0, 1, 1.0}, {1, 3, 1.0}};
