@@ -94,7 +94,7 @@ std::string tourComment(const TourResult& result, const Graph& graph) {
         return "Cost " + std::to_string(tourCost(graph, result.tour).value_or(0)) +
                ", not proven optimal (the search stopped on the starting tour's negative cost)";
     }
-    if (result.stoppedAtTimeLimit) {
+    if (result.stopped) {
         return "Cost " + std::to_string(result.cost) + ", not proven optimal (lower bound " +
                std::to_string(result.lowerBound) + ")";
     }
@@ -110,7 +110,7 @@ int printReport(const TourResult& result, double searchSeconds) {
         std::cout << "Overflow!\n";
         return 0;
     }
-    if (result.stoppedAtTimeLimit) {
+    if (result.stopped) {
         std::cout << "Stopped at the time limit: not proven optimal\nBest tour: " << result.cost
                   << "\nLower bound: " << result.lowerBound
                   << "\nGap: " << gapText(result.cost, result.lowerBound) << "\n";
@@ -118,7 +118,7 @@ int printReport(const TourResult& result, double searchSeconds) {
         std::cout << result.cost << "\n";
     }
     std::cout << "Time: " << std::fixed << searchSeconds << " sec\n";
-    return result.stoppedAtTimeLimit ? 2 : 0;
+    return result.stopped ? 2 : 0;
 }
 
 // Composed before it is needed: when memory runs out nothing more can be

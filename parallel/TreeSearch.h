@@ -37,7 +37,8 @@
 //
 // Stopping. Once an expander asks to stop, every thread drops the nodes it
 // takes up and all it holds, noting the least bound among them: no tour below
-// that bound is left unexplored.
+// that bound is left unexplored. An exception thrown on any thread (memory
+// running out) stops the search the same way and is rethrown by `run`.
 //
 // Progress. With `publishLeastBounds`, each thread publishes the least bound
 // of what it holds after its expansions (a list that is not sorted by bound
@@ -52,6 +53,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -121,6 +123,9 @@ class TreeSearch {
             [this](std::int32_t thread, std::int32_t teamSize) {
                 work(static_cast<std::size_t>(thread), teamSize);
             });
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
         TreeSearchOutcome outcome;
         outcome.stopped = stopping.load(std::memory_order_relaxed);
         outcome.leastAbandonedBound = leastAbandoned;
@@ -184,66 +189,70 @@ class TreeSearch {
         bool low = false;  // this thread has said it is short of work
         bool behind = false;
         for (;;) {
-            NodePointer node = takeNext(me);
-            if (!node) {
-                if (!team) {
-                    return;
-                }
-                publish(thread, me);
-                if (!pool.get(me.received,
-                              [&](const Batch& taken) { noteReceived(thread, taken); })) {
-                    if (low) {
-                        pool.setLow(false);
+            try {
+                NodePointer node = takeNext(me);
+                if (!node) {
+                    if (!team) {
+                        return;
                     }
-                    return;
+                    publish(thread, me);
+                    if (!pool.get(me.received,
+                                  [&](const Batch& taken) { noteReceived(thread, taken); })) {
+                        if (low) {
+                            pool.setLow(false);
+                        }
+                        return;
+                    }
+                    receive(me);
+                    continue;
                 }
-                receive(me);
-                continue;
-            }
-            if (stopping.load(std::memory_order_relaxed) || expander.stopNow()) {
-                stopping.store(true, std::memory_order_relaxed);
-                abandon(me, std::move(node));
-                continue;
-            }
-            expander.expand(std::move(node), me.open);
-            const std::int64_t prune = expander.pruneBound();
-            if (prune < me.lastPrune) {
-                me.lastPrune = prune;
-                me.list.dropFrom(prune);
-            }
-            file(me);
-            ++me.expansions;
-            if (settings.publishLeastBounds || settings.countOpenNodes) {
-                publish(thread, me);
-                countOpenNodes(me, team);
-            }
-            if (!team) {
-                continue;
-            }
-            const bool lookNow = --shareCountdown <= 0;
-            if (lookNow) {
-                shareCountdown = sharePeriod;
-                // Working behind the others is looked at once every period:
-                // a hand-off costs the giver's workspace its node.
-                behind = settings.balanceByBound && worksBehind(thread, me);
-            }
-            if (low != (me.size() <= 1 || behind)) {
-                low = !low;
-                pool.setLow(low);
-            }
-            if (low) {
-                // A thread short of work takes a node waiting in the pool, and
-                // gives none.
-                takeFromPool(thread, me);
-                continue;
-            }
-            if (lookNow) {
-                takeFromPool(thread, me);
-            }
-            // A thread seen short of work is served at once; otherwise the
-            // pool is looked at once every period.
-            if (lookNow || pool.wantsWork()) {
-                offerNodes(me);
+                if (stopping.load(std::memory_order_relaxed) || expander.stopNow()) {
+                    stopping.store(true, std::memory_order_relaxed);
+                    abandon(me, std::move(node));
+                    continue;
+                }
+                expander.expand(std::move(node), me.open);
+                const std::int64_t prune = expander.pruneBound();
+                if (prune < me.lastPrune) {
+                    me.lastPrune = prune;
+                    me.list.dropFrom(prune);
+                }
+                file(me);
+                ++me.expansions;
+                if (settings.publishLeastBounds || settings.countOpenNodes) {
+                    publish(thread, me);
+                    countOpenNodes(me, team);
+                }
+                if (!team) {
+                    continue;
+                }
+                const bool lookNow = --shareCountdown <= 0;
+                if (lookNow) {
+                    shareCountdown = sharePeriod;
+                    // Working behind the others is looked at once every period:
+                    // a hand-off costs the giver's workspace its node.
+                    behind = settings.balanceByBound && worksBehind(thread, me);
+                }
+                if (low != (me.size() <= 1 || behind)) {
+                    low = !low;
+                    pool.setLow(low);
+                }
+                if (low) {
+                    // A thread short of work takes a node waiting in the pool, and
+                    // gives none.
+                    takeFromPool(thread, me);
+                    continue;
+                }
+                if (lookNow) {
+                    takeFromPool(thread, me);
+                }
+                // A thread seen short of work is served at once; otherwise the
+                // pool is looked at once every period.
+                if (lookNow || pool.wantsWork()) {
+                    offerNodes(me);
+                }
+            } catch (...) {
+                fail(me, std::current_exception());
             }
         }
     }
@@ -282,6 +291,23 @@ class TreeSearch {
         me.deepLeast.clear();
         const std::lock_guard<std::mutex> guard(abandonLock);
         leastAbandoned = std::min(leastAbandoned, least);
+    }
+
+    // An exception on a thread of a team cannot leave the team: the thread
+    // drops its nodes, keeps the first failure for `run` to rethrow, and
+    // stops the search; it then waits in the pool like any idle thread, so
+    // that the end is detected as always.
+    void fail(Worker& me, std::exception_ptr exception) {
+        me.open.clear();
+        me.received.clear();
+        me.list.clear();
+        me.deep.clear();
+        me.deepLeast.clear();
+        const std::lock_guard<std::mutex> guard(abandonLock);
+        if (!failure) {
+            failure = exception;
+        }
+        stopping.store(true, std::memory_order_relaxed);
     }
 
     void publish(std::size_t thread, const Worker& me) {
@@ -382,6 +408,7 @@ class TreeSearch {
     std::atomic<bool> stopping{false};
     std::mutex abandonLock;
     std::int64_t leastAbandoned = None;  // guarded by abandonLock
+    std::exception_ptr failure;          // guarded by abandonLock
 };
 
 }  // namespace atsp

@@ -58,6 +58,7 @@ struct Round {
     std::int64_t nodesBefore;  // made before this round, the root included
     // No tour costs less: proven by the root's bound and the rounds before.
     std::int64_t provenBefore;
+    const std::atomic<bool>* stopRequested;
     const std::vector<std::unique_ptr<Expander>>* expanders = nullptr;
     std::function<LiveNodes()> liveNodes;
 };
@@ -97,7 +98,11 @@ class Expander {
 
     std::int64_t pruneBound() const { return lastBest; }
 
-    bool stopNow() { return round.monitor != nullptr && round.monitor->timeIsUp(); }
+    bool stopNow() {
+        return (round.stopRequested != nullptr &&
+                round.stopRequested->load(std::memory_order_relaxed)) ||
+               (round.monitor != nullptr && round.monitor->timeIsUp());
+    }
 
     std::int64_t nodesCreated() const { return created.get(); }
     std::int64_t nodesExpanded() const { return expanded.get(); }
@@ -171,7 +176,7 @@ class Search {
         TourResult result;
         result.cost = incumbent.cost();
         result.tour = std::move(incumbent.tour());
-        result.stoppedAtTimeLimit = stopped;
+        result.stopped = stopped;
         result.lowerBound =
             stopped ? std::min(result.cost, std::max(proven, std::min(cap, leastAbandonedBound)))
                     : result.cost;
@@ -213,8 +218,14 @@ class Search {
                      NodePointer rootNode, Incumbent& incumbent) {
         const std::int32_t threads = plannedTeamSize(options.threads);
         incumbent.readUnderLock(options.readIncumbentUnderLock && threads > 1);
-        Round round{incumbent, cap, watched ? &monitor : nullptr, statistics.nodesCreated, proven,
-                    nullptr,   {}};
+        Round round{incumbent,
+                    cap,
+                    watched ? &monitor : nullptr,
+                    statistics.nodesCreated,
+                    proven,
+                    options.stopRequested,
+                    nullptr,
+                    {}};
         std::vector<std::unique_ptr<Expander>> expanders;
         for (std::int32_t thread = 0; thread < threads; ++thread) {
             expanders.push_back(

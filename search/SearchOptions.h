@@ -2,10 +2,11 @@
 // the steps and policies of the fast search or the search as first built, the
 // threads, a time limit, and progress reports.
 //
-// Time limit. A search that reaches its limit stops expanding and returns the
-// best tour it has found with `stoppedAtTimeLimit` and, in `lowerBound`, the
-// least bound of the nodes it left unexplored (never above the tour's cost):
-// no tour of the graph costs less.
+// Time limit and stop requests. A search that reaches its limit, or sees
+// `*stopRequested` set by another thread, stops expanding and returns the
+// best tour it has found with `stopped` and, in `lowerBound`, the least bound
+// of the nodes it left unexplored (never above the tour's cost): no tour of
+// the graph costs less.
 //
 // Progress. When `progress` is set, the search calls it about every
 // `progressIntervalSeconds` of its wall-clock time, on one thread at a time,
@@ -13,6 +14,7 @@
 // search returns: a valid lower bound and the best tour's cost at that moment.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -92,6 +94,9 @@ struct SearchOptions {
     // Seconds of search after which the search stops with what it has; zero
     // or less: no limit.
     double timeLimitSeconds = 0;
+    // Set (by any thread) to stop the search with what it has; null: none.
+    // Not owned; it must outlive the search.
+    const std::atomic<bool>* stopRequested = nullptr;
     // Called with the state of the search every `progressIntervalSeconds`;
     // empty: no reports.
     std::function<void(const SearchProgress&)> progress;

@@ -16,11 +16,11 @@ struct TourResult {
     // `cost` InfeasibleBound; zero cities give the empty tour of cost 0.
     std::vector<Node> tour;
     std::int64_t cost = 0;
-    // A search asked to stop at a time limit that did stop there: `tour` is
-    // the best tour found, not a proven optimum, and `lowerBound` is what the
-    // search had proven, that no tour costs less. Otherwise `lowerBound`
-    // equals `cost`.
-    bool stoppedAtTimeLimit = false;
+    // The search stopped before it had proven its tour optimal (a time limit,
+    // or a stop request): `tour` is the best tour found, and `lowerBound` is
+    // what the search had proven, that no tour costs less. Otherwise
+    // `lowerBound` equals `cost`.
+    bool stopped = false;
     std::int64_t lowerBound = 0;
     // The search did not run: the starting tour summed to a negative cost
     // (possible only with negative arc costs), and is returned as it is.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,6 +115,7 @@ std::vector<Expansion> expectedExpansions(const TreeShape& shape) {
 struct SharedLog {
     std::atomic<std::uint64_t> sequence{0};
     std::uint64_t stopAfter = ~std::uint64_t{0};
+    std::uint64_t throwAt = ~std::uint64_t{0};
     std::function<LiveNodes()> liveNodes;
 };
 
@@ -133,6 +135,9 @@ class TreeExpander {
         const std::int64_t liveBound =
             shared.liveNodes ? shared.liveNodes().leastBound : node->lowerBound;
         const std::uint64_t sequence = shared.sequence.fetch_add(1);
+        if (sequence == shared.throwAt) {
+            throw std::bad_alloc();
+        }
         expansions.push_back({node->id, node->childrenMade, node->lowerBound});
         observations.push_back({sequence, liveBound, node->lowerBound});
         const int count = childCount(shape, *node);
@@ -171,9 +176,11 @@ enum class ListKind { BestFirst, ForwardPass };
 
 template <typename List>
 SearchLog searchWith(const TreeShape& shape, int threads, const TreeSearchSettings& settings,
-                     std::uint64_t stopAfter, bool readLiveNodes) {
+                     std::uint64_t stopAfter, bool readLiveNodes,
+                     std::uint64_t throwAt = ~std::uint64_t{0}) {
     SharedLog shared;
     shared.stopAfter = stopAfter;
+    shared.throwAt = throwAt;
     std::vector<std::unique_ptr<TreeExpander>> expanders;
     for (int thread = 0; thread < threads; ++thread) {
         expanders.push_back(std::make_unique<TreeExpander>(shape, shared));
@@ -313,6 +320,25 @@ TEST_F(TreeSearchTest, TheLiveBoundNeverExceedsTheBoundOfALaterExpansion) {
                     claimed = std::max(claimed, observation.liveBound);
                 }
             }
+        }
+    }
+}
+
+// Memory running out on any thread of a team must neither hang the team nor
+// lose the failure: the search ends, every node is released, and the
+// exception reaches the caller.
+TEST_F(TreeSearchTest, AnExceptionOnAnyThreadEndsTheSearchAndReachesTheCaller) {
+    const TreeShape shape{9, 2, false, true};
+    for (int threads : {1, 2, 4, 8}) {
+        for (const std::uint64_t throwAt : {0, 1, 37, 500}) {
+            TreeSearchSettings settings;
+            settings.handOffBatch = 4;
+            settings.balanceByBound = true;
+            EXPECT_THROW((searchWith<BestFirstList<TreeNode>>(shape, threads, settings,
+                                                               ~std::uint64_t{0}, false, throwAt)),
+                         std::bad_alloc)
+                << threads << " threads, throw at " << throwAt;
+            EXPECT_EQ(liveTreeNodes.load(), 0);
         }
     }
 }

@@ -237,7 +237,7 @@ TEST_P(SearchOptimum, ReturnsACheapestSingleCycleWhoseArcsSumToItsCost) {
             ASSERT_TRUE(isSingleCycle(result.tour));
             ASSERT_EQ(testing_support::tourCost(matrix, result.tour), result.cost);
             ASSERT_EQ(result.cost, optimum);
-            ASSERT_FALSE(result.stoppedAtTimeLimit);
+            ASSERT_FALSE(result.stopped);
             ASSERT_EQ(result.lowerBound, optimum);
             if (optimum < testing_support::tourCost(matrix, startTour)) {
                 ++improvedOnStart;

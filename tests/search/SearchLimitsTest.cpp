@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <atomic>
 #include <cstdint>
 #include <ostream>
 #include <random>
@@ -37,19 +38,30 @@ Matrix symmetricInstance(std::uint64_t seed, int n) {
     return matrix;
 }
 
-TEST_P(SearchLimits, ASearchOutOfTimeAtOnceReturnsTheStartingTourAndTheRootBound) {
+// Out of time at once, or told to stop before it began: the search returns
+// the tour it started from and a bound it has proven, on either side of the
+// optimum.
+TEST_P(SearchLimits, ASearchStoppedAtOnceReturnsItsStartingTourAndAProvenBound) {
     const Matrix matrix = symmetricInstance(7, 11);
     const Graph graph = completeGraph(matrix);
-    SearchOptions options = GetParam().options;
-    options.timeLimitSeconds = 1e-9;
-    const TourResult result = searchTour(graph, options);
     const std::int64_t optimum = heldKarpOptimum(matrix);
-    EXPECT_TRUE(result.stoppedAtTimeLimit);
-    EXPECT_TRUE(isSingleCycle(result.tour));
-    EXPECT_EQ(result.cost, testing_support::tourCost(matrix, result.tour));
-    EXPECT_LE(result.lowerBound, optimum);
-    EXPECT_GE(result.cost, optimum);
-    EXPECT_GT(result.cost, optimum) << "the instance is meant to need a search";
+    const std::atomic<bool> stop{true};
+    for (const bool byRequest : {false, true}) {
+        SearchOptions options = GetParam().options;
+        if (byRequest) {
+            options.stopRequested = &stop;
+        } else {
+            options.timeLimitSeconds = 1e-9;
+        }
+        const TourResult result = searchTour(graph, options);
+        SCOPED_TRACE(byRequest ? "stop request" : "time limit");
+        EXPECT_TRUE(result.stopped);
+        EXPECT_TRUE(isSingleCycle(result.tour));
+        EXPECT_EQ(result.cost, testing_support::tourCost(matrix, result.tour));
+        EXPECT_LE(result.lowerBound, optimum);
+        EXPECT_GE(result.cost, optimum);
+        EXPECT_GT(result.cost, optimum) << "the instance is meant to need a search";
+    }
 }
 
 TEST_P(SearchLimits, ProgressReportsNeverClaimMoreThanIsProvenAndTheLastOneIsFinal) {
@@ -71,7 +83,7 @@ TEST_P(SearchLimits, ProgressReportsNeverClaimMoreThanIsProvenAndTheLastOneIsFin
             EXPECT_GE(progress.bestCost, optimum);
             EXPECT_LE(progress.lowerBound, progress.bestCost);
         }
-        EXPECT_FALSE(result.stoppedAtTimeLimit);
+        EXPECT_FALSE(result.stopped);
         EXPECT_EQ(result.cost, optimum);
         EXPECT_EQ(result.lowerBound, optimum);
         EXPECT_EQ(reports.back().bestCost, optimum);
