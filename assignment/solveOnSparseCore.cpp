@@ -144,16 +144,26 @@ struct CheapestInto {
     std::vector<Node> position;
 };
 
+// Whether to give up now: asked once every `rowsPerCheck` rows of a pass.
+bool stopAt(std::size_t row, const std::function<bool()>& stopRequested) {
+    constexpr std::size_t rowsPerCheck = 256;
+    return row % rowsPerCheck == rowsPerCheck - 1 && stopRequested && stopRequested();
+}
+
 // The `arcsPerRow` cheapest arcs of every row and the cheapest arc into every
-// column, in one pass over the graph.
-Core pickCore(const Graph& graph, std::size_t arcsPerRow) {
+// column, in one pass over the graph; false when stopped.
+bool pickCore(const Graph& graph, std::size_t arcsPerRow, Core& core,
+              const std::function<bool()>& stopRequested) {
     const std::size_t n = graph.cityCount();
-    Core core{std::vector<std::vector<Node>>(n), Graph()};
+    core = Core{std::vector<std::vector<Node>>(n), Graph()};
     CheapestInto cheapestInto(n);
     std::vector<RowArc> kept;
     std::vector<std::int32_t> blockLeast;
     std::vector<std::int32_t> threshold;
     for (std::size_t row = 0; row < n; ++row) {
+        if (stopAt(row, stopRequested)) {
+            return false;
+        }
         const Node tail = static_cast<Node>(row);
         const std::int32_t* rowCosts = graph.costs(tail).data();
         const std::size_t length = graph.rowLength(tail);
@@ -184,7 +194,7 @@ Core pickCore(const Graph& graph, std::size_t arcsPerRow) {
         positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     }
     rebuildGraph(core, graph);
-    return core;
+    return true;
 }
 
 // Whether some arc of a full row prices negative: c - v - u < 0 for some
@@ -213,15 +223,21 @@ void addToCore(Core& core, Node row, const std::vector<Node>& added) {
 }
 
 // Adds to the core every arc of the graph whose reduced cost under the core's
-// duals is negative, and frees the rows that got one. False when there was
-// none: the core's solution is then optimal for the whole graph.
-bool priceAndGrow(Core& core, AssignmentProblem& coreProblem, const Graph& graph) {
+// duals is negative, and frees the rows that got one. Grown when there was
+// one; Priced when there was none (the core's solution is then optimal for
+// the whole graph); Stopped when asked to give up.
+enum class Pricing { Grown, Priced, Stopped };
+Pricing priceAndGrow(Core& core, AssignmentProblem& coreProblem, const Graph& graph,
+                     const std::function<bool()>& stopRequested) {
     const std::vector<std::int64_t>& rowDuals = coreProblem.rowDuals();
     const std::vector<std::int64_t>& columnDuals = coreProblem.columnDuals();
     const std::size_t n = graph.cityCount();
     std::vector<Node> violating;
     bool grown = false;
     for (std::size_t row = 0; row < n; ++row) {
+        if (stopAt(row, stopRequested)) {
+            return Pricing::Stopped;
+        }
         const Node tail = static_cast<Node>(row);
         const Node* heads = graph.successors(tail).data();
         const std::int32_t* rowCosts = graph.costs(tail).data();
@@ -244,30 +260,40 @@ bool priceAndGrow(Core& core, AssignmentProblem& coreProblem, const Graph& graph
         coreProblem.removeArc(tail, coreProblem.solution()[row]);
         grown = true;
     }
-    if (grown) {
-        rebuildGraph(core, graph);
-        coreProblem.setGraph(core.graph);
+    if (!grown) {
+        return Pricing::Priced;
     }
-    return grown;
+    rebuildGraph(core, graph);
+    coreProblem.setGraph(core.graph);
+    return Pricing::Grown;
 }
 
 }  // namespace
 
-void solveOnSparseCore(AssignmentProblem& problem, const Graph& graph, std::size_t arcsPerRow,
-                       std::vector<std::vector<Node>>* corePositions) {
+bool solveOnSparseCore(AssignmentProblem& problem, const Graph& graph, std::size_t arcsPerRow,
+                       std::vector<std::vector<Node>>* corePositions,
+                       const std::function<bool()>& stopRequested) {
     if (corePositions != nullptr) {
         corePositions->clear();
     }
     const std::size_t n = graph.cityCount();
     for (std::size_t perRow = std::max<std::size_t>(arcsPerRow, 1); 4 * perRow < n; perRow *= 4) {
-        Core core = pickCore(graph, perRow);
+        Core core;
+        if (!pickCore(graph, perRow, core, stopRequested)) {
+            return false;
+        }
         AssignmentProblem coreProblem(core.graph);
         coreProblem.solveByRowReduction();
         if (coreProblem.solutionValue() == InfeasibleBound) {
             continue;  // too thin to hold a complete assignment: grow it
         }
         // A grown core keeps a complete assignment, so its re-solves succeed.
-        while (priceAndGrow(core, coreProblem, graph)) {
+        for (Pricing pricing = priceAndGrow(core, coreProblem, graph, stopRequested);
+             pricing != Pricing::Priced;
+             pricing = priceAndGrow(core, coreProblem, graph, stopRequested)) {
+            if (pricing == Pricing::Stopped) {
+                return false;
+            }
             coreProblem.solveHungarian(true);
         }
         AssignmentState state;
@@ -279,9 +305,10 @@ void solveOnSparseCore(AssignmentProblem& problem, const Graph& graph, std::size
         if (corePositions != nullptr) {
             *corePositions = std::move(core.positions);
         }
-        return;
+        return true;
     }
     problem.solveHungarian(false);
+    return true;
 }
 
 }  // namespace atsp

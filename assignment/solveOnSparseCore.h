@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "assignment/AssignmentProblem.h"
@@ -35,7 +36,12 @@ namespace atsp {
 // receives the final core, for each row the positions of its core arcs in
 // input order: cheap arcs, useful to a heuristic. It is left empty when the
 // whole graph had to be solved.
-void solveOnSparseCore(AssignmentProblem& problem, const Graph& graph, std::size_t arcsPerRow,
-                       std::vector<std::vector<Node>>* corePositions = nullptr);
+//
+// `stopRequested`, when given, is asked every few hundred rows of each pass
+// over the graph; once it says yes the solve gives up and returns false,
+// leaving `problem` unsolved. True when the solve is complete.
+bool solveOnSparseCore(AssignmentProblem& problem, const Graph& graph, std::size_t arcsPerRow,
+                       std::vector<std::vector<Node>>* corePositions = nullptr,
+                       const std::function<bool()>& stopRequested = {});
 
 }  // namespace atsp

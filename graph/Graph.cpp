@@ -1,5 +1,6 @@
 #include "graph/Graph.h"
 
+#include <algorithm>
 #include <cassert>
 #include <stdexcept>
 
@@ -59,6 +60,14 @@ void Graph::Builder::endRow() {
     }
     graph.fullRows.push_back(full ? 1 : 0);
     graph.rowStarts.push_back(graph.arcHeads.size());
+    if (cities > 1 && graph.cheapestArcs != InfeasibleBound) {
+        if (length == 0) {
+            graph.cheapestArcs = InfeasibleBound;
+        } else {
+            graph.cheapestArcs +=
+                *std::min_element(graph.arcCosts.begin() + start, graph.arcCosts.end());
+        }
+    }
 }
 
 Graph Graph::Builder::build() && {

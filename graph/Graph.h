@@ -73,11 +73,19 @@ class Graph {
     // arc. O(1) on a full row, else a scan of the row.
     Node arcPosition(Node tail, Node head) const;
 
+    // The sum over the cities of each one's cheapest arc: every tour leaves
+    // every city once, so none costs less. Known from the start, so that a
+    // search stopped before its first real bound still reports a proven one.
+    // InfeasibleBound when a city has no arc at all (n >= 2: no tour); 0
+    // for n <= 1.
+    std::int64_t cheapestArcsBound() const { return cheapestArcs; }
+
   private:
     std::vector<std::uint64_t> rowStarts{0};  // n + 1 entries: row i is [start i, start i+1)
     std::vector<Node> arcHeads;
     std::vector<std::int32_t> arcCosts;
     std::vector<std::uint8_t> fullRows;
+    std::int64_t cheapestArcs = 0;
 };
 
 // Makes a graph row by row: addArc for each arc of the current row, in

@@ -51,14 +51,19 @@ void keepRun(const std::int32_t* rowCosts, const std::int64_t* columnDuals,
 
 }  // namespace
 
-Graph keepArcsBelow(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
-                    const std::vector<std::int64_t>& columnDuals, std::int64_t threshold,
-                    std::vector<Node>& positions) {
+std::optional<Graph> keepArcsBelow(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
+                                   const std::vector<std::int64_t>& columnDuals,
+                                   std::int64_t threshold, std::vector<Node>& positions,
+                                   const std::function<bool()>& stopRequested) {
     const std::size_t n = graph.cityCount();
     Graph::Builder kept(n);
     std::vector<Node> keptHeads;
     std::vector<std::int32_t> keptCosts;
+    constexpr std::size_t rowsPerCheck = 256;
     for (std::size_t row = 0; row < n; ++row) {
+        if (row % rowsPerCheck == rowsPerCheck - 1 && stopRequested && stopRequested()) {
+            return std::nullopt;
+        }
         const Node tail = static_cast<Node>(row);
         const Node* heads = graph.successors(tail).data();
         const std::int32_t* rowCosts = graph.costs(tail).data();

@@ -20,6 +20,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "graph/Graph.h"
@@ -31,8 +33,11 @@ namespace atsp {
 // position in each row of the input (the root's assigned arcs) and is moved
 // to the same arc's position among the arcs kept; each of those arcs must be
 // kept.
-Graph keepArcsBelow(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
-                    const std::vector<std::int64_t>& columnDuals, std::int64_t threshold,
-                    std::vector<Node>& positions);
+// `stopRequested`, when given, is asked every few hundred rows; once it says
+// yes the pass gives up and returns nothing.
+std::optional<Graph> keepArcsBelow(const Graph& graph, const std::vector<std::int64_t>& rowDuals,
+                                   const std::vector<std::int64_t>& columnDuals,
+                                   std::int64_t threshold, std::vector<Node>& positions,
+                                   const std::function<bool()>& stopRequested = {});
 
 }  // namespace atsp

@@ -25,12 +25,19 @@ std::int64_t gapBetween(std::int64_t upper, std::int64_t lower) {
 
 }  // namespace
 
-Presolve::Presolve(const Graph& graph, const PresolveSteps& steps)
-    : graph(graph), steps(steps), rootProblem(graph) {}
+Presolve::Presolve(const Graph& graph, const PresolveSteps& steps,
+                   std::function<bool()> stopRequested)
+    : graph(graph), steps(steps), stopRequested(std::move(stopRequested)), rootProblem(graph) {}
 
 RootSolution Presolve::solveRoot() {
     if (steps.rootCoreArcsPerRow > 0) {
-        solveOnSparseCore(rootProblem, graph, steps.rootCoreArcsPerRow, &coreArcs);
+        if (!solveOnSparseCore(rootProblem, graph, steps.rootCoreArcsPerRow, &coreArcs,
+                               stopRequested)) {
+            RootSolution stopped;
+            stopped.bound = graph.cheapestArcsBound();
+            stopped.stopped = true;
+            return stopped;
+        }
     } else {
         rootProblem.solveHungarian(false);
     }
@@ -72,15 +79,21 @@ std::int64_t Presolve::nextGap(std::int64_t gap) {
     return gap > InfeasibleBound / 2 ? InfeasibleBound : 2 * gap;
 }
 
-AssignmentState Presolve::enterRound(const RootSolution& root, std::int64_t gap,
-                                     std::int64_t incumbentCost) {
+std::optional<AssignmentState> Presolve::enterRound(const RootSolution& root, std::int64_t gap,
+                                                    std::int64_t incumbentCost) {
     AssignmentState assignment = root.assignment;
     const std::int64_t threshold = std::min(gap, gapBetween(incumbentCost, root.bound));
     // Without a tour known every arc may lie on the first one.
     narrowed = steps.eliminateArcs && threshold != InfeasibleBound;
     if (narrowed) {
-        roundGraph = keepArcsBelow(graph, rootProblem.rowDuals(), rootProblem.columnDuals(),
-                                   threshold, assignment.assignedArcs);
+        std::optional<Graph> kept =
+            keepArcsBelow(graph, rootProblem.rowDuals(), rootProblem.columnDuals(), threshold,
+                          assignment.assignedArcs, stopRequested);
+        if (!kept) {
+            narrowed = false;
+            return std::nullopt;
+        }
+        roundGraph = std::move(*kept);
     }
     return assignment;
 }

@@ -27,6 +27,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -56,18 +58,23 @@ struct PresolveSteps {
 
 // The root's solution: its bound (InfeasibleBound without a complete
 // assignment) and, when feasible, its compact assignment and shortest cycle.
+// A solve stopped before its end has only the graph's cheapest-arcs bound.
 struct RootSolution {
     std::int64_t bound = InfeasibleBound;
     AssignmentState assignment;
     std::pair<Node, Node> minCycle{0, 0};  // (start city, length)
+    bool stopped = false;
 
-    bool feasible() const { return bound != InfeasibleBound; }
+    bool feasible() const { return !stopped && bound != InfeasibleBound; }
 };
 
 class Presolve {
   public:
     // The graph is only read; it must outlive the presolve and the search.
-    Presolve(const Graph& graph, const PresolveSteps& steps);
+    // `stopRequested`, when given, is asked during the passes over the whole
+    // graph (the root's solve, elimination); once it says yes they give up.
+    Presolve(const Graph& graph, const PresolveSteps& steps,
+             std::function<bool()> stopRequested = {});
 
     Presolve(const Presolve&) = delete;
     Presolve& operator=(const Presolve&) = delete;
@@ -92,9 +99,9 @@ class Presolve {
     // Readies the graph of the round with `gap` (with elimination, the arcs
     // of reduced cost below it, or below incumbentCost - the root's bound if
     // that is less; else the whole graph) and returns the root's assignment
-    // on it.
-    AssignmentState enterRound(const RootSolution& root, std::int64_t gap,
-                               std::int64_t incumbentCost);
+    // on it; nothing when stopped.
+    std::optional<AssignmentState> enterRound(const RootSolution& root, std::int64_t gap,
+                                              std::int64_t incumbentCost);
 
     // The graph the tree is searched on in the current round.
     const Graph& searchGraph() const { return narrowed ? roundGraph : graph; }
@@ -102,6 +109,7 @@ class Presolve {
   private:
     const Graph& graph;
     const PresolveSteps steps;
+    const std::function<bool()> stopRequested;
     AssignmentProblem rootProblem;
     // The sparse core of the root's solve: cheap arcs, the patching's
     // candidates. Empty when the root was solved on all arcs.

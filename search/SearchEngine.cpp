@@ -49,6 +49,18 @@ class Counter {
 
 class Expander;
 
+// When a search must stop: asked by another thread, or out of time. Without
+// a monitor the clock is never read.
+struct StopCondition {
+    const std::atomic<bool>* requested;
+    const SearchMonitor* monitor;
+
+    bool holds() const {
+        return (requested != nullptr && requested->load(std::memory_order_relaxed)) ||
+               (monitor != nullptr && monitor->timeIsUp());
+    }
+};
+
 // What the expanders of one round share.
 struct Round {
     Incumbent& incumbent;
@@ -58,7 +70,7 @@ struct Round {
     std::int64_t nodesBefore;  // made before this round, the root included
     // No tour costs less: proven by the root's bound and the rounds before.
     std::int64_t provenBefore;
-    const std::atomic<bool>* stopRequested;
+    StopCondition stop;
     const std::vector<std::unique_ptr<Expander>>* expanders = nullptr;
     std::function<LiveNodes()> liveNodes;
 };
@@ -98,11 +110,7 @@ class Expander {
 
     std::int64_t pruneBound() const { return lastBest; }
 
-    bool stopNow() {
-        return (round.stopRequested != nullptr &&
-                round.stopRequested->load(std::memory_order_relaxed)) ||
-               (round.monitor != nullptr && round.monitor->timeIsUp());
-    }
+    bool stopNow() const { return round.stop.holds(); }
 
     std::int64_t nodesCreated() const { return created.get(); }
     std::int64_t nodesExpanded() const { return expanded.get(); }
@@ -153,21 +161,23 @@ class Search {
             tour.clear();
         }
 
-        Presolve presolve(graph, options.presolve);
+        Presolve presolve(graph, options.presolve, [this] { return stopNow(); });
         const RootSolution root = presolve.solveRoot();
         statistics.nodesCreated = 1;
+        proven = root.bound;
         const bool rootIsTour = root.feasible() && root.minCycle.second == n;
         if (root.feasible() && !rootIsTour) {
             presolve.patchRootCycles(tour, cost);
         }
         Incumbent incumbent(std::move(tour), cost);
-        std::int64_t cap = cost;
-        if (root.bound < cost) {
+        if (root.stopped || stopNow()) {
+            stopped = true;
+        } else if (root.bound < cost) {
             if (rootIsTour) {
                 std::vector<Node> rootTour = presolve.rootAssignment();
                 incumbent.offer(rootTour, root.bound);
             } else {
-                cap = searchInRounds(presolve, root, incumbent);
+                searchInRounds(presolve, root, incumbent);
             }
         }
         statistics.arcsGiven = static_cast<std::int64_t>(graph.arcCount());
@@ -177,9 +187,7 @@ class Search {
         result.cost = incumbent.cost();
         result.tour = std::move(incumbent.tour());
         result.stopped = stopped;
-        result.lowerBound =
-            stopped ? std::min(result.cost, std::max(proven, std::min(cap, leastAbandonedBound)))
-                    : result.cost;
+        result.lowerBound = stopped ? std::min(result.cost, proven) : result.cost;
         if (watched && options.progress) {
             monitor.report({0, statistics.nodesCreated, 0, result.cost, result.lowerBound});
         }
@@ -189,26 +197,34 @@ class Search {
     const SearchStatistics& counts() const { return statistics; }
 
   private:
+    bool stopNow() const { return stopCondition().holds(); }
+    StopCondition stopCondition() const {
+        return {options.stopRequested, watched ? &monitor : nullptr};
+    }
+
     // The tree, searched in rounds on the arcs below a gap over the root's
     // bound, each pruning at the root bound plus its gap (Presolve.h), until
     // a round finds a tour, searches for every tour cheaper than the
-    // incumbent, or is stopped. Returns the last round's cap.
-    std::int64_t searchInRounds(Presolve& presolve, const RootSolution& root,
-                                Incumbent& incumbent) {
-        proven = root.bound;
+    // incumbent, or is stopped.
+    void searchInRounds(Presolve& presolve, const RootSolution& root, Incumbent& incumbent) {
         for (std::int64_t gap = presolve.firstGap(root, incumbent.cost());;
              gap = Presolve::nextGap(gap)) {
             const std::int64_t costNow = incumbent.cost();
             const bool lastRound = gap >= gapBetween(costNow, root.bound);
             const std::int64_t cap = lastRound ? costNow : root.bound + gap;
+            std::optional<AssignmentState> assignment = presolve.enterRound(root, gap, costNow);
+            if (!assignment) {
+                stopped = true;
+                return;
+            }
             auto rootNode = std::make_unique<Subproblem>();
-            rootNode->assignment = presolve.enterRound(root, gap, costNow);
+            rootNode->assignment = std::move(*assignment);
             rootNode->lowerBound = root.bound;
             rootNode->minCycle = root.minCycle;
             rootNode->currentNode = root.minCycle.first;
             searchRound(presolve.searchGraph(), cap, root.bound, std::move(rootNode), incumbent);
             if (stopped || incumbent.cost() < cap || lastRound) {
-                return cap;
+                return;
             }
             proven = cap;  // the round found no tour below its cap
         }
@@ -223,7 +239,7 @@ class Search {
                     watched ? &monitor : nullptr,
                     statistics.nodesCreated,
                     proven,
-                    options.stopRequested,
+                    stopCondition(),
                     nullptr,
                     {}};
         std::vector<std::unique_ptr<Expander>> expanders;
@@ -257,8 +273,9 @@ class Search {
         }
         statistics.mostOpenNodes = std::max(statistics.mostOpenNodes, outcome.mostOpenNodes);
         if (outcome.stopped) {
+            // Below the cap, no tour escaped the nodes dropped unexpanded.
             stopped = true;
-            leastAbandonedBound = std::min(leastAbandonedBound, outcome.leastAbandonedBound);
+            proven = std::max(proven, std::min(cap, outcome.leastAbandonedBound));
         }
     }
 
@@ -278,9 +295,9 @@ class Search {
     SearchMonitor monitor;
     SearchStatistics statistics;
     bool stopped = false;
-    std::int64_t leastAbandonedBound = InfeasibleBound;
-    // No tour costs less than this: the root's bound, then the cap of every
-    // round that ended without a tour below it.
+    // No tour costs less than this: the root's bound (or, before it, the
+    // cheapest arcs'), then the cap of every round that ended without a tour
+    // below it, and for a stopped round the least bound it left unexplored.
     std::int64_t proven = std::numeric_limits<std::int64_t>::min();
 };
 

@@ -69,6 +69,14 @@ TEST(Graph, FullRowsAreToldApartAndArcsFoundInEveryRow) {
     EXPECT_EQ(Graph().cityCount(), 0u);
 }
 
+// Every tour leaves every city by one of its arcs.
+TEST(Graph, TheCheapestArcsBoundSumsEachRowsLeastCost) {
+    EXPECT_EQ(completeGraph({{-1, 5, -3}, {7, -1, 2}, {4, 9, -1}}).cheapestArcsBound(), -3 + 2 + 4);
+    EXPECT_EQ(Graph::fromRows({{1}, {}}, {{5}, {}}).cheapestArcsBound(), InfeasibleBound);
+    EXPECT_EQ(completeGraph({{-1}}).cheapestArcsBound(), 0);
+    EXPECT_EQ(Graph().cheapestArcsBound(), 0);
+}
+
 }  // namespace
 
 }  // namespace atsp

@@ -32,7 +32,7 @@ TEST(ArcElimination, KeepsExactlyTheArcsBelowTheThresholdInOrder) {
                          std::to_string(threshold));
             std::vector<Node> positions = state.assignedArcs;
             const Graph kept =
-                keepArcsBelow(graph, root.rowDuals(), root.columnDuals(), threshold, positions);
+                *keepArcsBelow(graph, root.rowDuals(), root.columnDuals(), threshold, positions);
             const Rows keptRows = testing_support::rowsOf(kept);
             std::size_t count = 0;
             for (Node row = 0; row < n; ++row) {

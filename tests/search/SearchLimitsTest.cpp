@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <ostream>
 #include <random>
 #include <vector>
 
+#include "graph/Tour.h"
 #include "search/SearchEngine.h"
 #include "search/Subproblem.h"
 #include "tests/support/TestGraphs.h"
@@ -62,6 +65,30 @@ TEST_P(SearchLimits, ASearchStoppedAtOnceReturnsItsStartingTourAndAProvenBound) 
         EXPECT_GE(result.cost, optimum);
         EXPECT_GT(result.cost, optimum) << "the instance is meant to need a search";
     }
+}
+
+// Stopped before its root is solved (the fast search solves it in passes
+// that look at the stop every few hundred rows), a search still reports a
+// proven bound: the sum of each city's cheapest arc.
+TEST(SearchLimitsAtTheRoot, AStopBeforeTheRootIsSolvedReportsTheCheapestArcsBound) {
+    std::mt19937_64 random(5);
+    const Matrix matrix = randomMatrix(random, 600, 0, 1000000);
+    std::int64_t cheapestArcs = 0;
+    for (int i = 0; i < 600; ++i) {
+        std::int32_t least = std::numeric_limits<std::int32_t>::max();
+        for (int j = 0; j < 600; ++j) {
+            least = i == j ? least : std::min(least, matrix[i][j]);
+        }
+        cheapestArcs += least;
+    }
+    const std::atomic<bool> stop{true};
+    SearchOptions options;
+    options.stopRequested = &stop;
+    const TourResult result = searchTour(completeGraph(matrix), options);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.lowerBound, cheapestArcs);
+    EXPECT_EQ(result.tour, defaultTour(600));
+    EXPECT_EQ(result.cost, testing_support::tourCost(matrix, result.tour));
 }
 
 TEST_P(SearchLimits, ProgressReportsNeverClaimMoreThanIsProvenAndTheLastOneIsFinal) {
