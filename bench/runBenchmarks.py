@@ -55,6 +55,7 @@ class Settings:
     scratch_root_max_n: int  # the root solved from scratch up to this size
     ladder_budget_min: float
     memory_headroom: float  # a size runs only if its extrapolated peak times this fits in the memory available
+    disk_headroom: float  # and its extrapolated file times this on the disk left
     # TSPLIB
     tsplib_limit_s: float
     tsplib_names: list  # empty: every instance of optima.tsv
@@ -83,7 +84,7 @@ FULL = Settings(
     seeds=[1, 2, 3, 4, 5], many_seeds_up_to=10000, seeds_above=[1],
     solve_limit_s=60, parallel_threads=2,
     described_max_n=2000, described_limit_s=60, scratch_root_max_n=2000,
-    ladder_budget_min=25, memory_headroom=1.25,
+    ladder_budget_min=25, memory_headroom=1.4, disk_headroom=1.25,
     tsplib_limit_s=60, tsplib_names=[],
     scan_max_costs=[10, 100], scan_sizes=[400, 1500], scan_seeds=[1, 2, 3],
     speedup_window_s=(0.5, 60), speedup_teams=[1, 2, 4], speedup_repeats=2,
@@ -95,7 +96,7 @@ QUICK = Settings(
     sizes=[100, 200, 500], seeds=[1, 2], many_seeds_up_to=500, seeds_above=[1],
     solve_limit_s=10, parallel_threads=2,
     described_max_n=500, described_limit_s=10, scratch_root_max_n=500,
-    ladder_budget_min=2, memory_headroom=1.25,
+    ladder_budget_min=2, memory_headroom=1.4, disk_headroom=1.25,
     tsplib_limit_s=5, tsplib_names=["br17", "ftv33", "ftv35", "ry48p", "rbg323"],
     scan_max_costs=[10, 100], scan_sizes=[400], scan_seeds=[1],
     speedup_window_s=(0.2, 10), speedup_teams=[1, 2, 4], speedup_repeats=2,
@@ -123,9 +124,10 @@ def cell(value):
     if value is None:
         return ""
     if isinstance(value, float):
-        return format(value, ".6g")
+        # Plain decimals, never an exponent: microseconds are the finest unit written.
+        return f"{value:.6f}".rstrip("0").rstrip(".")
     if isinstance(value, (list, tuple)):
-        return " ".join(cell(item) for item in value)
+        return ", ".join(cell(item) for item in value)
     return str(value)
 
 
@@ -413,12 +415,12 @@ def ladder_stop(ctx, n, done, budget_end):
     last = done[-1]
     growth = (n / last["n"]) ** 2
     free_disk = shutil.disk_usage(ctx.scratch).free
-    if last["file_bytes"] * growth > 0.8 * free_disk:
-        return {"n": n, "reason": "disk", "needed": last["file_bytes"] * growth / GIB,
-                "available": free_disk / GIB, "unit": "GiB"}
+    needed = last["file_bytes"] * growth * ctx.settings.disk_headroom
+    if needed > free_disk:
+        return {"n": n, "reason": "disk", "needed": needed / GIB, "available": free_disk / GIB, "unit": "GiB"}
     needed = last["peak_mib"] * MIB * growth * ctx.settings.memory_headroom
     available = meminfo_bytes("MemAvailable")
-    if needed > 0.9 * available:
+    if needed > available:
         return {"n": n, "reason": "memory", "needed": needed / GIB, "available": available / GIB, "unit": "GiB"}
     seeds = len(seeds_of(ctx.settings, n))
     estimate = last["seconds"] / last["seeds"] * seeds * (n / last["n"]) ** 2.5
