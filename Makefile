@@ -73,20 +73,34 @@ fuzz:
 			$(FUZZ_BUILD)/corpus/$$target fuzz/corpus/$$target || exit 1; \
 	done
 
-# Builds the Release programs and runs the benchmark suite: seeded random
-# instances up to the largest size the time budget or the machine allows, the
-# described search beside the fast one, the TSPLIB instances, parallel
-# speedups and profiles; writes docs/benchmarks.md with its CSV tables and
-# gnuplot plots in docs/benchmarks/. It needs a quiet machine and about 30
-# minutes. BENCH_QUICK=1 runs a few small sizes with short limits in a few
-# minutes and writes to $(BUILD)/bench-quick/ instead.
+# Builds the Release programs, runs the benchmark suite (bench/runBenchmarks.py
+# measures and writes CSV files) and fills the page from them
+# (bench/writeReport.py draws the plots and refills the tables of
+# docs/benchmarks.md). It needs a quiet machine and about 30 minutes.
+# BENCH_QUICK=1 runs a few small sizes with short limits in a few minutes and
+# writes to $(BUILD)/bench-quick/ instead: the CSV files and plots in
+# benchmarks/ there, and a filled copy of the page beside them.
+# BENCH_BASELINE=DIR also times the solver of DIR, the build folder of an
+# earlier commit; BENCH_ARGS passes more options to the runner (--tsplib DIR,
+# where the TSPLIB instances are not in ../shared/tsplib). The runner's status 1 (runs disagree on a cost) still fills
+# the page, which lists the disagreement, and then fails; status 2 (a program
+# is missing) leaves the page alone.
 BENCH_QUICK ?=
+BENCH_BASELINE ?=
+BENCH_ARGS ?=
+PYTHON ?= /usr/bin/python3
+BENCH_DATA = $(if $(BENCH_QUICK),$(BUILD)/bench-quick/benchmarks,docs/benchmarks)
+BENCH_PAGE = $(if $(BENCH_QUICK),$(BUILD)/bench-quick/benchmarks.md,docs/benchmarks.md)
 .PHONY: bench
 bench:
 	@$(INSTALL_PACKAGES) build bench
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j $(JOBS) --target solver searchBench peakMemory
-	python3 bench/runBenchmarks.py --build $(BUILD) $(if $(BENCH_QUICK),--quick)
+	cmake --build $(BUILD) -j $(JOBS) --target solver searchBench peakMemory generateFamily
+	status=0; $(PYTHON) bench/runBenchmarks.py --build $(BUILD) --out $(BENCH_DATA) \
+		$(if $(BENCH_QUICK),--quick) $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) $(BENCH_ARGS) || status=$$?; \
+	if [ $$status -eq 2 ]; then exit 2; fi; \
+	$(PYTHON) bench/writeReport.py --data $(BENCH_DATA) --output $(BENCH_PAGE) || exit $$?; \
+	exit $$status
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) demo
