@@ -329,7 +329,8 @@ class Ledger:
         rows = []
         for instance, claims in self.claims.items():
             def listed(kinds):
-                return "; ".join(f"{who} {kind} {value}" for who, kind, value in claims if kind in kinds)
+                return "; ".join(dict.fromkeys(f"{who} {kind} {value}" for who, kind, value in claims
+                                               if kind in kinds))
 
             costs = {value for _, kind, value in claims if kind == "cost"}
             tours = [value for _, kind, value in claims if kind == "tour"]
