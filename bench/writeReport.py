@@ -48,10 +48,6 @@ def ratio(numerator, denominator):
     return numerator / denominator if numerator is not None and denominator else None
 
 
-def percent_gap(high, low):
-    return (high - low) / high * 100 if high is not None and low is not None and high > 0 else None
-
-
 def median(values):
     values = [value for value in values if value is not None]
     return statistics.median(values) if values else None
@@ -85,11 +81,14 @@ def sizes(data):
 
 
 def table(source, columns, medians=()):
-    """A table of one line per row that source(data) gives. `columns`: (header,
-    key) pairs, the key a field of the row or a function of it; `medians`:
+    """A table of one line per row of the CSV file named `source`, or that
+    source(data) gives. `columns`: (header, key) pairs, the key a field of the
+    row or a function of it, or a field that is its own header; `medians`:
     headers of the columns whose median makes a last line."""
+    columns = [column if isinstance(column, tuple) else (column, column) for column in columns]
+
     def build(data):
-        rows = source(data)
+        rows = data.get(source, []) if isinstance(source, str) else source(data)
         values = [[key(row) if callable(key) else row[key] for _, key in columns] for row in rows]
         lines = [[fmt(value) for value in line] for line in values]
         if rows and medians:
@@ -97,10 +96,6 @@ def table(source, columns, medians=()):
                                        for (header, _), column in list(zip(columns, zip(*values)))[1:]])
         return [header for header, _ in columns], lines
     return build
-
-
-def rows_of(name):
-    return lambda data: data.get(name, [])
 
 
 def outcome(prefix):
@@ -122,8 +117,11 @@ def bytes_per_open_node(row):
 
 
 def gap(high, low):
-    """The gap in percent of `high` between two columns of a row."""
-    return lambda row: percent_gap(number(row[high]), number(row[low]))
+    """(row[high] - row[low]) / row[high] in percent, for a positive row[high]."""
+    def cell(row):
+        top, bottom = number(row[high]), number(row[low])
+        return (top - bottom) / top * 100 if top and top > 0 and bottom is not None else None
+    return cell
 
 
 def per(over, under):
@@ -133,58 +131,43 @@ def per(over, under):
 def table_speedup(data):
     """`solver` over each team, then each team over the next larger one."""
     ks = teams(data)
-    columns = ([("instance", "instance"), ("n", "n"), ("solver s", "serial_s")]
-               + [(f"{k} thr s", f"team{k}_s") for k in ks]
-               + [(f"solver / {k} thr", per("serial_s", f"team{k}_s")) for k in ks]
-               + [(f"{a} thr / {b} thr", per(f"team{a}_s", f"team{b}_s")) for a, b in zip(ks, ks[1:])])
-    return table(rows_of("speedup"), columns, [header for header, key in columns if callable(key)])(data)
-
-
-def families(data):
-    """One line per family and size, the seeds' values side by side."""
-    groups = {}
-    for row in data.get("families", []):
-        groups.setdefault((row["family"], row["n"]), []).append(row)
-    return [{"family": family, "n": n, "seeds": " ".join(row["seed"] for row in group),
-             "proven": f"{sum(row['status'] == 'proven' for row in group)}/{len(group)}",
-             "root gap": " / ".join(fmt(gap("cost", "root_bound")(row)) for row in group),
-             "end gap": " / ".join(fmt(gap("cost", "bound")(row)) for row in group),
-             "seconds": " / ".join(fmt(row["seconds"]) for row in group)} for (family, n), group in groups.items()]
+    ratios = ([(f"solver / {k} thr", per("serial_s", f"team{k}_s")) for k in ks]
+              + [(f"{a} thr / {b} thr", per(f"team{a}_s", f"team{b}_s")) for a, b in zip(ks, ks[1:])])
+    columns = ["instance", "n", ("solver s", "serial_s")] + [(f"{k} thr s", f"team{k}_s") for k in ks] + ratios
+    return table("speedup", columns, [header for header, _ in ratios])(data)
 
 
 TABLES = {
     "random": table(sizes, [
-        ("n", "n"), ("proven", "proven"), ("solver s", "serial_s"), ("parallel s", "parallel_s"),
+        "n", "proven", ("solver s", "serial_s"), ("parallel s", "parallel_s"),
         ("read s", "read_s"), ("root on core s", "root_core_s"), ("root from scratch s", "root_s"),
         ("nodes", "nodes_created"), ("kept arcs %", "kept_percent")]),
     "random-memory": table(sizes, [
-        ("n", "n"), ("file MiB", "file_mib"), ("solver peak MiB", "serial_peak_mib"),
+        "n", ("file MiB", "file_mib"), ("solver peak MiB", "serial_peak_mib"),
         ("parallel peak MiB", "parallel_peak_mib"), ("solver peak bytes per arc", "bytes_per_arc")]),
     "described": table(lambda data: [s for s in sizes(data) if s["described"]], [
-        ("n", "n"), ("seeds", "described"), ("described s", "described_s"), ("fast s", "search_s"),
+        "n", ("seeds", "described"), ("described s", "described_s"), ("fast s", "search_s"),
         ("described / fast", "described_over_fast"), ("described nodes", "described_nodes"),
         ("fast nodes", "nodes_created"), ("described most open", "described_most_open"),
         ("described peak MiB", "described_peak_mib")]),
-    "random-stop": table(rows_of("random-stop"), [
-        (column, column) for column in ("n", "reason", "needed", "available", "unit")]),
-    "tsplib": table(rows_of("tsplib"), [
-        ("name", "name"), ("n", "n"), ("optimum", "optimum"), ("root gap %", gap("optimum", "root_bound")),
+    "random-stop": table("random-stop", ["n", "reason", "needed", "available", "unit"]),
+    "tsplib": table("tsplib", [
+        "name", "n", "optimum", ("root gap %", gap("optimum", "root_bound")),
         ("solver", outcome("serial")), ("s", "serial_s"), ("parallel", outcome("parallel")), ("s", "parallel_s"),
         ("nodes", "serial_nodes"), ("kept arcs %", "kept_percent"),
         ("described s", lambda row: row["described_s"] or row["described_status"]),
         ("described nodes", "described_nodes"), ("bytes per open node", bytes_per_open_node)]),
     "speedup": table_speedup,
-    "speedup-scan": table(rows_of("speedup-scan"), [
-        (column, column) for column in ("n", "max_cost", "seed", "status", "serial_s", "in_window")]),
-    "baseline": table(rows_of("baseline"), [
-        ("instance", "instance"), ("n", "n"), ("cost", "cost"),
+    "speedup-scan": table("speedup-scan", ["n", "max_cost", "seed", "status", "serial_s", "in_window"]),
+    "baseline": table("baseline", [
+        "instance", "n", "cost",
         ("this build s", lambda row: row["this_s"] or row["this_status"]),
         ("baseline s", lambda row: row["baseline_s"] or row["baseline_status"]),
         ("baseline / this", per("baseline_s", "this_s"))], ["baseline / this"]),
-    "families": table(families, [
-        ("family", "family"), ("n", "n"), ("seeds", "seeds"), ("proven", "proven"),
-        ("root gap % (to the best tour)", "root gap"), ("gap % at the end", "end gap"), ("solver s", "seconds")]),
-    "checks": table(rows_of("checks"), [(column, column) for column in ("instance", "check", "claims")]),
+    "families": table("families", [
+        "family", "n", "seed", ("solver", "status"), ("root gap %", gap("cost", "root_bound")),
+        ("gap % at the end", gap("cost", "bound")), ("s", "seconds")]),
+    "checks": table("checks", ["instance", "check", "claims"]),
 }
 
 # A name starts with a letter, so that a marker quoted in prose is left alone.
