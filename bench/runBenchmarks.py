@@ -785,20 +785,25 @@ def main():
         facts = machine_facts(ctx)
         settings_row = dict(dataclasses.asdict(settings), quick="yes" if arguments.quick else "no")
         write_csv(out / "settings.csv", list(settings_row), [settings_row])
-        write_run(ctx, facts, started, load_start, False)
 
+        def section_done(finished=False):
+            """Brings checks.csv and run.csv up to date, so that a run cut
+            short says how long it ran and what disagreed until then."""
+            ctx.ledger.write(ctx)
+            write_run(ctx, facts, started, load_start, finished)
+
+        section_done()
         random_rows = random_section(ctx)
-        ctx.ledger.write(ctx)
+        section_done()
         tsplib_rows = tsplib_section(ctx)
-        ctx.ledger.write(ctx)
+        section_done()
         speedup_section(ctx, tsplib_rows)
-        ctx.ledger.write(ctx)
+        section_done()
         if baseline:
             baseline_section(ctx, random_rows, tsplib_rows)
-            ctx.ledger.write(ctx)
+            section_done()
         families_section(ctx)
-        ctx.ledger.write(ctx)
-        write_run(ctx, facts, started, load_start, True)
+        section_done(finished=True)
 
     disagreements = ctx.ledger.disagreements()
     for row in disagreements:
