@@ -358,7 +358,7 @@ class Ledger:
 # Random instances of the generator's distribution
 
 
-RANDOM_COLUMNS = ["n", "seed", "cost", "serial_status", "serial_s", "serial_peak_mib", "parallel_status",
+RANDOM_COLUMNS = ["n", "seed", "cost", "bound", "serial_status", "serial_s", "serial_peak_mib", "parallel_status",
                   "parallel_s", "parallel_peak_mib", "file_mib", "read_s", "search_s", "nodes_created",
                   "nodes_expanded", "most_open", "kept_percent", "root_core_s", "root_s", "described_status",
                   "described_s", "described_nodes", "described_most_open", "described_peak_mib"]
@@ -372,7 +372,7 @@ def random_instance(ctx, n, seed, with_described):
     row = {"n": n, "seed": seed, "file_mib": path.stat().st_size / MIB}
     serial = solve(ctx, path, time_limit_s=s.solve_limit_s)
     ctx.ledger.solved(name, "solver", serial)
-    row.update(cost=serial.cost, serial_status=serial.status, serial_s=serial.seconds,
+    row.update(cost=serial.cost, bound=serial.bound, serial_status=serial.status, serial_s=serial.seconds,
                serial_peak_mib=serial.peak_mib)
     if serial.proven():
         parallel = solve(ctx, path, threads=s.parallel_threads, time_limit_s=s.solve_limit_s)
