@@ -7,7 +7,8 @@ of bench/runBenchmarks.py:
 Only what lies between a marker and the next `<!-- end -->` is replaced: after
 `<!-- table: NAME -->` the table TABLES[NAME] builds, after `<!-- value:
 FILE.COLUMN -->` that column of FILE.csv's first row. The plots go into the
-data folder, which the page links as benchmarks/NAME.png.
+data folder, which the page links as benchmarks/NAME.png. Exit status 2 when
+gnuplot is missing, 1 when the page names an unknown table.
 """
 
 import argparse
