@@ -63,7 +63,8 @@ class Settings:
     scan_max_costs: list
     scan_sizes: list
     scan_seeds: list
-    speedup_window_s: tuple  # serial seconds of the instances whose speedup is measured
+    speedup_from_s: float  # the serial seconds of the instances whose speedup is measured: from
+    speedup_to_s: float  # and to
     speedup_teams: list  # team sizes of `solver parallel` compared with `solver` and each other
     speedup_repeats: int  # runs of each program, the fastest kept
     # Against another build
@@ -87,7 +88,7 @@ FULL = Settings(
     ladder_budget_min=25, memory_headroom=1.4, disk_headroom=1.25,
     tsplib_limit_s=60, tsplib_names=[],
     scan_max_costs=[10, 100], scan_sizes=[400, 1500], scan_seeds=[1, 2, 3],
-    speedup_window_s=(0.5, 60), speedup_teams=[1, 2, 4], speedup_repeats=2,
+    speedup_from_s=0.5, speedup_to_s=60, speedup_teams=[1, 2, 4], speedup_repeats=2,
     baseline_seeds=[1], baseline_repeats=2,
     families=FAMILIES, family_sizes=[100, 316], family_seeds=[1, 2, 3], family_limit_s=60,
 )
@@ -99,7 +100,7 @@ QUICK = Settings(
     ladder_budget_min=2, memory_headroom=1.4, disk_headroom=1.25,
     tsplib_limit_s=5, tsplib_names=["br17", "ftv33", "ftv35", "ry48p", "rbg323"],
     scan_max_costs=[10, 100], scan_sizes=[400], scan_seeds=[1],
-    speedup_window_s=(0.2, 10), speedup_teams=[1, 2, 4], speedup_repeats=2,
+    speedup_from_s=0.2, speedup_to_s=10, speedup_teams=[1, 2, 4], speedup_repeats=2,
     baseline_seeds=[1], baseline_repeats=2,
     families=FAMILIES, family_sizes=[100], family_seeds=[1], family_limit_s=2,
 )
@@ -545,7 +546,7 @@ def scan_small_ranges(ctx):
     window's upper end as time limit; writes speedup-scan.csv and returns
     those inside the window."""
     s = ctx.settings
-    low, high = s.speedup_window_s
+    low, high = s.speedup_from_s, s.speedup_to_s
     rows = []
     for max_cost in s.scan_max_costs:
         for n in s.scan_sizes:
@@ -567,7 +568,7 @@ def measure_speedup(ctx, name, path, n):
     """`solver` and `solver parallel` on each team size, back to back and
     interleaved round by round, the fastest of the repeats of each kept."""
     s = ctx.settings
-    kill_after = 3 * s.speedup_window_s[1] + 60
+    kill_after = 3 * s.speedup_to_s + 60
     programs = [("serial", None)] + [(f"team{k}", k) for k in s.speedup_teams]
     runs = defaultdict(list)
     for _ in range(s.speedup_repeats):
@@ -590,7 +591,7 @@ def speedup_section(ctx, tsplib_rows):
     TSPLIB instances and the small-range random ones `solver` takes the
     window's seconds on. Writes speedup-scan.csv and speedup.csv."""
     s = ctx.settings
-    low, high = s.speedup_window_s
+    low, high = s.speedup_from_s, s.speedup_to_s
     columns = ["instance", "n", "cost"]
     for label in ["serial"] + [f"team{k}" for k in s.speedup_teams]:
         columns += [f"{label}_s", f"{label}_peak_mib"]

@@ -34,15 +34,16 @@ def number(cell):
 
 
 def fmt(value, digits=3):
-    """Whole numbers whole, others to `digits` significant digits, never in
-    exponent form; "-" for none. Text is left as it is."""
+    """Whole numbers whole, others to `digits` significant digits without
+    trailing zeros, never in exponent form; "-" for none. Text is left as it is."""
     if isinstance(value, str) and number(value) is not None:
         value = number(value)
     if value is None or isinstance(value, str):
         return value or "-"
     if value == round(value) or abs(value) >= 10 ** digits:
         return f"{value:.0f}"
-    return f"{value:.{max(0, digits - 1 - math.floor(math.log10(abs(value))))}f}"
+    text = f"{value:.{max(0, digits - 1 - math.floor(math.log10(abs(value))))}f}"
+    return text.rstrip("0").rstrip(".") if "." in text else text
 
 
 def ratio(numerator, denominator):
