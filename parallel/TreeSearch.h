@@ -21,12 +21,15 @@
 //
 // Threads share work through a one-slot pool (HandOffPool.h). A thread short
 // of work says so: one that runs dry waits in the pool; one down to its last
-// node, or (balancing by bound) whose best node lies more than `boundMargin`
-// behind another thread's, only marks itself. A busy thread that sees such a
-// mark after an expansion, or looks anyway once every 3c of its expansions (c
-// threads; the first time after 3c + t, which spreads the looks), offers its
-// second node (its first is usually the node it just branched, still in its
-// workspace), else the bottom of its stack. A thread short of work that has
+// node, or (balancing) holding far fewer nodes than another or whose best
+// node lies more than `boundMargin` behind another thread's, only marks
+// itself. A busy thread that sees such a mark after an expansion, or looks
+// anyway once every 3c of its expansions (c threads; the first time after
+// 3c + t, which spreads the looks), gives nodes its list chooses, up to
+// `handOffBatch` (never its first: usually the node it just branched, still
+// in its workspace), else the bottom of its stack. Batches keep a thread that
+// was handed work supplied for a while: handed one node at a time, it would
+// come back for more after a few expansions. A thread short of work that has
 // not run dry takes a node waiting in the pool after each expansion, any other
 // thread at its look, so that a node given to a thread that has recovered
 // meanwhile does not wait for long. The search ends when every thread waits
@@ -67,9 +70,10 @@ namespace atsp {
 struct TreeSearchSettings {
     // Open nodes per thread from which expansions go depth-first; 0: never.
     std::size_t listLimit = 0;
-    // A thread whose best node lies more than `boundMargin` above another
-    // thread's counts as short of work.
-    bool balanceByBound = false;
+    // A thread that holds far fewer nodes than another, or whose best node
+    // lies more than `boundMargin` above another thread's, counts as short of
+    // work (besides one down to its last node).
+    bool balance = false;
     std::int64_t boundMargin = 0;
     // Nodes a hand-off gives at most (the list chooses which).
     std::size_t handOffBatch = 1;
@@ -231,7 +235,7 @@ class TreeSearch {
                     shareCountdown = sharePeriod;
                     // Working behind the others is looked at once every period:
                     // a hand-off costs the giver's workspace its node.
-                    behind = settings.balanceByBound && worksBehind(thread, me);
+                    behind = settings.balance && worksBehind(thread, me);
                 }
                 if (low != (me.size() <= 1 || behind)) {
                     low = !low;
@@ -351,16 +355,32 @@ class TreeSearch {
         }
     }
 
-    // Publishes this thread's best bound, and tells whether another thread's
-    // best lies more than the margin below it.
+    // Publishes this thread's size and best bound, and tells whether it works
+    // behind another thread: one that holds more than four times its nodes
+    // (a thread living from hand to mouth would be handed nodes again and
+    // again), or whose best node lies more than the margin below its own.
+    // Values are stored only when they change, so that a look does not
+    // invalidate the other threads' copies of this thread's line for nothing.
     bool worksBehind(std::size_t thread, const Worker& me) {
+        Published& mine = published[thread];
         const std::int64_t front = me.list.empty() ? None : me.list.frontBound();
-        published[thread].frontBound.store(front, std::memory_order_relaxed);
+        const auto size = static_cast<std::int64_t>(me.size());
+        if (mine.frontBound.load(std::memory_order_relaxed) != front) {
+            mine.frontBound.store(front, std::memory_order_relaxed);
+        }
+        if (mine.openNodes.load(std::memory_order_relaxed) != size) {
+            mine.openNodes.store(size, std::memory_order_relaxed);
+        }
         for (std::size_t other = 0; other < published.size(); ++other) {
+            if (other == thread) {
+                continue;
+            }
             const std::int64_t otherFront =
                 published[other].frontBound.load(std::memory_order_relaxed);
-            if (other != thread && otherFront != None &&
-                otherFront + settings.boundMargin < front) {
+            const std::int64_t otherSize =
+                published[other].openNodes.load(std::memory_order_relaxed);
+            if (4 * size + 8 < otherSize ||
+                (otherFront != None && otherFront + settings.boundMargin < front)) {
                 return true;
             }
         }

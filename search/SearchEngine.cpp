@@ -255,7 +255,8 @@ class Search {
                 2, options.openNodeMemory / estimatedNodeBytes(graph.cityCount()) /
                        static_cast<std::size_t>(threads));
         }
-        settings.balanceByBound = options.handOff == HandOff::BalanceBounds;
+        settings.balance = options.handOff == HandOff::Balance;
+        settings.handOffBatch = settings.balance ? 1024 : 1;
         // Threads count as working behind one another only when their best
         // bounds lie apart by more than 1/32 of the round's gap: hand-offs
         // cost locality, and bounds differ by little most of the time.

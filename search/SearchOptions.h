@@ -44,15 +44,17 @@ enum class OpenNodeOrder {
     AsFirstBuilt,
 };
 
-// Which threads of a team count as short of work, and are given a node.
+// Which threads of a team count as short of work, and what they are given.
 enum class HandOff {
-    // Those down to their last node or out of nodes.
+    // Those down to their last node or out of nodes, one node at a time.
     WhenShort,
-    // Those too, and those whose best node lies well behind another thread's
-    // best: the threads then work on nodes of about the same bounds, as one
-    // thread would, instead of one expanding nodes that the other's tours
-    // would prune.
-    BalanceBounds,
+    // Those too, and those holding far fewer nodes than another thread or
+    // whose best node lies well behind another thread's best, given up to
+    // 1024 nodes at once, every other node of the giver's best ones: the
+    // threads then work on lists of about the same size and bounds, as one
+    // thread would, instead of one living from hand to mouth or expanding
+    // nodes that the other's tours would prune.
+    Balance,
 };
 
 struct SearchOptions {
@@ -71,7 +73,7 @@ struct SearchOptions {
     // no bound.
     std::size_t openNodeMemory = std::size_t{1} << 30;
     OpenNodeOrder openNodeOrder = OpenNodeOrder::NewestFirst;
-    HandOff handOff = HandOff::BalanceBounds;
+    HandOff handOff = HandOff::Balance;
     // Every expansion of a team reads the incumbent's cost under the read
     // side of a readers-writer lock (RWLock.h), as the search was first
     // built, instead of by one atomic load.

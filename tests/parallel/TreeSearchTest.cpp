@@ -252,7 +252,7 @@ TEST_F(TreeSearchTest, EveryNodeIsExpandedExactlyOnceForAnyThreadCountListAndLim
                     for (const bool balance : {false, true}) {
                         TreeSearchSettings settings;
                         settings.listLimit = listLimit;
-                        settings.balanceByBound = balance;
+                        settings.balance = balance;
                         // Balanced searches hand over batches of nodes.
                         settings.handOffBatch = balance ? 8 : 1;
                         for (int repetition = 0; repetition < repetitions; ++repetition) {
@@ -333,7 +333,7 @@ TEST_F(TreeSearchTest, AnExceptionOnAnyThreadEndsTheSearchAndReachesTheCaller) {
         for (const std::uint64_t throwAt : {0, 1, 37, 500}) {
             TreeSearchSettings settings;
             settings.handOffBatch = 4;
-            settings.balanceByBound = true;
+            settings.balance = true;
             EXPECT_THROW((searchWith<BestFirstList<TreeNode>>(shape, threads, settings,
                                                                ~std::uint64_t{0}, false, throwAt)),
                          std::bad_alloc)
