@@ -102,6 +102,12 @@ class Graph::Builder {
         graph.arcHeads.push_back(head);
         graph.arcCosts.push_back(cost);
     }
+    // Arcs of the current row, heads[k] with costs[k], in that order: as
+    // many addArc calls, in one copy.
+    void addArcs(std::span<const Node> heads, std::span<const std::int32_t> costs) {
+        graph.arcHeads.insert(graph.arcHeads.end(), heads.begin(), heads.end());
+        graph.arcCosts.insert(graph.arcCosts.end(), costs.begin(), costs.end());
+    }
     void endRow();
 
     std::size_t rowsDone() const { return graph.rowStarts.size() - 1; }
