@@ -3,6 +3,9 @@
 // prints its cost and the wall-clock time of the search. The options
 // (CommandLine.h) write the tour, start from a given one, limit the time and
 // report progress; without them the output is the same as it always was.
+// It reads, solves and writes tours through the library's public interface
+// (<atsp/atsp.h>) alone; the memory ceiling and the handling of running out of
+// memory are the program's own.
 //
 // Exit status: 0 after a report (a cost, or "Overflow!" for a negative one)
 // and after --help; 2 after the report of a search stopped at its time limit,
@@ -28,13 +31,7 @@
 
 #include "app/CommandLine.h"
 #include "app/MemoryCeiling.h"
-#include "graph/Graph.h"
-#include "graph/Tour.h"
-#include "io/ProblemFile.h"
-#include "io/TextFile.h"
-#include "io/TourFile.h"
-#include "parallel/ThreadTeam.h"
-#include "search/SearchEngine.h"
+#include "atsp/atsp.h"
 
 namespace atsp {
 namespace {
@@ -53,7 +50,7 @@ std::string gapText(std::int64_t best, std::int64_t bound) {
 
 // One line on standard error per report of the search. The whole line is
 // composed first and written at once.
-void printProgress(const SearchProgress& progress) {
+void printProgress(const SolveProgress& progress) {
     std::ostringstream line;
     line << "progress: " << std::fixed << std::setprecision(1) << progress.elapsedSeconds << " s, "
          << progress.nodesCreated << " nodes, " << progress.openNodes << " open, best "
@@ -79,19 +76,10 @@ bool canWriteFile(const std::string& fileName) {
     return writable;
 }
 
-bool writeTextFile(const std::string& fileName, const std::string& text) {
-    std::ofstream file(fileName, std::ios::out | std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    return !file.fail();
-}
-
 // The TOUR file's comment: the cost of the tour and whether it is optimal.
-// A search that stopped on its starting tour's negative cost reports -1, so
-// the tour's own sum is given then.
-std::string tourComment(const TourResult& result, const Graph& graph) {
+std::string tourComment(const Solution& result) {
     if (result.negativeStart) {
-        return "Cost " + std::to_string(tourCost(graph, result.tour).value_or(0)) +
+        return "Cost " + std::to_string(result.cost) +
                ", not proven optimal (the search stopped on the starting tour's negative cost)";
     }
     if (result.stopped) {
@@ -105,7 +93,7 @@ std::string tourComment(const TourResult& result, const Graph& graph) {
 // is not a proven optimum never starts with a bare number. A tour that costs
 // less than zero, the starting tour's (the search then stops at once) or the
 // optimum, reads "Overflow!".
-int printReport(const TourResult& result, double searchSeconds) {
+int printReport(const Solution& result) {
     if (result.cost < 0) {
         std::cout << "Overflow!\n";
         return 0;
@@ -117,7 +105,7 @@ int printReport(const TourResult& result, double searchSeconds) {
     } else {
         std::cout << result.cost << "\n";
     }
-    std::cout << "Time: " << std::fixed << searchSeconds << " sec\n";
+    std::cout << "Time: " << std::fixed << result.statistics.searchSeconds << " sec\n";
     return result.stopped ? 2 : 0;
 }
 
@@ -168,7 +156,7 @@ int runSolver(int argc, char* argv[]) {
         // would end the run with the runtime's message on standard error.
         // (The region has to do something, or the compiler drops it.)
         int startedThreads = 0;
-#pragma omp parallel num_threads(plannedTeamSize())
+#pragma omp parallel num_threads(threadsFor(0))
         {
 #pragma omp master
             startedThreads = omp_get_num_threads();
@@ -176,31 +164,16 @@ int runSolver(int argc, char* argv[]) {
         static_cast<void>(startedThreads);
     }
 
-    MatrixReadResult problem;
-    if (!readProblemFile(fileName, problem)) {
-        std::cout << "Couldn't open file " << fileName << "\n";
-        return 1;
-    }
-    if (!problem.error.empty()) {
-        std::cout << "Malformed file " << fileName << ": " << problem.error << "\n";
-        return 1;
-    }
-    const Graph& graph = problem.graph;
-
-    std::vector<Node> startTour;
-    const std::string& startTourFile = commandLine.startTourFile;
-    if (!startTourFile.empty()) {
-        std::string text;
-        if (!readFileText(startTourFile, text)) {
-            std::cout << "Couldn't open tour file " << startTourFile << "\n";
-            return 1;
+    SolveOptions options;
+    Problem problem;
+    try {
+        problem = Problem::fromFile(fileName);
+        if (!commandLine.startTourFile.empty()) {
+            options.startTour = readTourFile(commandLine.startTourFile, problem.cityCount());
         }
-        TourReadResult read = parseTsplibTour(text, graph.cityCount());
-        if (!read.error.empty()) {
-            std::cout << "Malformed tour file " << startTourFile << ": " << read.error << "\n";
-            return 1;
-        }
-        startTour = std::move(read.tour);
+    } catch (const Error& error) {
+        std::cout << error.what() << "\n";
+        return 1;
     }
     const std::string& tourFile = commandLine.tourFile;
     if (!tourFile.empty() && !canWriteFile(tourFile)) {
@@ -208,28 +181,21 @@ int runSolver(int argc, char* argv[]) {
         return 1;
     }
 
-    SearchOptions options;
     options.threads = parallel ? 0 : 1;
     options.timeLimitSeconds = commandLine.timeLimitSeconds;
     if (commandLine.progress) {
         options.progress = printProgress;
     }
-    const std::vector<Node>* givenStartTour = startTourFile.empty() ? nullptr : &startTour;
-
-    // Only the search is timed, including the release of its working memory.
-    TourResult result;
-    const double searchStart = omp_get_wtime();
-    result = searchTour(graph, options, givenStartTour);
-    const double searchEnd = omp_get_wtime();
+    const Solution result = solve(problem, options);
 
     // The report comes first, so that a tour file that cannot be written
     // loses nothing the search found.
-    const int status = printReport(result, searchEnd - searchStart);
+    const int status = printReport(result);
     if (!tourFile.empty()) {
-        const std::string name = std::filesystem::path(tourFile).filename().string();
-        if (!writeTextFile(tourFile,
-                           tsplibTourText(name, tourComment(result, graph), result.tour))) {
-            std::cout << "Couldn't write tour file " << tourFile << "\n";
+        try {
+            writeTourFile(tourFile, result.tour, tourComment(result));
+        } catch (const Error& error) {
+            std::cout << error.what() << "\n";
             return 1;
         }
     }
