@@ -13,7 +13,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_SECONDS ?= 60
 INSTALL_PACKAGES = bash .ci/install-packages
 
-.PHONY: all build demo test test-sanitize test-tsan fuzz clean
+.PHONY: all build demo test example test-sanitize test-tsan fuzz clean
 
 all: build
 
@@ -34,6 +34,16 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Installs the library into EXAMPLE_DIR/prefix and builds and runs examples/
+# against it there, as another project would use it.
+EXAMPLE_DIR ?= $(BUILD)/example
+example: build
+	rm -rf $(EXAMPLE_DIR)/prefix $(EXAMPLE_DIR)/build
+	cmake --install $(BUILD) --prefix $(EXAMPLE_DIR)/prefix
+	cmake -S examples -B $(EXAMPLE_DIR)/build -DCMAKE_PREFIX_PATH=$(abspath $(EXAMPLE_DIR))/prefix
+	cmake --build $(EXAMPLE_DIR)/build
+	$(EXAMPLE_DIR)/build/solveMatrix
 
 # The same tests built with AddressSanitizer (leak checking included) and
 # UndefinedBehaviorSanitizer.
