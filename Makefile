@@ -1,5 +1,6 @@
 # Thin wrapper over CMake. `make demo` builds and solves a random instance;
-# `make test` builds and runs every test. BUILD and JOBS may be overridden.
+# `make test` builds and runs every test, the Python module's included.
+# BUILD and JOBS may be overridden.
 # Every build first makes sure the Debian packages it needs (.ci/packages)
 # are there: run as root it installs the missing ones, otherwise it stops with
 # the command that does.
@@ -13,7 +14,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_SECONDS ?= 60
 INSTALL_PACKAGES = bash .ci/install-packages
 
-.PHONY: all build demo test example test-sanitize test-tsan fuzz clean
+.PHONY: all build demo test test-python example test-sanitize test-tsan fuzz clean
 
 all: build
 
@@ -34,6 +35,20 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-python
+
+# The Python module as a user installs it: pip install . into a virtual
+# environment over Debian's Python and its packages (numpy, pytest), offline,
+# then its tests, which compare it with the solver program. The module's CMake
+# build stays in $(BUILD)/python, so that a second run only recompiles what
+# changed.
+VENV = $(BUILD)/venv
+test-python: build
+	test -x $(VENV)/bin/python || /usr/bin/python3 -m venv --system-site-packages $(VENV)
+	ATSP_PYTHON_BUILD=$(abspath $(BUILD))/python ATSP_PYTHON_JOBS=$(JOBS) \
+		$(VENV)/bin/pip install --quiet --no-build-isolation --no-deps --no-index .
+	ATSP_SOLVER=$(abspath $(BUILD))/bin/solver \
+		$(VENV)/bin/python -m pytest -p no:cacheprovider python/tests
 
 # Installs the library into EXAMPLE_DIR/prefix and builds and runs examples/
 # against it there, as another project would use it.
