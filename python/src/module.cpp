@@ -129,9 +129,16 @@ py::tuple solveMatrix(const py::array& costs, const std::optional<py::array>& fo
         options.progressIntervalSeconds = progressIntervalSeconds;
     }
 
+    // Made here, the GIL released: input errors are raised before any thread
+    // starts, and the graph is allocated by the thread that will free it.
+    atsp::Problem problem;
+    {
+        const py::gil_scoped_release released;
+        problem = problemOf(view, filter);
+    }
     std::thread solver([&] {
         try {
-            atsp::Solution solution = atsp::solve(problemOf(view, filter), options);
+            atsp::Solution solution = atsp::solve(problem, options);
             const std::lock_guard<std::mutex> guard(exchange.lock);
             exchange.solution = std::move(solution);
         } catch (...) {
