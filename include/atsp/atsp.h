@@ -19,8 +19,9 @@
 //     // solution.tour == {0, 2, 1}, solution.cost == 3, solution.optimal
 //
 // In CMake: find_package(atsp) and target_link_libraries(yours atsp::atsp);
-// C++20. Every failure is an atsp::Error (or std::bad_alloc); nothing here
-// exits or writes to the standard streams.
+// C++20. Every failure is an atsp::Error, but for std::bad_alloc and what a
+// progress callback of yours throws; nothing here exits or writes to the
+// standard streams.
 #pragma once
 
 #include <atomic>
