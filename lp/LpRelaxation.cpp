@@ -1,0 +1,671 @@
+#include "lp/LpRelaxation.h"
+
+#include <ClpSimplex.hpp>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+
+namespace atsp {
+
+namespace {
+
+using Wide = __int128;
+
+// Duals are rounded to multiples of 2^-DualBits: costs scaled by 2^30 stay
+// below 2^61, and the rounding costs each reduced cost at most 3 * 2^-31
+// plus 2^-31 per cut, far below a unit even summed over a million arcs.
+constexpr int DualBits = 30;
+// A ray is scaled so that its largest entry is 2^RayBits.
+constexpr int RayBits = 40;
+// Multipliers are clipped to +-2^50: far beyond any useful dual (sums of
+// 65535 costs of 2^31 stay below 2^47), and small enough that a reduced cost
+// stays below 2^100 with up to 2^19 cuts. Sums over the arcs are checked for
+// overflow; a bound that overflows gives up (the least int64).
+constexpr double MultiplierLimit = 0x1p50;
+
+constexpr double SupportThreshold = 1e-9;
+constexpr double IntegralityTolerance = 1e-6;
+constexpr double SlackTolerance = 1e-6;
+
+Wide toGrid(double value, int bits, bool nonNegative) {
+    if (!std::isfinite(value)) {
+        return 0;
+    }
+    value = std::clamp(value, nonNegative ? 0.0 : -MultiplierLimit, MultiplierLimit);
+    return static_cast<Wide>(std::nearbyint(std::ldexp(value, bits)));
+}
+
+// ceil(value / 2^bits): an arithmetic shift rounds toward -inf.
+Wide ceilShift(Wide value, int bits) {
+    return (value + ((Wide{1} << bits) - 1)) >> bits;
+}
+
+std::int64_t clampToInt64(Wide value) {
+    if (value > std::numeric_limits<std::int64_t>::max()) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    if (value < std::numeric_limits<std::int64_t>::min()) {
+        return std::numeric_limits<std::int64_t>::min();
+    }
+    return static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+
+// One pass over every arc the mask allows with its exact reduced cost
+// r = cost * costScale - y . A(arc) under integer multipliers y (one per row,
+// cut entries >= 0), and what every use of it needs: L(y) = y . b + sum of
+// min(0, r), whether some row or column has no allowed arc, and the sum of
+// each row's costliest allowed arc.
+class LpRelaxation::ArcPass {
+  public:
+    struct Summary {
+        Wide lagrangian = 0;  // in the multipliers' units
+        bool overflow = false;
+        bool noTour = false;
+        Wide costliestTour = 0;  // in cost units
+    };
+
+    ArcPass(const LpRelaxation& lp, std::vector<Wide> multipliers, Wide costScale)
+        : lp(lp), y(std::move(multipliers)), costScale(costScale) {}
+
+    // visit(LpArc, head, reducedCost) for every allowed arc, row by row.
+    template <class Visit>
+    Summary run(Visit&& visit) {
+        const std::size_t n = lp.n_;
+        const Graph& graph = *lp.graph_;
+        Summary summary;
+        for (const Wide value : y) {
+            summary.lagrangian += value;  // every right-hand side is 1
+        }
+        // For each tail, the cuts of positive multiplier whose side holds it.
+        std::vector<std::uint32_t> start(n + 1, 0);
+        for (std::size_t cut = 0; cut < lp.cuts_.size(); ++cut) {
+            if (y[2 * n + cut] > 0) {
+                for (const std::uint32_t city : lp.cuts_[cut].side) {
+                    ++start[city + 1];
+                }
+            }
+        }
+        std::partial_sum(start.begin(), start.end(), start.begin());
+        std::vector<std::uint32_t> tailCuts(start.back());
+        {
+            std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+            for (std::size_t cut = 0; cut < lp.cuts_.size(); ++cut) {
+                if (y[2 * n + cut] > 0) {
+                    for (const std::uint32_t city : lp.cuts_[cut].side) {
+                        tailCuts[fill[city]++] = static_cast<std::uint32_t>(cut);
+                    }
+                }
+            }
+        }
+        // within[j]: the multipliers of the current tail's cuts that hold j
+        // too, whose rows therefore leave the arc tail -> j out.
+        std::vector<Wide> within(n, 0);
+        std::vector<std::uint8_t> columnReached(n, 0);
+        for (std::size_t row = 0; row < n; ++row) {
+            const Node tail = static_cast<Node>(row);
+            Wide leaving = 0;
+            for (std::uint32_t k = start[tail]; k < start[tail + 1]; ++k) {
+                const Wide value = y[2 * n + tailCuts[k]];
+                leaving += value;
+                for (const std::uint32_t city : lp.cuts_[tailCuts[k]].side) {
+                    within[city] += value;
+                }
+            }
+            const std::span<const Node> heads = graph.successors(tail);
+            const std::span<const std::int32_t> costs = graph.costs(tail);
+            ArcMask::RowScan scan{0, heads.size(), 0};
+            if (lp.mask_ != nullptr) {
+                scan = lp.mask_->scan(tail, heads.size());
+            }
+            const Wide rowDual = y[tail] + leaving;
+            bool any = false;
+            std::int32_t costliest = std::numeric_limits<std::int32_t>::min();
+            for (std::size_t position = scan.begin; position < scan.end; ++position) {
+                const Node head = heads[position];
+                if (lp.mask_ != nullptr && lp.mask_->blocked(head, scan.stamp)) {
+                    continue;
+                }
+                any = true;
+                columnReached[head] = 1;
+                costliest = std::max(costliest, costs[position]);
+                const Wide reduced =
+                    Wide{costs[position]} * costScale - rowDual - y[n + head] + within[head];
+                if (reduced < 0 &&
+                    __builtin_add_overflow(summary.lagrangian, reduced, &summary.lagrangian)) {
+                    summary.overflow = true;
+                }
+                visit(LpArc{tail, static_cast<Node>(position)}, head, reduced);
+            }
+            if (any) {
+                summary.costliestTour += costliest;
+            } else {
+                summary.noTour = true;
+            }
+            for (std::uint32_t k = start[tail]; k < start[tail + 1]; ++k) {
+                for (const std::uint32_t city : lp.cuts_[tailCuts[k]].side) {
+                    within[city] = 0;
+                }
+            }
+        }
+        for (std::size_t column = 0; column < n; ++column) {
+            summary.noTour = summary.noTour || columnReached[column] == 0;
+        }
+        return summary;
+    }
+
+  private:
+    const LpRelaxation& lp;
+    std::vector<Wide> y;
+    Wide costScale;
+};
+
+LpRelaxation::LpRelaxation(const Graph& graph)
+    : graph_(&graph), n_(graph.cityCount()), model_(std::make_unique<ClpSimplex>()) {
+    rowStart_.resize(n_ + 1, 0);
+    for (std::size_t row = 0; row < n_; ++row) {
+        rowStart_[row + 1] = rowStart_[row] + graph.rowLength(static_cast<Node>(row));
+    }
+    columnOfArc_.assign(graph.arcCount(), -1);
+    tailColumns_.resize(n_);
+    model_->setLogLevel(0);
+    // The matrix is 0/1, and rows added later would reset the scaling.
+    model_->scaling(0);
+    if (n_ >= 2) {
+        model_->resize(static_cast<int>(2 * n_), 0);
+        for (std::size_t row = 0; row < 2 * n_; ++row) {
+            model_->setRowBounds(static_cast<int>(row), 1.0, 1.0);
+        }
+        rowDuals_.assign(2 * n_, 0.0);
+    }
+}
+
+LpRelaxation::~LpRelaxation() = default;
+LpRelaxation::LpRelaxation(LpRelaxation&&) noexcept = default;
+LpRelaxation& LpRelaxation::operator=(LpRelaxation&&) noexcept = default;
+
+bool LpRelaxation::hasColumn(LpArc arc) const {
+    return arc.tail < n_ && arc.position < graph_->rowLength(arc.tail) &&
+           columnOfArc_[arcIndex(arc)] >= 0;
+}
+
+bool LpRelaxation::maskAllows(LpArc arc) const {
+    if (mask_ == nullptr) {
+        return true;
+    }
+    const ArcMask::RowScan scan = mask_->scan(arc.tail, graph_->rowLength(arc.tail));
+    return arc.position >= scan.begin && arc.position < scan.end &&
+           !mask_->blocked(headOf(arc), scan.stamp);
+}
+
+std::size_t LpRelaxation::addArcs(std::span<const LpArc> arcs) {
+    std::vector<CoinBigIndex> starts{0};
+    std::vector<int> rows;
+    std::vector<double> elements, lower, upper, costs;
+    std::vector<LpArc> added;
+    for (const LpArc arc : arcs) {
+        if (arc.tail >= n_ || arc.position >= graph_->rowLength(arc.tail)) {
+            throw std::out_of_range("an LP arc is not in the graph");
+        }
+        std::int32_t& column = columnOfArc_[arcIndex(arc)];
+        if (column >= 0) {
+            continue;
+        }
+        column = static_cast<std::int32_t>(columns_.size() + added.size());
+        const Node head = headOf(arc);
+        rows.push_back(arc.tail);
+        rows.push_back(static_cast<int>(n_ + head));
+        for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
+            if (inCut(cuts_[cut], arc.tail) && !inCut(cuts_[cut], head)) {
+                rows.push_back(static_cast<int>(2 * n_ + cut));
+            }
+        }
+        starts.push_back(static_cast<CoinBigIndex>(rows.size()));
+        lower.push_back(0.0);
+        upper.push_back(maskAllows(arc) ? 1.0 : 0.0);
+        costs.push_back(graph_->costs(arc.tail)[arc.position]);
+        added.push_back(arc);
+    }
+    if (added.empty()) {
+        return 0;
+    }
+    elements.assign(rows.size(), 1.0);
+    model_->addColumns(static_cast<int>(added.size()), lower.data(), upper.data(), costs.data(),
+                       starts.data(), rows.data(), elements.data());
+    for (std::size_t k = 0; k < added.size(); ++k) {
+        tailColumns_[added[k].tail].push_back(static_cast<std::uint32_t>(columns_.size()));
+        columnOpen_.push_back(upper[k] > 0 ? 1 : 0);
+        columns_.push_back(added[k]);
+    }
+    return added.size();
+}
+
+std::size_t LpRelaxation::addCheapestArcs(std::size_t perCity) {
+    // Heads and tails alike: on graphs whose cheap arcs crowd into a few
+    // heads, rows alone leave most columns without an arc.
+    struct Candidate {
+        std::int32_t cost;
+        LpArc arc;
+        bool operator<(const Candidate& other) const {
+            if (cost != other.cost) {
+                return cost < other.cost;
+            }
+            return arc.tail != other.arc.tail ? arc.tail < other.arc.tail
+                                              : arc.position < other.arc.position;
+        }
+    };
+    std::vector<std::vector<Candidate>> into(n_);
+    std::vector<LpArc> arcs;
+    std::vector<Candidate> row;
+    for (std::size_t city = 0; city < n_; ++city) {
+        const Node tail = static_cast<Node>(city);
+        const std::span<const Node> heads = graph_->successors(tail);
+        const std::span<const std::int32_t> costs = graph_->costs(tail);
+        row.clear();
+        for (std::size_t position = 0; position < heads.size(); ++position) {
+            const Candidate candidate{costs[position], {tail, static_cast<Node>(position)}};
+            row.push_back(candidate);
+            std::vector<Candidate>& column = into[heads[position]];
+            // Keeps each column's perCity cheapest as a max-heap.
+            if (column.size() < perCity) {
+                column.push_back(candidate);
+                std::push_heap(column.begin(), column.end());
+            } else if (perCity > 0 && candidate < column.front()) {
+                std::pop_heap(column.begin(), column.end());
+                column.back() = candidate;
+                std::push_heap(column.begin(), column.end());
+            }
+        }
+        const std::size_t take = std::min(perCity, row.size());
+        std::partial_sort(row.begin(), row.begin() + take, row.end());
+        for (std::size_t k = 0; k < take; ++k) {
+            arcs.push_back(row[k].arc);
+        }
+    }
+    for (std::vector<Candidate>& column : into) {
+        std::sort_heap(column.begin(), column.end());
+        for (const Candidate& candidate : column) {
+            arcs.push_back(candidate.arc);
+        }
+    }
+    return addArcs(arcs);
+}
+
+std::size_t LpRelaxation::addCuts(std::span<const SubtourCut> cuts) {
+    const std::size_t words = (n_ + 63) / 64;
+    std::vector<CoinBigIndex> starts{0};
+    std::vector<int> columns;
+    std::size_t added = 0;
+    for (const SubtourCut& given : cuts) {
+        std::vector<std::uint32_t> side = cutSide(given.cities, n_);
+        if (side.size() < 2 || cutSides_.contains(side)) {
+            continue;
+        }
+        Cut cut;
+        cut.members.assign(words, 0);
+        for (const std::uint32_t city : side) {
+            cut.members[city / 64] |= std::uint64_t{1} << (city % 64);
+        }
+        for (const std::uint32_t tail : side) {
+            for (const std::uint32_t column : tailColumns_[tail]) {
+                if (!inCut(cut, headOf(columns_[column]))) {
+                    columns.push_back(static_cast<int>(column));
+                }
+            }
+        }
+        starts.push_back(static_cast<CoinBigIndex>(columns.size()));
+        cutSides_.insert(side);
+        cut.side = std::move(side);
+        cuts_.push_back(std::move(cut));
+        ++added;
+    }
+    if (added == 0) {
+        return 0;
+    }
+    const std::vector<double> lower(added, 1.0), upper(added, COIN_DBL_MAX);
+    const std::vector<double> elements(columns.size(), 1.0);
+    model_->addRows(static_cast<int>(added), lower.data(), upper.data(), starts.data(),
+                    columns.data(), elements.data());
+    // A new row's multiplier 0 leaves L(y), and so the cached bound, as it was.
+    rowDuals_.resize(rowDuals_.size() + added, 0.0);
+    ray_.clear();
+    onlyColumnsAdded_ = false;
+    return added;
+}
+
+void LpRelaxation::countSlackCuts() {
+    const double* activity = model_->getRowActivity();
+    for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
+        const int row = static_cast<int>(2 * n_ + cut);
+        const bool slack =
+            activity[row] > 1 + SlackTolerance && model_->getRowStatus(row) == ClpSimplex::basic;
+        cuts_[cut].slackSolves = slack ? cuts_[cut].slackSolves + 1 : 0;
+    }
+}
+
+std::size_t LpRelaxation::dropSlackCuts(int solves) {
+    std::vector<int> rows;
+    for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
+        const int row = static_cast<int>(2 * n_ + cut);
+        // Only a basic slack's row leaves the basis a basis when it goes.
+        if (cuts_[cut].slackSolves >= solves && model_->getRowStatus(row) == ClpSimplex::basic) {
+            rows.push_back(row);
+        }
+    }
+    if (rows.empty()) {
+        return 0;
+    }
+    model_->deleteRows(static_cast<int>(rows.size()), rows.data());
+    std::vector<Cut> kept;
+    std::vector<double> keptDuals(rowDuals_.begin(), rowDuals_.begin() + 2 * n_);
+    std::size_t next = 0;
+    for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
+        const int row = static_cast<int>(2 * n_ + cut);
+        if (next < rows.size() && rows[next] == row) {
+            cutSides_.erase(cuts_[cut].side);
+            ++next;
+        } else {
+            kept.push_back(std::move(cuts_[cut]));
+            keptDuals.push_back(rowDuals_[row]);
+        }
+    }
+    cuts_ = std::move(kept);
+    rowDuals_ = std::move(keptDuals);
+    onlyColumnsAdded_ = false;
+    ray_.clear();
+    boundKnown_ = false;
+    return rows.size();
+}
+
+void LpRelaxation::setAllowedArcs(const ArcMask& mask) {
+    if (mask.size() != n_) {
+        throw std::invalid_argument("the arc mask is not of the graph's size");
+    }
+    mask_ = &mask;
+    applyMask();
+}
+
+void LpRelaxation::allowAllArcs() {
+    mask_ = nullptr;
+    applyMask();
+}
+
+void LpRelaxation::applyMask() {
+    boundKnown_ = false;
+    for (std::size_t row = 0; row < n_; ++row) {
+        const Node tail = static_cast<Node>(row);
+        if (tailColumns_[tail].empty()) {
+            continue;
+        }
+        ArcMask::RowScan scan{0, graph_->rowLength(tail), 0};
+        if (mask_ != nullptr) {
+            scan = mask_->scan(tail, graph_->rowLength(tail));
+        }
+        for (const std::uint32_t column : tailColumns_[tail]) {
+            const LpArc arc = columns_[column];
+            const bool open = arc.position >= scan.begin && arc.position < scan.end &&
+                              (mask_ == nullptr || !mask_->blocked(headOf(arc), scan.stamp));
+            if (open != (columnOpen_[column] != 0)) {
+                model_->setColumnUpper(static_cast<int>(column), open ? 1.0 : 0.0);
+                onlyColumnsAdded_ = false;
+                columnOpen_[column] = open ? 1 : 0;
+            }
+        }
+    }
+}
+
+LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {
+    boundKnown_ = false;
+    ray_.clear();
+    if (n_ <= 1) {
+        status_ = LpStatus::Optimal;
+        objective_ = 0;
+        return status_;
+    }
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+        // The duals of the last solve stay: they bound this mask too.
+        status_ = LpStatus::Stopped;
+        return status_;
+    }
+    if (columns_.empty()) {
+        // CLP fails on a model without columns. No x meets a degree row
+        // then, and a ray of ones on them shows it; every arc breaks it.
+        status_ = LpStatus::Infeasible;
+        objective_ = 0;
+        std::fill(rowDuals_.begin(), rowDuals_.end(), 0.0);
+        ray_.assign(rowDuals_.size(), 0.0);
+        std::fill(ray_.begin(), ray_.begin() + 2 * n_, 1.0);
+        return status_;
+    }
+    model_->setMaximumWallSeconds(deadline == Clock::time_point::max()
+                                      ? COIN_DBL_MAX
+                                      : std::chrono::duration<double>(deadline - now).count());
+    model_->setDualObjectiveLimit(cutoff == InfeasibleBound ? COIN_DBL_MAX
+                                                            : static_cast<double>(cutoff) - 0.5);
+    if (onlyColumnsAdded_ && status_ == LpStatus::Optimal) {
+        model_->primal();
+    } else {
+        model_->dual();
+    }
+    onlyColumnsAdded_ = true;
+    const int rows = model_->numberRows();
+    rowDuals_.assign(model_->getRowPrice(), model_->getRowPrice() + rows);
+    objective_ = model_->objectiveValue();
+    switch (model_->status()) {
+        case 0:
+            status_ = LpStatus::Optimal;
+            countSlackCuts();
+            break;
+        case 1:
+            // Secondary status 1: stopped at the dual objective limit.
+            if (cutoff != InfeasibleBound && model_->secondaryStatus() == 1) {
+                status_ = LpStatus::CutOff;
+            } else {
+                status_ = LpStatus::Infeasible;
+                if (double* ray = model_->infeasibilityRay(); ray != nullptr) {
+                    ray_.assign(ray, ray + rows);
+                    delete[] ray;
+                }
+            }
+            break;
+        default:
+            status_ = LpStatus::Stopped;
+            break;
+    }
+    return status_;
+}
+
+std::vector<SupportArc> LpRelaxation::support() const {
+    std::vector<SupportArc> arcs;
+    if (columns_.empty()) {
+        return arcs;
+    }
+    const double* x = model_->getColSolution();
+    for (std::size_t column = 0; column < columns_.size(); ++column) {
+        if (x[column] > SupportThreshold) {
+            arcs.push_back({columns_[column].tail, headOf(columns_[column]), x[column]});
+        }
+    }
+    return arcs;
+}
+
+bool LpRelaxation::isIntegral() const {
+    if (columns_.empty()) {
+        return true;
+    }
+    const double* x = model_->getColSolution();
+    for (std::size_t column = 0; column < columns_.size(); ++column) {
+        if (std::min(std::abs(x[column]), std::abs(1 - x[column])) > IntegralityTolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// The last solve's duals on the grid, cut duals clipped at 0.
+std::vector<Wide> gridDuals(const std::vector<double>& duals, std::size_t degreeRows) {
+    std::vector<Wide> y(duals.size());
+    for (std::size_t row = 0; row < duals.size(); ++row) {
+        y[row] = toGrid(duals[row], DualBits, row >= degreeRows);
+    }
+    return y;
+}
+
+// The ray with the given sign, scaled so that its largest entry is
+// 2^RayBits, cut entries clipped at 0; empty for a ray of zeros.
+std::vector<Wide> gridRay(const std::vector<double>& ray, std::size_t degreeRows, double sign) {
+    double largest = 0;
+    for (const double value : ray) {
+        if (std::isfinite(value)) {
+            largest = std::max(largest, std::abs(value));
+        }
+    }
+    if (largest == 0) {
+        return {};
+    }
+    std::vector<Wide> y(ray.size());
+    for (std::size_t row = 0; row < ray.size(); ++row) {
+        y[row] = toGrid(sign * ray[row] / largest, RayBits, row >= degreeRows);
+    }
+    return y;
+}
+
+}  // namespace
+
+std::int64_t LpRelaxation::safeBound() {
+    if (boundKnown_) {
+        return bound_;
+    }
+    boundKnown_ = true;
+    if (n_ <= 1) {
+        bound_ = 0;
+        return bound_;
+    }
+    const auto ignore = [](LpArc, Node, Wide) {};
+    for (const double sign : {1.0, -1.0}) {
+        std::vector<Wide> ray = gridRay(ray_, 2 * n_, sign);
+        if (ray.empty()) {
+            break;
+        }
+        const ArcPass::Summary certificate = ArcPass(*this, std::move(ray), 0).run(ignore);
+        if (certificate.noTour || (!certificate.overflow && certificate.lagrangian > 0)) {
+            bound_ = InfeasibleBound;
+            return bound_;
+        }
+    }
+    const ArcPass::Summary summary =
+        ArcPass(*this, gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits).run(ignore);
+    if (summary.noTour) {
+        bound_ = InfeasibleBound;
+    } else if (summary.overflow) {
+        bound_ = std::numeric_limits<std::int64_t>::min();
+    } else {
+        const Wide bound = ceilShift(summary.lagrangian, DualBits);
+        bound_ = bound > summary.costliestTour ? InfeasibleBound : clampToInt64(bound);
+    }
+    return bound_;
+}
+
+std::size_t LpRelaxation::priceArcs(std::size_t maxCount, double tolerance) {
+    if (n_ <= 1 || maxCount == 0) {
+        return 0;
+    }
+    struct Candidate {
+        Wide reducedCost;
+        LpArc arc;
+    };
+    std::vector<Candidate> candidates;
+    // The candidates under y, and L(y) summed over the open columns alone
+    // (meant for a ray, whose entries are at most 2^RayBits: no overflow).
+    const auto collect = [&](std::vector<Wide> y, Wide costScale, Wide threshold) {
+        candidates.clear();
+        Wide overColumns = 0;
+        for (const Wide value : y) {
+            overColumns += value;
+        }
+        ArcPass(*this, std::move(y), costScale).run([&](LpArc arc, Node, Wide reduced) {
+            if (columnOfArc_[arcIndex(arc)] >= 0) {
+                if (costScale == 0) {
+                    overColumns += std::min<Wide>(reduced, 0);
+                }
+            } else if (reduced < -threshold) {
+                candidates.push_back({reduced, arc});
+            }
+        });
+        return overColumns;
+    };
+    // After an infeasible solve: the arcs that break the ray's certificate,
+    // taking the ray by the sign that is one over the columns.
+    bool byRay = false;
+    if (status_ == LpStatus::Infeasible) {
+        for (const double sign : {1.0, -1.0}) {
+            std::vector<Wide> ray = gridRay(ray_, 2 * n_, sign);
+            if (!ray.empty() && collect(std::move(ray), 0, toGrid(tolerance, RayBits, true)) > 0) {
+                byRay = true;
+                break;
+            }
+        }
+    }
+    if (!byRay) {
+        collect(gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits,
+                toGrid(tolerance, DualBits, true));
+    }
+    // Most negative first; ties stay in row order.
+    std::stable_sort(
+        candidates.begin(), candidates.end(),
+        [](const Candidate& a, const Candidate& b) { return a.reducedCost < b.reducedCost; });
+    // At most PerCity arcs out of a city and into a city per round: reduced
+    // costs (and rays) tie in whole rows and columns, and arcs spread over
+    // the graph change the next basis more than a batch of one row's.
+    constexpr std::uint8_t PerCity = 2;
+    std::vector<std::uint8_t> outOf(n_, 0), into(n_, 0);
+    std::vector<LpArc> arcs;
+    for (const Candidate& candidate : candidates) {
+        if (arcs.size() == maxCount) {
+            break;
+        }
+        const Node head = headOf(candidate.arc);
+        if (outOf[candidate.arc.tail] < PerCity && into[head] < PerCity) {
+            ++outOf[candidate.arc.tail];
+            ++into[head];
+            arcs.push_back(candidate.arc);
+        }
+    }
+    return addArcs(arcs);
+}
+
+FixedArcs LpRelaxation::reducedCostFixing(std::int64_t upperBound) {
+    FixedArcs fixed;
+    if (n_ <= 1 || safeBound() >= upperBound) {
+        return fixed;
+    }
+    std::vector<Wide> y = gridDuals(rowDuals_, 2 * n_);
+    std::vector<std::uint32_t> allowedInRow(n_, 0);
+    const ArcPass::Summary summary =
+        ArcPass(*this, y, Wide{1} << DualBits).run([&](LpArc arc, Node, Wide) {
+            ++allowedInRow[arc.tail];
+        });
+    if (summary.overflow || summary.noTour) {
+        return fixed;
+    }
+    // A tour cheaper than U costs at most U - 1, so an arc goes once the
+    // bound with it (or without it) passes (U - 1) 2^30.
+    const Wide limit = (Wide{upperBound} - 1) * (Wide{1} << DualBits);
+    ArcPass(*this, std::move(y), Wide{1} << DualBits).run([&](LpArc arc, Node, Wide reduced) {
+        if (reduced > 0 && summary.lagrangian + reduced > limit) {
+            fixed.forbidden.push_back(arc);
+        } else if (reduced < 0 && summary.lagrangian - reduced > limit &&
+                   allowedInRow[arc.tail] > 1) {
+            fixed.forced.push_back(arc);
+        }
+    });
+    return fixed;
+}
+
+}  // namespace atsp

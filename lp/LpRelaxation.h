@@ -1,0 +1,204 @@
+// The ATSP's linear relaxation on a graph, solved by COIN-OR CLP, and a lower
+// bound from it that holds whatever the floating-point solver got wrong.
+//
+// The LP. Variables x(a) in [0, 1] for arcs a of the graph; rows: out-degree
+// 1 and in-degree 1 at every city (rows i and n + i), then subtour cuts
+// x(out of S) >= 1, each written over its side (CutPool.h), never more than
+// half the cities. Columns are arcs added on demand (a sparse start, then
+// what pricing finds); a node's mask gives blocked columns the upper bound 0.
+// Re-solves are dual simplex from the last basis: added cut rows come with
+// their slacks basic and changed bounds only cost primal feasibility, so the
+// basis stays dual feasible (boxed columns always can be) and the dual
+// objective, a lower bound of the LP over the columns, only rises.
+//
+// The safe bound. For any multipliers y, free on the degree rows and >= 0 on
+// the cut rows, and reduced costs r(a) = c(a) - y . A(a),
+//     L(y) = y . b + sum over the arcs a the mask allows of min(0, r(a))
+// bounds every tour x the mask allows: c . x = y . A x + r . x, where
+// y . A x >= y . b (degree rows hold with equality, cut rows hold and their
+// y are >= 0) and r . x >= sum min(0, r) (0 <= x <= 1). Columns or not, every
+// allowed arc is in the sum, so pricing only makes L tighter. The duals of
+// the last solve are rounded to multiples of 2^-30 (cut duals clipped at 0),
+// and L is summed exactly in 128-bit integers from the 32-bit costs; tours
+// cost integers, so ceil(L) bounds them too. Nothing here trusts the LP's
+// value: a wrong basis only gives a weaker bound. At an optimal y over all
+// allowed arcs, L is the LP value up to the rounding.
+//
+// Infeasibility. A ray r of an infeasible solve proves that no x in [0, 1]
+// meets the rows when G(r) = r . b + sum over allowed a of min(0, -r . A(a))
+// is > 0, for then L(y + t r) >= L(y) + t G(r) grows without limit. r is
+// scaled to integers and G summed exactly, so a proof is a proof. A row or a
+// column without allowed arcs, or L above the sum of each row's costliest
+// allowed arc, proves it as well.
+//
+// Reduced-cost fixing. A tour that uses an allowed arc a with r(a) > 0 costs
+// at least L + r(a); one that avoids an arc with r(a) < 0 at least L - r(a).
+//
+// Cost: a solve is CLP's; the bound, pricing and fixing are a pass over all
+// allowed arcs, O(m) plus the squared sizes of the cuts with a positive dual.
+// One object per thread: CLP models are independent, this one is not shared.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <unordered_set>
+#include <vector>
+
+#include "assignment/ArcMask.h"
+#include "graph/Graph.h"
+#include "lp/CutPool.h"
+#include "lp/SubtourSeparation.h"
+
+class ClpSimplex;
+
+namespace atsp {
+
+// An arc by its place in the graph: entry `position` of row `tail`.
+struct LpArc {
+    Node tail;
+    Node position;
+    bool operator==(const LpArc&) const = default;
+};
+
+enum class LpStatus {
+    Optimal,     // optimal over the columns
+    Infeasible,  // the columns admit no solution (the graph's arcs may)
+    CutOff,      // the dual objective passed the cutoff
+    Stopped,     // the deadline, or CLP gave up: no verdict
+};
+
+// Arcs that reduced-cost fixing takes out of every tour cheaper than a bound.
+struct FixedArcs {
+    std::vector<LpArc> forbidden;  // on no such tour
+    std::vector<LpArc> forced;     // on every such tour
+};
+
+class LpRelaxation {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // The degree rows of the graph (not owned; it must outlive this), no
+    // columns, no cuts, every arc allowed. Nothing is solved.
+    explicit LpRelaxation(const Graph& graph);
+    ~LpRelaxation();
+    LpRelaxation(LpRelaxation&&) noexcept;
+    LpRelaxation& operator=(LpRelaxation&&) noexcept;
+    LpRelaxation(const LpRelaxation&) = delete;
+    LpRelaxation& operator=(const LpRelaxation&) = delete;
+
+    const Graph& graph() const { return *graph_; }
+    std::size_t cityCount() const { return n_; }
+    std::size_t columnCount() const { return columns_.size(); }
+    std::size_t cutCount() const { return cuts_.size(); }
+
+    // Columns. Adds the arcs not yet columns, with their cut coefficients and
+    // the current mask's bound; returns how many. Positions must lie in
+    // their rows (std::out_of_range otherwise).
+    std::size_t addArcs(std::span<const LpArc> arcs);
+    // The `perCity` cheapest arcs out of each city and into each city (ties:
+    // lower tail, then first in the row); returns how many were new.
+    std::size_t addCheapestArcs(std::size_t perCity);
+    bool hasColumn(LpArc arc) const;
+    const std::vector<LpArc>& columns() const { return columns_; }
+
+    // Cut rows for the given sets (their outflow is not read). Sets whose
+    // side is already a row, or has fewer than two cities, are skipped;
+    // returns how many rows were added. Throws as `cutSide` does.
+    std::size_t addCuts(std::span<const SubtourCut> cuts);
+    // The side each cut row is written over, in row order.
+    const std::vector<std::uint32_t>& cutSideOf(std::size_t cut) const { return cuts_[cut].side; }
+    // Deletes the cut rows whose slack was basic and positive at each of the
+    // last `solves` optimal solves (and still is basic); returns how many.
+    std::size_t dropSlackCuts(int solves);
+
+    // The node's restrictions: columns the mask blocks get the upper bound
+    // 0, the others 1, and pricing, the bound and fixing see only the arcs it
+    // allows. The mask is not owned and must not change until the next call
+    // of either; allowAllArcs lifts it.
+    void setAllowedArcs(const ArcMask& mask);
+    void allowAllArcs();
+
+    // Dual simplex from the current basis. It stops once the dual objective
+    // passes cutoff - 1/2 (CutOff: integral tours below the cutoff cost at
+    // most cutoff - 1; InfeasibleBound: no cutoff) or at the deadline
+    // (Stopped). With n <= 1 there are no rows: Optimal, value 0.
+    LpStatus solve(std::int64_t cutoff = InfeasibleBound,
+                   Clock::time_point deadline = Clock::time_point::max());
+
+    LpStatus status() const { return status_; }
+    // CLP's objective of the last solve: over the columns, not safe.
+    double objective() const { return objective_; }
+    // Columns with x > 1e-9, as graph tail and head.
+    std::vector<SupportArc> support() const;
+    // Whether every column's x lies within 1e-6 of 0 or 1.
+    bool isIntegral() const;
+
+    // ceil(L(y)) for the last solve's duals y (see the header), or
+    // InfeasibleBound once no tour is allowed, as proven by the last solve's
+    // ray or by the checks above. Valid for every tour the mask allows,
+    // whatever the solver's accuracy; the duals of an earlier mask serve too.
+    // Computed once per solve and mask.
+    std::int64_t safeBound();
+
+    // Adds as columns the allowed arcs, not yet columns, of the most negative
+    // reduced costs below -tolerance under the last duals (up to `maxCount`,
+    // most negative first); after an infeasible solve, by the ray instead:
+    // the arcs that break its certificate. Returns how many.
+    std::size_t priceArcs(std::size_t maxCount, double tolerance = 1e-9);
+
+    // With U = upperBound, the allowed arcs that lie on no tour cheaper than
+    // U (ceil(L + r) >= U, r > 0) and those that lie on every such tour
+    // (ceil(L - r) >= U, r < 0), exact under the rounded duals of
+    // `safeBound`. A row's only allowed arc is never listed as forced. None
+    // when safeBound() >= U: then there is no such tour at all.
+    FixedArcs reducedCostFixing(std::int64_t upperBound);
+
+  private:
+    struct Cut {
+        std::vector<std::uint32_t> side;
+        std::vector<std::uint64_t> members;  // bit c: city c is in the side
+        int slackSolves = 0;
+    };
+    class ArcPass;
+
+    Node headOf(LpArc arc) const { return graph_->successors(arc.tail)[arc.position]; }
+    std::size_t arcIndex(LpArc arc) const { return rowStart_[arc.tail] + arc.position; }
+    bool inCut(const Cut& cut, std::size_t city) const {
+        return (cut.members[city / 64] >> (city % 64) & 1u) != 0;
+    }
+    bool maskAllows(LpArc arc) const;
+    void applyMask();
+    void countSlackCuts();
+
+    const Graph* graph_;
+    std::size_t n_;
+    std::unique_ptr<ClpSimplex> model_;
+    const ArcMask* mask_ = nullptr;
+
+    std::vector<std::size_t> rowStart_;                    // first arc index of each row
+    std::vector<LpArc> columns_;                           // in column order
+    std::vector<std::int32_t> columnOfArc_;                // by arc index; -1: none
+    std::vector<std::vector<std::uint32_t>> tailColumns_;  // columns by tail
+    std::vector<std::uint8_t> columnOpen_;                 // upper bound 1, not 0
+
+    std::vector<Cut> cuts_;  // row 2n + k is cut k
+    std::unordered_set<std::vector<std::uint32_t>, CutSideHash> cutSides_;
+
+    // What changed since the last solve: only columns added to an optimal
+    // basis keep it primal feasible, and primal simplex continues from it.
+    bool onlyColumnsAdded_ = false;
+
+    LpStatus status_ = LpStatus::Stopped;
+    double objective_ = 0;
+    std::vector<double> rowDuals_;  // of the last solve, one per row; zero before it
+    std::vector<double> ray_;       // of the last infeasible solve; empty if none
+
+    // The safe bound of the current duals and mask, once computed.
+    bool boundKnown_ = false;
+    std::int64_t bound_ = 0;
+};
+
+}  // namespace atsp

@@ -1,0 +1,495 @@
+// The LP relaxation against certificates: the assignment problem's value
+// (the LP without cuts is the assignment LP, whose vertices are integral),
+// Held-Karp optima and every tour of small graphs, on the cost families of
+// LpTestSupport.h, complete and with arcs taken out, under masks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "assignment/ArcMask.h"
+#include "assignment/AssignmentProblem.h"
+#include "lp/LpRelaxation.h"
+#include "tests/lp/LpTestSupport.h"
+#include "tests/support/TestGraphs.h"
+
+namespace atsp {
+
+namespace {
+
+using lp_testing::allTours;
+using lp_testing::applyConstraints;
+using lp_testing::Constraints;
+using lp_testing::costFamilies;
+using lp_testing::CostFamily;
+using lp_testing::maskedRows;
+using lp_testing::randomConstraints;
+using lp_testing::randomRows;
+using lp_testing::Tour;
+using testing_support::heldKarpOptimum;
+using testing_support::Rows;
+
+std::vector<LpArc> allArcs(const Graph& graph) {
+    std::vector<LpArc> arcs;
+    for (Node tail = 0; tail < graph.cityCount(); ++tail) {
+        for (std::size_t position = 0; position < graph.rowLength(tail); ++position) {
+            arcs.push_back({tail, static_cast<Node>(position)});
+        }
+    }
+    return arcs;
+}
+
+// The assignment value of the graph under the mask (null: none), or
+// InfeasibleBound.
+std::int64_t assignmentValue(const Graph& graph, const ArcMask* mask = nullptr) {
+    AssignmentProblem problem(graph);
+    problem.setArcMask(mask);
+    problem.solveHungarian(false);
+    return problem.solutionValue();
+}
+
+// Every set with a side of two cities or more, once as itself and once as
+// its complement, so that the second is a duplicate.
+std::vector<SubtourCut> allSubtourCuts(std::size_t n) {
+    std::vector<SubtourCut> cuts;
+    for (std::uint32_t subset = 1; subset + 1 < (1u << n); ++subset) {
+        SubtourCut cut{{}, 0};
+        for (std::uint32_t city = 0; city < n; ++city) {
+            if ((subset >> city & 1u) != 0) {
+                cut.cities.push_back(city);
+            }
+        }
+        cuts.push_back(cut);
+    }
+    return cuts;
+}
+
+double tolerance(double value) {
+    return 1e-7 * std::max(1.0, std::abs(value));
+}
+
+TEST(LpRelaxation, NoCityAndOneCityCostNothing) {
+    for (const int n : {0, 1}) {
+        const Graph graph = testing_support::completeGraph(
+            testing_support::Matrix(n, std::vector<std::int32_t>(n, -1)));
+        LpRelaxation lp(graph);
+        EXPECT_EQ(lp.solve(), LpStatus::Optimal);
+        EXPECT_EQ(lp.objective(), 0);
+        EXPECT_EQ(lp.safeBound(), 0);
+        EXPECT_TRUE(lp.support().empty());
+        EXPECT_TRUE(lp.isIntegral());
+        EXPECT_EQ(lp.priceArcs(10), 0u);
+        EXPECT_TRUE(lp.reducedCostFixing(5).forbidden.empty());
+    }
+}
+
+TEST(LpRelaxation, TwoCitiesHaveOneTourAndWithoutAnArcNone) {
+    const Graph graph = testing_support::completeGraph({{-1, -7}, {2000000000, -1}});
+    LpRelaxation lp(graph);
+    lp.addCheapestArcs(1);
+    EXPECT_EQ(lp.solve(), LpStatus::Optimal);
+    EXPECT_EQ(lp.safeBound(), 2000000000 - 7);
+    EXPECT_EQ(lp.support().size(), 2u);
+    EXPECT_TRUE(lp.isIntegral());
+
+    const Graph oneWay = Graph::fromRows({{1}, {}}, {{5}, {}});
+    LpRelaxation broken(oneWay);
+    broken.addCheapestArcs(1);
+    broken.solve();
+    EXPECT_EQ(broken.safeBound(), InfeasibleBound);
+}
+
+// Without cuts, over all arcs, the LP is the assignment problem: the same
+// value, and the safe bound that exact integer. An infeasible assignment is
+// proven so by the ray.
+TEST(LpRelaxation, WithAllColumnsAndNoCutsTheBoundIsTheAssignmentValue) {
+    std::mt19937_64 random(1);
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 60; ++trial) {
+            const int n = 2 + trial % 40;
+            const Rows rows = randomRows(random, n, family, trial % 3 == 0 ? 0.0 : 0.5);
+            const Graph graph = rows.graph();
+            const std::int64_t value = assignmentValue(graph);
+            LpRelaxation lp(graph);
+            lp.addArcs(allArcs(graph));
+            const LpStatus status = lp.solve();
+            ASSERT_EQ(lp.safeBound(), value) << "n " << n << " trial " << trial;
+            if (value == InfeasibleBound) {
+                EXPECT_EQ(status, LpStatus::Infeasible);
+            } else {
+                EXPECT_EQ(status, LpStatus::Optimal);
+                EXPECT_NEAR(lp.objective(), static_cast<double>(value), tolerance(value));
+            }
+        }
+    }
+}
+
+// From one cheapest arc per city (often infeasible) pricing reaches the
+// assignment value; every bound on the way is already safe.
+TEST(LpRelaxation, PricingFromFewColumnsReachesTheAssignmentValue) {
+    std::mt19937_64 random(2);
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 40; ++trial) {
+            const int n = 3 + trial;
+            const Rows rows = randomRows(random, n, family, trial % 4 == 0 ? 0.6 : 0.0);
+            const Graph graph = rows.graph();
+            const std::int64_t value = assignmentValue(graph);
+            LpRelaxation lp(graph);
+            lp.addCheapestArcs(1);
+            std::size_t priced = 0;
+            int rounds = 0;
+            do {
+                lp.solve();
+                const std::int64_t bound = lp.safeBound();
+                if (value != InfeasibleBound) {
+                    ASSERT_LE(bound, value);
+                }
+                priced = lp.priceArcs(1 + trial % 7);
+                ASSERT_LT(++rounds, 10000);
+            } while (priced > 0);
+            EXPECT_EQ(lp.safeBound(), value) << "n " << n;
+            if (value != InfeasibleBound) {
+                EXPECT_NEAR(lp.objective(), static_cast<double>(value), tolerance(value));
+                EXPECT_LT(lp.columnCount(), graph.arcCount() + 1);
+            }
+        }
+    }
+}
+
+// With every subtour cut (all sets, n <= 9) the bound never passes the
+// optimum, and meets it when the LP's solution is a tour.
+TEST(LpRelaxation, AllSubtourCutsBoundTheOptimumAndMeetItOnIntegralTours) {
+    std::mt19937_64 random(3);
+    int integralTours = 0;
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 40; ++trial) {
+            const int n = 3 + trial % 7;
+            const Rows rows = randomRows(random, n, family, trial % 5 == 0 ? 0.4 : 0.0);
+            const Graph graph = rows.graph();
+            const std::int64_t optimum = heldKarpOptimum(rows);
+            const std::int64_t assignment = assignmentValue(graph);
+            LpRelaxation lp(graph);
+            lp.addCheapestArcs(2);
+            const std::size_t sides = (std::size_t{1} << (n - 1)) - 1 - n;
+            EXPECT_EQ(lp.addCuts(allSubtourCuts(n)), sides);
+            EXPECT_EQ(lp.addCuts(allSubtourCuts(n)), 0u);
+            ASSERT_EQ(lp.cutCount(), sides);
+            while (true) {
+                lp.solve();
+                if (lp.priceArcs(5) == 0) {
+                    break;
+                }
+            }
+            const std::int64_t bound = lp.safeBound();
+            ASSERT_LE(bound, optimum) << "n " << n << " trial " << trial;
+            if (assignment != InfeasibleBound) {
+                EXPECT_GE(bound, assignment) << "n " << n << " trial " << trial;
+            }
+            if (lp.status() == LpStatus::Optimal && lp.isIntegral()) {
+                ++integralTours;
+                EXPECT_EQ(bound, optimum);
+                std::int64_t cost = 0;
+                for (const SupportArc& arc : lp.support()) {
+                    cost += rows.costs[arc.tail][lp_testing::positionIn(
+                        rows, static_cast<Node>(arc.tail), static_cast<Node>(arc.head))];
+                }
+                EXPECT_EQ(cost, optimum);
+            }
+        }
+    }
+    EXPECT_GT(integralTours, 0);
+}
+
+// One LP re-used from mask to mask, warm-started each time, gives each
+// mask's assignment value; pricing never brings in a blocked arc.
+TEST(LpRelaxation, UnderMasksTheBoundIsTheMaskedAssignmentValue) {
+    std::mt19937_64 random(4);
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 12; ++trial) {
+            const int n = 4 + 3 * trial;
+            const Rows rows = randomRows(random, n, family, trial % 3 == 0 ? 0.3 : 0.0);
+            const Graph graph = rows.graph();
+            LpRelaxation full(graph);
+            full.addArcs(allArcs(graph));
+            LpRelaxation sparse(graph);
+            sparse.addCheapestArcs(2);
+            for (int node = 0; node < 15; ++node) {
+                const Constraints constraints =
+                    randomConstraints(random, rows, node % 4, node % 3 == 0 ? n : n / 3);
+                ArcMask mask(n);
+                applyConstraints(constraints, rows, mask);
+                const Rows allowed = maskedRows(rows, constraints);
+                const std::int64_t value = assignmentValue(graph, &mask);
+                ASSERT_EQ(value, assignmentValue(allowed.graph()));
+
+                full.setAllowedArcs(mask);
+                full.solve();
+                ASSERT_EQ(full.safeBound(), value) << "n " << n << " node " << node;
+
+                sparse.setAllowedArcs(mask);
+                const std::size_t before = sparse.columnCount();
+                do {
+                    sparse.solve();
+                } while (sparse.priceArcs(n) > 0);
+                EXPECT_EQ(sparse.safeBound(), value);
+                for (std::size_t column = before; column < sparse.columnCount(); ++column) {
+                    const LpArc arc = sparse.columns()[column];
+                    const Node head = graph.successors(arc.tail)[arc.position];
+                    EXPECT_NE(lp_testing::positionIn(allowed, arc.tail, head), NoNode);
+                }
+            }
+        }
+    }
+}
+
+// Any duals bound any mask: those of one node, left as they are, bound the
+// next node before it is solved.
+TEST(LpRelaxation, TheDualsOfAnotherMaskStillBound) {
+    std::mt19937_64 random(5);
+    for (const CostFamily& family : costFamilies()) {
+        for (int trial = 0; trial < 30; ++trial) {
+            const int n = 3 + trial % 6;
+            const Rows rows = randomRows(random, n, family);
+            const Graph graph = rows.graph();
+            LpRelaxation lp(graph);
+            lp.addArcs(allArcs(graph));
+            lp.addCuts(allSubtourCuts(n));
+            ArcMask first(n), second(n);
+            const Constraints firstConstraints = randomConstraints(random, rows, 2, n);
+            const Constraints secondConstraints = randomConstraints(random, rows, 2, n);
+            applyConstraints(firstConstraints, rows, first);
+            applyConstraints(secondConstraints, rows, second);
+            lp.setAllowedArcs(first);
+            lp.solve();
+            lp.setAllowedArcs(second);
+            ASSERT_LE(lp.safeBound(), heldKarpOptimum(maskedRows(rows, secondConstraints)));
+        }
+    }
+}
+
+// Masks that often leave no tour: a verdict of none only where enumeration
+// finds none, and a bound never above the cheapest tour there is.
+TEST(LpRelaxation, InfeasibleMasksAreNeverWronglyPruned) {
+    std::mt19937_64 random(6);
+    int provenInfeasible = 0;
+    for (const CostFamily& family : costFamilies()) {
+        for (int trial = 0; trial < 60; ++trial) {
+            const int n = 3 + trial % 6;
+            const Rows rows = randomRows(random, n, family, 0.3);
+            const Graph graph = rows.graph();
+            LpRelaxation lp(graph);
+            lp.addArcs(allArcs(graph));
+            if (trial % 2 == 0) {
+                lp.addCuts(allSubtourCuts(n));
+            }
+            for (int node = 0; node < 5; ++node) {
+                const Constraints constraints = randomConstraints(random, rows, n / 2, 2 * n);
+                ArcMask mask(n);
+                applyConstraints(constraints, rows, mask);
+                lp.setAllowedArcs(mask);
+                const LpStatus status = lp.solve();
+                const std::int64_t optimum = heldKarpOptimum(maskedRows(rows, constraints));
+                const std::int64_t bound = lp.safeBound();
+                ASSERT_LE(bound, optimum);
+                if (bound == InfeasibleBound) {
+                    ++provenInfeasible;
+                } else if (optimum != InfeasibleBound) {
+                    EXPECT_EQ(status, LpStatus::Optimal);
+                }
+            }
+        }
+    }
+    EXPECT_GT(provenInfeasible, 0);
+}
+
+// Forcing the two arcs of a subtour leaves the assignment feasible but not
+// the cut of its cities: only the ray proves it.
+TEST(LpRelaxation, TheRayOfAForcedSubtourProvesThatNoTourIsLeft) {
+    std::mt19937_64 random(7);
+    for (const CostFamily& family : costFamilies()) {
+        for (int n = 4; n < 12; ++n) {
+            const Rows rows = randomRows(random, n, family);
+            const Graph graph = rows.graph();
+            LpRelaxation lp(graph);
+            lp.addArcs(allArcs(graph));
+            ArcMask mask(n);
+            mask.force(0, 1, lp_testing::positionIn(rows, 0, 1));
+            mask.force(1, 0, lp_testing::positionIn(rows, 1, 0));
+            lp.setAllowedArcs(mask);
+            EXPECT_EQ(lp.solve(), LpStatus::Optimal);
+            EXPECT_LT(lp.safeBound(), InfeasibleBound);
+            lp.addCuts(std::vector<SubtourCut>{{{0, 1}, 0}});
+            EXPECT_EQ(lp.solve(), LpStatus::Infeasible);
+            EXPECT_EQ(lp.safeBound(), InfeasibleBound);
+            EXPECT_TRUE(lp.reducedCostFixing(0).forced.empty());
+        }
+    }
+}
+
+// Fixing at an upper bound U never forbids an arc of a tour cheaper than U
+// nor forces one that such a tour lacks; checked against every tour.
+TEST(LpRelaxation, ReducedCostFixingKeepsEveryCheaperTour) {
+    std::mt19937_64 random(8);
+    std::size_t forbidden = 0, forced = 0;
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 50; ++trial) {
+            const int n = 3 + trial % 6;
+            const Rows rows = randomRows(random, n, family, trial % 4 == 0 ? 0.3 : 0.0);
+            const Graph graph = rows.graph();
+            LpRelaxation lp(graph);
+            lp.addCheapestArcs(3);
+            if (trial % 3 != 0) {
+                lp.addCuts(allSubtourCuts(n));
+            }
+            Constraints constraints;
+            ArcMask mask(n);
+            if (trial % 2 == 0) {
+                constraints = randomConstraints(random, rows, 1, n / 2);
+                applyConstraints(constraints, rows, mask);
+                lp.setAllowedArcs(mask);
+            }
+            const Rows allowed = maskedRows(rows, constraints);
+            const std::vector<Tour> tours = allTours(allowed);
+            if (tours.empty()) {
+                continue;
+            }
+            do {
+                lp.solve();
+            } while (trial % 5 != 0 && lp.priceArcs(3) > 0);
+            std::vector<std::int64_t> costs;
+            for (const Tour& tour : tours) {
+                costs.push_back(tour.cost);
+            }
+            std::sort(costs.begin(), costs.end());
+            const std::int64_t spread = std::max<std::int64_t>(1, (costs.back() - costs[0]) / 8);
+            for (const std::int64_t upperBound :
+                 {costs[0], costs[0] + 1, costs[0] + spread, costs[costs.size() / 2]}) {
+                const FixedArcs fixed = lp.reducedCostFixing(upperBound);
+                forbidden += fixed.forbidden.size();
+                forced += fixed.forced.size();
+                for (const Tour& tour : tours) {
+                    if (tour.cost >= upperBound) {
+                        continue;
+                    }
+                    for (const LpArc arc : fixed.forbidden) {
+                        EXPECT_NE(tour.successors[arc.tail],
+                                  graph.successors(arc.tail)[arc.position])
+                            << "n " << n << " trial " << trial << " U " << upperBound;
+                    }
+                    for (const LpArc arc : fixed.forced) {
+                        EXPECT_EQ(tour.successors[arc.tail],
+                                  graph.successors(arc.tail)[arc.position])
+                            << "n " << n << " trial " << trial << " U " << upperBound;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(forbidden, 0u);
+    EXPECT_GT(forced, 0u);
+}
+
+// A cutoff at or below the value stops the solve with a bound that reaches
+// it; one above the value changes nothing.
+TEST(LpRelaxation, ACutoffStopsOnlyWhenTheSafeBoundReachesIt) {
+    std::mt19937_64 random(9);
+    for (const CostFamily& family : costFamilies()) {
+        for (int trial = 0; trial < 20; ++trial) {
+            const int n = 5 + 2 * trial;
+            const Rows rows = randomRows(random, n, family);
+            const Graph graph = rows.graph();
+            const std::int64_t value = assignmentValue(graph);
+            for (const std::int64_t cutoff : {value - 5, value, value + 1}) {
+                LpRelaxation lp(graph);
+                lp.addArcs(allArcs(graph));
+                const LpStatus status = lp.solve(cutoff);
+                if (cutoff > value) {
+                    EXPECT_EQ(status, LpStatus::Optimal);
+                    EXPECT_EQ(lp.safeBound(), value);
+                } else {
+                    EXPECT_TRUE(status == LpStatus::CutOff || status == LpStatus::Optimal);
+                    EXPECT_GE(lp.safeBound(), cutoff);
+                    EXPECT_LE(lp.safeBound(), value);
+                }
+            }
+        }
+    }
+}
+
+TEST(LpRelaxation, APassedDeadlineStopsAtOnceAndTheLastBoundStands) {
+    std::mt19937_64 random(10);
+    const Rows rows = randomRows(random, 12, costFamilies()[1]);
+    const Graph graph = rows.graph();
+    LpRelaxation lp(graph);
+    lp.addArcs(allArcs(graph));
+    const std::int64_t value = assignmentValue(graph);
+    const auto past = LpRelaxation::Clock::now() - std::chrono::seconds(1);
+    EXPECT_EQ(lp.solve(InfeasibleBound, past), LpStatus::Stopped);
+    EXPECT_LE(lp.safeBound(), value);
+    lp.solve();
+    ASSERT_EQ(lp.safeBound(), value);
+    ArcMask mask(12);
+    mask.forbid(0, graph.successors(0)[0]);
+    lp.setAllowedArcs(mask);
+    EXPECT_EQ(lp.solve(InfeasibleBound, past), LpStatus::Stopped);
+    EXPECT_LE(lp.safeBound(), assignmentValue(graph, &mask));
+}
+
+// Cut rows slack for long enough go, the value stays, and a dropped set may
+// come back.
+TEST(LpRelaxation, DroppingSlackCutsKeepsTheValue) {
+    std::mt19937_64 random(11);
+    for (const CostFamily& family : costFamilies()) {
+        const int n = 8;
+        const Rows rows = randomRows(random, n, family);
+        const Graph graph = rows.graph();
+        LpRelaxation lp(graph);
+        lp.addArcs(allArcs(graph));
+        lp.addCuts(allSubtourCuts(n));
+        lp.solve();
+        const double value = lp.objective();
+        const std::int64_t bound = lp.safeBound();
+        EXPECT_EQ(lp.dropSlackCuts(2), 0u);
+        lp.solve();
+        const std::size_t before = lp.cutCount();
+        const std::size_t dropped = lp.dropSlackCuts(2);
+        EXPECT_GT(dropped, 0u);
+        EXPECT_EQ(lp.cutCount(), before - dropped);
+        lp.solve();
+        EXPECT_NEAR(lp.objective(), value, tolerance(value));
+        EXPECT_EQ(lp.safeBound(), bound);
+        EXPECT_EQ(lp.addCuts(allSubtourCuts(n)), dropped);
+    }
+}
+
+TEST(LpRelaxation, ColumnsAreAddedOnceAndOnlyFromTheGraph) {
+    const Graph graph = testing_support::completeGraph(testing_support::constantMatrix(4, 3));
+    LpRelaxation lp(graph);
+    const std::vector<LpArc> arcs{{0, 0}, {0, 0}, {1, 2}};
+    EXPECT_EQ(lp.addArcs(arcs), 2u);
+    EXPECT_EQ(lp.addArcs(arcs), 0u);
+    EXPECT_TRUE(lp.hasColumn({1, 2}));
+    EXPECT_FALSE(lp.hasColumn({2, 1}));
+    EXPECT_THROW(lp.addArcs(std::vector<LpArc>{{0, 3}}), std::out_of_range);
+    EXPECT_THROW(lp.addArcs(std::vector<LpArc>{{4, 0}}), std::out_of_range);
+    EXPECT_THROW(lp.addCuts(std::vector<SubtourCut>{{{2, 1}, 0}}), std::invalid_argument);
+    EXPECT_EQ(lp.addCuts(std::vector<SubtourCut>{{{1}, 0}, {{0, 1, 2}, 0}}), 0u);
+    EXPECT_EQ(lp.addCuts(std::vector<SubtourCut>{{{1, 3}, 0}, {{0, 2}, 0}}), 1u);
+    EXPECT_EQ(lp.cutSideOf(0), (std::vector<std::uint32_t>{0, 2}));
+    ArcMask wrongSize(5);
+    EXPECT_THROW(lp.setAllowedArcs(wrongSize), std::invalid_argument);
+}
+
+}  // namespace
+
+}  // namespace atsp

@@ -1,0 +1,190 @@
+// Instances and references for the LP tests: the cost families, graphs with
+// arcs taken out, masks made as a search makes them, and every tour of a
+// small graph by enumeration.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "assignment/ArcMask.h"
+#include "graph/Graph.h"
+#include "tests/support/TestGraphs.h"
+
+namespace atsp::lp_testing {
+
+using testing_support::Rows;
+
+struct CostFamily {
+    std::string name;
+    std::int32_t lowest;
+    std::int32_t highest;
+};
+
+// Ties (many equal optima, degenerate LPs), a wide range, negative costs, and
+// costs near the 32-bit limits whose sums need 64 bits.
+inline const std::vector<CostFamily>& costFamilies() {
+    static const std::vector<CostFamily> families{{"ties", 0, 3},
+                                                  {"wide", 0, 1000000},
+                                                  {"negative", -50, 50},
+                                                  {"extreme", -2000000000, 2000000000}};
+    return families;
+}
+
+// A random complete graph of the family, with each arc then dropped with
+// probability `dropped` (rows may end up empty).
+inline Rows randomRows(std::mt19937_64& random, int n, const CostFamily& family,
+                       double dropped = 0) {
+    Rows rows = testing_support::completeRows(
+        testing_support::randomMatrix(random, n, family.lowest, family.highest));
+    std::bernoulli_distribution drop(dropped);
+    for (std::size_t row = 0; row < rows.heads.size(); ++row) {
+        std::vector<Node> heads;
+        std::vector<std::int32_t> costs;
+        for (std::size_t k = 0; k < rows.heads[row].size(); ++k) {
+            if (!drop(random)) {
+                heads.push_back(rows.heads[row][k]);
+                costs.push_back(rows.costs[row][k]);
+            }
+        }
+        rows.heads[row] = heads;
+        rows.costs[row] = costs;
+    }
+    return rows;
+}
+
+struct Arc {
+    Node tail;
+    Node head;
+};
+
+// A node's constraints as a search makes them: forced arcs with distinct
+// tails and heads (arcs of one random tour that the graph holds), and
+// forbidden arcs that are not forced.
+struct Constraints {
+    std::vector<Arc> forced;
+    std::vector<Arc> forbidden;
+};
+
+inline Constraints randomConstraints(std::mt19937_64& random, const Rows& rows, int forcedCount,
+                                     int forbiddenCount) {
+    const int n = static_cast<int>(rows.heads.size());
+    Constraints constraints;
+    if (n < 2) {
+        return constraints;
+    }
+    const std::vector<Node> tour = testing_support::randomTour(random, n);
+    std::vector<int> tails(n);
+    std::iota(tails.begin(), tails.end(), 0);
+    std::shuffle(tails.begin(), tails.end(), random);
+    for (const int tail : tails) {
+        if (static_cast<int>(constraints.forced.size()) == forcedCount) {
+            break;
+        }
+        const std::vector<Node>& heads = rows.heads[tail];
+        if (std::find(heads.begin(), heads.end(), tour[tail]) != heads.end()) {
+            constraints.forced.push_back({static_cast<Node>(tail), tour[tail]});
+        }
+    }
+    for (int k = 0; k < forbiddenCount; ++k) {
+        const Node tail = static_cast<Node>(random() % n);
+        if (rows.heads[tail].empty()) {
+            continue;
+        }
+        const Node head = rows.heads[tail][random() % rows.heads[tail].size()];
+        const bool isForced =
+            std::any_of(constraints.forced.begin(), constraints.forced.end(),
+                        [&](const Arc& arc) { return arc.tail == tail && arc.head == head; });
+        if (!isForced) {
+            constraints.forbidden.push_back({tail, head});
+        }
+    }
+    return constraints;
+}
+
+inline Node positionIn(const Rows& rows, Node tail, Node head) {
+    const std::vector<Node>& heads = rows.heads[tail];
+    const auto found = std::find(heads.begin(), heads.end(), head);
+    return found == heads.end() ? NoNode : static_cast<Node>(found - heads.begin());
+}
+
+inline void applyConstraints(const Constraints& constraints, const Rows& rows, ArcMask& mask) {
+    for (const Arc& arc : constraints.forced) {
+        mask.force(arc.tail, arc.head, positionIn(rows, arc.tail, arc.head));
+    }
+    for (const Arc& arc : constraints.forbidden) {
+        mask.forbid(arc.tail, arc.head);
+    }
+}
+
+// The rows with the arcs the constraints take out erased: what a mask shows.
+inline Rows maskedRows(const Rows& rows, const Constraints& constraints) {
+    const std::size_t n = rows.heads.size();
+    std::vector<Node> forcedHead(n, NoNode);
+    std::vector<bool> headTaken(n, false);
+    for (const Arc& arc : constraints.forced) {
+        forcedHead[arc.tail] = arc.head;
+        headTaken[arc.head] = true;
+    }
+    Rows masked;
+    masked.heads.resize(n);
+    masked.costs.resize(n);
+    for (std::size_t tail = 0; tail < n; ++tail) {
+        for (std::size_t k = 0; k < rows.heads[tail].size(); ++k) {
+            const Node head = rows.heads[tail][k];
+            const bool forbidden =
+                std::any_of(constraints.forbidden.begin(), constraints.forbidden.end(),
+                            [&](const Arc& arc) { return arc.tail == tail && arc.head == head; });
+            const bool allowed = forcedHead[tail] != NoNode ? head == forcedHead[tail]
+                                                            : !headTaken[head] && !forbidden;
+            if (allowed) {
+                masked.heads[tail].push_back(head);
+                masked.costs[tail].push_back(rows.costs[tail][k]);
+            }
+        }
+    }
+    return masked;
+}
+
+struct Tour {
+    std::int64_t cost;
+    std::vector<Node> successors;
+};
+
+// Every tour of the rows' arcs (n <= 9 or so), by enumeration of the orders
+// that start at city 0. One city: the empty tour of cost 0.
+inline std::vector<Tour> allTours(const Rows& rows) {
+    const std::size_t n = rows.heads.size();
+    std::vector<Tour> tours;
+    if (n <= 1) {
+        tours.push_back({0, std::vector<Node>(n, 0)});
+        return tours;
+    }
+    std::vector<Node> order(n - 1);
+    std::iota(order.begin(), order.end(), Node{1});
+    do {
+        Tour tour{0, std::vector<Node>(n)};
+        bool complete = true;
+        Node tail = 0;
+        for (std::size_t k = 0; k < n && complete; ++k) {
+            const Node head = k + 1 < n ? order[k] : Node{0};
+            const Node position = positionIn(rows, tail, head);
+            if (position == NoNode) {
+                complete = false;
+            } else {
+                tour.cost += rows.costs[tail][position];
+                tour.successors[tail] = head;
+                tail = head;
+            }
+        }
+        if (complete) {
+            tours.push_back(tour);
+        }
+    } while (std::next_permutation(order.begin(), order.end()));
+    return tours;
+}
+
+}  // namespace atsp::lp_testing
