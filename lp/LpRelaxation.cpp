@@ -52,6 +52,34 @@ std::int64_t clampToInt64(Wide value) {
     return static_cast<std::int64_t>(value);
 }
 
+// The last solve's duals on the grid, cut duals clipped at 0.
+std::vector<Wide> gridDuals(const std::vector<double>& duals, std::size_t degreeRows) {
+    std::vector<Wide> y(duals.size());
+    for (std::size_t row = 0; row < duals.size(); ++row) {
+        y[row] = toGrid(duals[row], DualBits, row >= degreeRows);
+    }
+    return y;
+}
+
+// The ray scaled so that its largest entry is 2^RayBits, cut entries
+// clipped at 0; empty for a ray of zeros.
+std::vector<Wide> gridRay(const std::vector<double>& ray, std::size_t degreeRows) {
+    double largest = 0;
+    for (const double value : ray) {
+        if (std::isfinite(value)) {
+            largest = std::max(largest, std::abs(value));
+        }
+    }
+    if (largest == 0) {
+        return {};
+    }
+    std::vector<Wide> y(ray.size());
+    for (std::size_t row = 0; row < ray.size(); ++row) {
+        y[row] = toGrid(ray[row] / largest, RayBits, row >= degreeRows);
+    }
+    return y;
+}
+
 }  // namespace
 
 // One pass over every arc the mask allows with its exact reduced cost
@@ -174,6 +202,9 @@ LpRelaxation::LpRelaxation(const Graph& graph)
     model_->setLogLevel(0);
     // The matrix is 0/1, and rows added later would reset the scaling.
     model_->scaling(0);
+    // Rays after any number of pivots: without one, infeasibility over the
+    // columns neither proves anything nor tells which arcs to price in.
+    model_->setSpecialOptions(model_->specialOptions() | 2097152);
     if (n_ >= 2) {
         model_->resize(static_cast<int>(2 * n_), 0);
         for (std::size_t row = 0; row < 2 * n_; ++row) {
@@ -466,10 +497,7 @@ LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {
                 status_ = LpStatus::CutOff;
             } else {
                 status_ = LpStatus::Infeasible;
-                if (double* ray = model_->infeasibilityRay(); ray != nullptr) {
-                    ray_.assign(ray, ray + rows);
-                    delete[] ray;
-                }
+                findCertificate(deadline);
             }
             break;
         default:
@@ -506,37 +534,97 @@ bool LpRelaxation::isIntegral() const {
     return true;
 }
 
-namespace {
-
-// The last solve's duals on the grid, cut duals clipped at 0.
-std::vector<Wide> gridDuals(const std::vector<double>& duals, std::size_t degreeRows) {
-    std::vector<Wide> y(duals.size());
-    for (std::size_t row = 0; row < duals.size(); ++row) {
-        y[row] = toGrid(duals[row], DualBits, row >= degreeRows);
+bool LpRelaxation::certifiesColumns(const std::vector<double>& ray) const {
+    const std::vector<Wide> y = gridRay(ray, 2 * n_);
+    if (y.empty()) {
+        return false;
     }
-    return y;
-}
-
-// The ray with the given sign, scaled so that its largest entry is
-// 2^RayBits, cut entries clipped at 0; empty for a ray of zeros.
-std::vector<Wide> gridRay(const std::vector<double>& ray, std::size_t degreeRows, double sign) {
-    double largest = 0;
-    for (const double value : ray) {
-        if (std::isfinite(value)) {
-            largest = std::max(largest, std::abs(value));
+    Wide gain = 0;
+    for (const Wide value : y) {
+        gain += value;
+    }
+    std::vector<std::size_t> usedCuts;
+    for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
+        if (y[2 * n_ + cut] != 0) {
+            usedCuts.push_back(cut);
         }
     }
-    if (largest == 0) {
-        return {};
+    for (std::size_t column = 0; column < columns_.size(); ++column) {
+        if (columnOpen_[column] == 0) {
+            continue;
+        }
+        const LpArc arc = columns_[column];
+        const Node head = headOf(arc);
+        Wide weight = y[arc.tail] + y[n_ + head];
+        for (const std::size_t cut : usedCuts) {
+            if (inCut(cuts_[cut], arc.tail) && !inCut(cuts_[cut], head)) {
+                weight += y[2 * n_ + cut];
+            }
+        }
+        gain -= std::max<Wide>(weight, 0);
     }
-    std::vector<Wide> y(ray.size());
-    for (std::size_t row = 0; row < ray.size(); ++row) {
-        y[row] = toGrid(sign * ray[row] / largest, RayBits, row >= degreeRows);
-    }
-    return y;
+    return gain > 0;
 }
 
-}  // namespace
+void LpRelaxation::findCertificate(Clock::time_point deadline) {
+    ray_.clear();
+    if (double* ray = model_->infeasibilityRay(); ray != nullptr) {
+        std::vector<double> candidate(ray, ray + model_->numberRows());
+        delete[] ray;
+        // CLP's sign convention for rays varies with the algorithm's path.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (certifiesColumns(candidate)) {
+                ray_ = std::move(candidate);
+                return;
+            }
+            for (double& value : candidate) {
+                value = -value;
+            }
+        }
+    }
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+        return;
+    }
+    // Without a ray that proves it: the duals of the phase-one LP, which
+    // minimises the rows' violations s over x in [0, 1]. At its optimum the
+    // duals y (|y| <= 1) give y . b + sum over the columns of
+    // min(0, -y . A(column)) = its value, > 0 for infeasible columns.
+    ClpSimplex phaseOne(*model_);
+    const int rows = phaseOne.numberRows();
+    for (int column = 0; column < phaseOne.numberColumns(); ++column) {
+        phaseOne.setObjectiveCoefficient(column, 0.0);
+    }
+    std::vector<CoinBigIndex> starts{0};
+    std::vector<int> indices;
+    std::vector<double> elements;
+    for (int row = 0; row < rows; ++row) {
+        for (const double sign : {1.0, -1.0}) {
+            if (sign < 0 && row >= static_cast<int>(2 * n_)) {
+                continue;  // a cut row is only ever short
+            }
+            indices.push_back(row);
+            elements.push_back(sign);
+            starts.push_back(static_cast<CoinBigIndex>(indices.size()));
+        }
+    }
+    const std::size_t artificial = indices.size();
+    const std::vector<double> lower(artificial, 0.0), upper(artificial, COIN_DBL_MAX),
+        cost(artificial, 1.0);
+    phaseOne.addColumns(static_cast<int>(artificial), lower.data(), upper.data(), cost.data(),
+                        starts.data(), indices.data(), elements.data());
+    phaseOne.setDualObjectiveLimit(COIN_DBL_MAX);
+    phaseOne.setMaximumWallSeconds(deadline == Clock::time_point::max()
+                                       ? COIN_DBL_MAX
+                                       : std::chrono::duration<double>(deadline - now).count());
+    phaseOne.primal();
+    if (phaseOne.status() == 0) {
+        std::vector<double> duals(phaseOne.getRowPrice(), phaseOne.getRowPrice() + rows);
+        if (certifiesColumns(duals)) {
+            ray_ = std::move(duals);
+        }
+    }
+}
 
 std::int64_t LpRelaxation::safeBound() {
     if (boundKnown_) {
@@ -548,11 +636,7 @@ std::int64_t LpRelaxation::safeBound() {
         return bound_;
     }
     const auto ignore = [](LpArc, Node, Wide) {};
-    for (const double sign : {1.0, -1.0}) {
-        std::vector<Wide> ray = gridRay(ray_, 2 * n_, sign);
-        if (ray.empty()) {
-            break;
-        }
+    if (std::vector<Wide> ray = gridRay(ray_, 2 * n_); !ray.empty()) {
         const ArcPass::Summary certificate = ArcPass(*this, std::move(ray), 0).run(ignore);
         if (certificate.noTour || (!certificate.overflow && certificate.lagrangian > 0)) {
             bound_ = InfeasibleBound;
@@ -581,38 +665,21 @@ std::size_t LpRelaxation::priceArcs(std::size_t maxCount, double tolerance) {
         LpArc arc;
     };
     std::vector<Candidate> candidates;
-    // The candidates under y, and L(y) summed over the open columns alone
-    // (meant for a ray, whose entries are at most 2^RayBits: no overflow).
     const auto collect = [&](std::vector<Wide> y, Wide costScale, Wide threshold) {
-        candidates.clear();
-        Wide overColumns = 0;
-        for (const Wide value : y) {
-            overColumns += value;
-        }
         ArcPass(*this, std::move(y), costScale).run([&](LpArc arc, Node, Wide reduced) {
-            if (columnOfArc_[arcIndex(arc)] >= 0) {
-                if (costScale == 0) {
-                    overColumns += std::min<Wide>(reduced, 0);
-                }
-            } else if (reduced < -threshold) {
+            if (reduced < -threshold && columnOfArc_[arcIndex(arc)] < 0) {
                 candidates.push_back({reduced, arc});
             }
         });
-        return overColumns;
     };
-    // After an infeasible solve: the arcs that break the ray's certificate,
-    // taking the ray by the sign that is one over the columns.
-    bool byRay = false;
-    if (status_ == LpStatus::Infeasible) {
-        for (const double sign : {1.0, -1.0}) {
-            std::vector<Wide> ray = gridRay(ray_, 2 * n_, sign);
-            if (!ray.empty() && collect(std::move(ray), 0, toGrid(tolerance, RayBits, true)) > 0) {
-                byRay = true;
-                break;
-            }
-        }
-    }
-    if (!byRay) {
+    if (status_ == LpStatus::Infeasible && !ray_.empty()) {
+        // The arcs that break the certificate of the columns' infeasibility.
+        collect(gridRay(ray_, 2 * n_), 0, toGrid(tolerance, RayBits, true));
+    } else if (status_ == LpStatus::Infeasible) {
+        // No certificate to go by: the cheapest allowed arcs not yet
+        // columns, so that the columns grow towards all allowed arcs.
+        collect(std::vector<Wide>(rowDuals_.size(), 0), 1, -(Wide{1} << 120));
+    } else {
         collect(gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits,
                 toGrid(tolerance, DualBits, true));
     }

@@ -170,6 +170,12 @@ class LpRelaxation {
         return (cut.members[city / 64] >> (city % 64) & 1u) != 0;
     }
     bool maskAllows(LpArc arc) const;
+    // Whether the ray, scaled to integers, proves exactly that no x in
+    // [0, 1] on the open columns meets the rows.
+    bool certifiesColumns(const std::vector<double>& ray) const;
+    // After an infeasible solve: CLP's ray if it proves the columns
+    // infeasible, else the duals of a phase-one LP if they do, else none.
+    void findCertificate(Clock::time_point deadline);
     void applyMask();
     void countSlackCuts();
 
@@ -194,7 +200,9 @@ class LpRelaxation {
     LpStatus status_ = LpStatus::Stopped;
     double objective_ = 0;
     std::vector<double> rowDuals_;  // of the last solve, one per row; zero before it
-    std::vector<double> ray_;       // of the last infeasible solve; empty if none
+    // A certificate of the last infeasible solve (see certifiesColumns);
+    // empty if none.
+    std::vector<double> ray_;
 
     // The safe bound of the current duals and mask, once computed.
     bool boundKnown_ = false;
