@@ -1,15 +1,13 @@
 // The ATSP's linear relaxation on a graph, solved by COIN-OR CLP, and a lower
 // bound from it that holds whatever the floating-point solver got wrong.
 //
-// The LP. Variables x(a) in [0, 1] for arcs a of the graph; rows: out-degree
-// 1 and in-degree 1 at every city (rows i and n + i), then subtour cuts
-// x(out of S) >= 1, each written over its side (CutPool.h), never more than
-// half the cities. Columns are arcs added on demand (a sparse start, then
-// what pricing finds); a node's mask gives blocked columns the upper bound 0.
-// Re-solves are dual simplex from the last basis: added cut rows come with
-// their slacks basic and changed bounds only cost primal feasibility, so the
-// basis stays dual feasible (boxed columns always can be) and the dual
-// objective, a lower bound of the LP over the columns, only rises.
+// The LP. x(a) in [0, 1] for arcs a; rows: out-degree 1 and in-degree 1 at
+// every city (rows i and n + i), then subtour cuts x(out of S) >= 1, each
+// over its side (CutPool.h), at most half the cities. Columns are arcs added
+// on demand (a sparse start, then pricing); a node's mask gives blocked
+// columns the upper bound 0. Re-solves start from the last basis: dual
+// simplex after new rows or bounds (the basis stays dual feasible, boxed
+// columns always can be), primal simplex after new columns alone.
 //
 // The safe bound. For any multipliers y, free on the degree rows and >= 0 on
 // the cut rows, and reduced costs r(a) = c(a) - y . A(a),
@@ -17,19 +15,20 @@
 // bounds every tour x the mask allows: c . x = y . A x + r . x, where
 // y . A x >= y . b (degree rows hold with equality, cut rows hold and their
 // y are >= 0) and r . x >= sum min(0, r) (0 <= x <= 1). Columns or not, every
-// allowed arc is in the sum, so pricing only makes L tighter. The duals of
-// the last solve are rounded to multiples of 2^-30 (cut duals clipped at 0),
-// and L is summed exactly in 128-bit integers from the 32-bit costs; tours
-// cost integers, so ceil(L) bounds them too. Nothing here trusts the LP's
-// value: a wrong basis only gives a weaker bound. At an optimal y over all
-// allowed arcs, L is the LP value up to the rounding.
+// allowed arc is in the sum. The last solve's duals are rounded to multiples
+// of 2^-30 (cut duals clipped at 0) and L is summed exactly in 128-bit
+// integers from the 32-bit costs; tours cost integers, so ceil(L) bounds them
+// too. Nothing trusts the LP's value: bad duals only weaken the bound. At
+// optimal duals with no allowed arc pricing negative, L is the LP value.
 //
-// Infeasibility. A ray r of an infeasible solve proves that no x in [0, 1]
-// meets the rows when G(r) = r . b + sum over allowed a of min(0, -r . A(a))
-// is > 0, for then L(y + t r) >= L(y) + t G(r) grows without limit. r is
-// scaled to integers and G summed exactly, so a proof is a proof. A row or a
-// column without allowed arcs, or L above the sum of each row's costliest
-// allowed arc, proves it as well.
+// Infeasibility. Multipliers r prove that no x in [0, 1] meets the rows when
+// G(r) = r . b + sum over allowed a of min(0, -r . A(a)) > 0, for then
+// L(y + t r) >= L(y) + t G(r) grows without limit. r is CLP's ray, else the
+// duals of the phase-one LP (least violation of the rows), whichever proves
+// the columns infeasible; scaled to integers, G is summed exactly over all
+// allowed arcs, and arcs that break it are what pricing adds. A row or column
+// without allowed arcs, or L above every row's costliest arc summed, proves it
+// as well.
 //
 // Reduced-cost fixing. A tour that uses an allowed arc a with r(a) > 0 costs
 // at least L + r(a); one that avoids an arc with r(a) < 0 at least L - r(a).
@@ -121,10 +120,11 @@ class LpRelaxation {
     void setAllowedArcs(const ArcMask& mask);
     void allowAllArcs();
 
-    // Dual simplex from the current basis. It stops once the dual objective
-    // passes cutoff - 1/2 (CutOff: integral tours below the cutoff cost at
-    // most cutoff - 1; InfeasibleBound: no cutoff) or at the deadline
-    // (Stopped). With n <= 1 there are no rows: Optimal, value 0.
+    // Simplex from the current basis (see the header). Dual simplex stops
+    // once its objective passes cutoff - 1/2 (CutOff: integral tours below
+    // the cutoff cost at most cutoff - 1; InfeasibleBound: no cutoff); either
+    // stops at the deadline (Stopped). With n <= 1 there are no rows:
+    // Optimal, value 0. Without columns: Infeasible, CLP is not called.
     LpStatus solve(std::int64_t cutoff = InfeasibleBound,
                    Clock::time_point deadline = Clock::time_point::max());
 
@@ -138,15 +138,16 @@ class LpRelaxation {
 
     // ceil(L(y)) for the last solve's duals y (see the header), or
     // InfeasibleBound once no tour is allowed, as proven by the last solve's
-    // ray or by the checks above. Valid for every tour the mask allows,
+    // certificate or by the checks above. Valid for every tour the mask allows,
     // whatever the solver's accuracy; the duals of an earlier mask serve too.
     // Computed once per solve and mask.
     std::int64_t safeBound();
 
     // Adds as columns the allowed arcs, not yet columns, of the most negative
-    // reduced costs below -tolerance under the last duals (up to `maxCount`,
-    // most negative first); after an infeasible solve, by the ray instead:
-    // the arcs that break its certificate. Returns how many.
+    // reduced costs below -tolerance under the last duals, most negative
+    // first, at most two out of and two into each city, up to `maxCount`.
+    // After an infeasible solve: by its certificate instead (the arcs that
+    // break it), or without one the cheapest allowed arcs. Returns how many.
     std::size_t priceArcs(std::size_t maxCount, double tolerance = 1e-9);
 
     // With U = upperBound, the allowed arcs that lie on no tour cheaper than
