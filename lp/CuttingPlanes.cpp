@@ -1,0 +1,168 @@
+#include "lp/CuttingPlanes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace atsp {
+
+namespace {
+
+// The successors of an integral support when they form one tour through all
+// `n` cities; otherwise empty.
+std::vector<Node> tourOf(const std::vector<SupportArc>& support, std::size_t n) {
+    std::vector<Node> successor(n, NoNode);
+    for (const SupportArc& arc : support) {
+        if (arc.value > 0.5) {
+            if (successor[arc.tail] != NoNode) {
+                return {};
+            }
+            successor[arc.tail] = static_cast<Node>(arc.head);
+        }
+    }
+    std::size_t city = 0;
+    for (std::size_t step = 0; step < n; ++step) {
+        if (successor[city] == NoNode) {
+            return {};
+        }
+        city = successor[city];
+        if (city == 0 && step + 1 < n) {
+            return {};
+        }
+    }
+    return city == 0 ? successor : std::vector<Node>{};
+}
+
+}  // namespace
+
+CuttingPlanes::CuttingPlanes(LpRelaxation& lp, CutPool* pool, CuttingPlaneOptions options)
+    : lp_(lp), pool_(pool), options_(options), separation_(lp.cityCount()) {}
+
+std::size_t CuttingPlanes::addViolatedCuts(const std::vector<SupportArc>& support) {
+    if (pool_ != nullptr) {
+        const std::vector<SubtourCut> known =
+            pool_->violated(support, options_.violationTolerance, options_.maxCutsPerRound);
+        // Rows the LP already has are skipped; only new ones save a separation.
+        if (const std::size_t added = lp_.addCuts(known); added > 0) {
+            return added;
+        }
+    }
+    std::vector<SubtourCut> cuts = separation_.components(support);
+    if (cuts.empty()) {
+        cuts = separation_.exact(support, options_.violationTolerance);
+    }
+    if (cuts.size() > options_.maxCutsPerRound) {
+        cuts.resize(options_.maxCutsPerRound);
+    }
+    const std::size_t added = lp_.addCuts(cuts);
+    if (pool_ != nullptr) {
+        pool_->add(cuts);
+    }
+    return added;
+}
+
+void CuttingPlanes::finish(CuttingPlaneResult& result, CuttingPlaneStatus status,
+                           std::int64_t cutoff) {
+    result.bound = lp_.safeBound();
+    result.lpValue = lp_.objective();
+    if (result.bound == InfeasibleBound) {
+        result.status = CuttingPlaneStatus::Infeasible;
+    } else if (cutoff != InfeasibleBound && result.bound >= cutoff) {
+        result.status = CuttingPlaneStatus::CutOff;
+    } else {
+        result.status = status;
+    }
+    if (lp_.status() == LpStatus::Optimal && result.status != CuttingPlaneStatus::Infeasible) {
+        result.support = lp_.support();
+        if (lp_.isIntegral()) {
+            result.tour = tourOf(result.support, lp_.cityCount());
+        }
+    }
+}
+
+CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff,
+                                        Clock::time_point deadline) {
+    CuttingPlaneResult result;
+    if (options_.dropSlackAfter > 0) {
+        lp_.dropSlackCuts(options_.dropSlackAfter);
+    }
+    if (mask != nullptr) {
+        lp_.setAllowedArcs(*mask);
+    } else {
+        lp_.allowAllArcs();
+    }
+    // The LP's values after the rounds that added cuts, since the last
+    // pricing (which may lower it: the columns grew).
+    std::vector<double> values;
+    bool useCutoff = true;
+    for (;;) {
+        if (result.rounds >= options_.maxRounds) {
+            finish(result, CuttingPlaneStatus::TailedOff, cutoff);
+            return result;
+        }
+        ++result.rounds;
+        const LpStatus status = lp_.solve(useCutoff ? cutoff : InfeasibleBound, deadline);
+        if (status == LpStatus::Infeasible || status == LpStatus::CutOff) {
+            const std::int64_t bound = lp_.safeBound();
+            if (bound == InfeasibleBound || (cutoff != InfeasibleBound && bound >= cutoff)) {
+                finish(result, CuttingPlaneStatus::CutOff, cutoff);
+                return result;
+            }
+            // Arcs outside the columns break the ray's or the duals' verdict.
+            if (const std::size_t priced =
+                    lp_.priceArcs(options_.pricingBatch, options_.pricingTolerance);
+                priced > 0) {
+                result.arcsPriced += priced;
+                values.clear();
+                continue;
+            }
+            if (status == LpStatus::CutOff && useCutoff) {
+                // CLP's value passed the cutoff, the safe bound not quite:
+                // solve the LP out.
+                useCutoff = false;
+                continue;
+            }
+            finish(result, CuttingPlaneStatus::TailedOff, cutoff);
+            return result;
+        }
+        if (status == LpStatus::Stopped) {
+            finish(result,
+                   Clock::now() >= deadline ? CuttingPlaneStatus::Stopped
+                                            : CuttingPlaneStatus::TailedOff,
+                   cutoff);
+            return result;
+        }
+        const std::size_t added = addViolatedCuts(lp_.support());
+        if (added > 0) {
+            result.cutsAdded += added;
+            values.push_back(lp_.objective());
+            const std::size_t window = static_cast<std::size_t>(options_.tailingOffRounds);
+            if (window > 0 && values.size() > window) {
+                const double gain = values.back() - values[values.size() - 1 - window];
+                const double enough =
+                    options_.tailingOffGain * std::max(1.0, std::abs(values.back()));
+                if (gain < enough) {
+                    // The cuts just added are not solved for: the bound stands
+                    // on the last solve's duals.
+                    finish(result, CuttingPlaneStatus::TailedOff, cutoff);
+                    return result;
+                }
+            }
+            if (Clock::now() >= deadline) {
+                finish(result, CuttingPlaneStatus::Stopped, cutoff);
+                return result;
+            }
+            continue;
+        }
+        if (const std::size_t priced =
+                lp_.priceArcs(options_.pricingBatch, options_.pricingTolerance);
+            priced > 0) {
+            result.arcsPriced += priced;
+            values.clear();
+            continue;
+        }
+        finish(result, CuttingPlaneStatus::Solved, cutoff);
+        return result;
+    }
+}
+
+}  // namespace atsp

@@ -1,0 +1,110 @@
+// The cutting-plane loop that bounds one search node by the LP with subtour
+// cuts (the Held-Karp bound of the ATSP when it runs to the end).
+//
+// Method. Restrict the LP to the node's arcs (its mask) and solve by warm
+// dual simplex. While the solution violates subtour cuts, add them and solve
+// again: first the pool's known cuts (measuring a set is cheap), else the
+// support's connected components, else the exact minimum-cut separation, and
+// the new ones go to the pool as well. When no cut is violated, price arcs
+// outside the columns in and solve again while any prices negative; then the
+// LP over all the node's arcs with every violated cut is solved. The loop
+// also ends when the safe bound reaches the cutoff (the incumbent's cost),
+// when the LP's value has risen by less than a fraction in the last rounds
+// that added cuts (tailing off: the rest is the tree's work), after a number
+// of rounds, or at the deadline.
+//
+// Why the bound cannot exceed the optimum: it is always LpRelaxation's safe
+// bound, ceil(L(y)) summed exactly over every arc the mask allows, which
+// holds for any duals y (LpRelaxation.h), whatever cuts, columns or solver
+// state led to them. Cuts only remove non-tours; a set and its complement are
+// the same cut. An integral LP solution that is one tour is optimal for the
+// node exactly when the bound reaches its cost.
+//
+// Cost per round: one warm re-solve (a few pivots after a branch, more after
+// many cuts), a pass over the support per pooled cut, the separation
+// (SubtourSeparation.h), and a pass over the node's arcs when pricing.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "assignment/ArcMask.h"
+#include "graph/Graph.h"
+#include "lp/CutPool.h"
+#include "lp/LpRelaxation.h"
+#include "lp/SubtourSeparation.h"
+
+namespace atsp {
+
+struct CuttingPlaneOptions {
+    // A cut is violated when its outflow is below 1 - this.
+    double violationTolerance = 1e-6;
+    std::size_t maxCutsPerRound = 100;
+    // Arcs priced in per round, and the reduced cost they must fall below.
+    std::size_t pricingBatch = 200;
+    double pricingTolerance = 1e-9;
+    int maxRounds = 1000;
+    // Tailing off: the LP value rose by less than tailingOffGain x |value|
+    // (at least tailingOffGain) over the last tailingOffRounds cut rounds.
+    int tailingOffRounds = 10;
+    double tailingOffGain = 1e-5;
+    // Cut rows slack in this many optimal solves in a row are dropped when a
+    // node starts (0: never).
+    int dropSlackAfter = 20;
+};
+
+enum class CuttingPlaneStatus {
+    Solved,      // no cut violated, no arc prices negative: the node's full LP
+    TailedOff,   // stopped early (tailing off, rounds, or the solver gave up)
+    CutOff,      // the safe bound reached the cutoff
+    Infeasible,  // proven: the mask allows no tour
+    Stopped,     // the deadline passed
+};
+
+struct CuttingPlaneResult {
+    CuttingPlaneStatus status = CuttingPlaneStatus::Stopped;
+    // A lower bound on every tour the mask allows; InfeasibleBound when
+    // there is none.
+    std::int64_t bound = 0;
+    // CLP's value of the last solve; not safe.
+    double lpValue = 0;
+    // The last optimal solution's support; empty when the last solve was not
+    // optimal.
+    std::vector<SupportArc> support;
+    // The solution in successor form when it is integral and one tour;
+    // otherwise empty.
+    std::vector<Node> tour;
+    int rounds = 0;  // LP solves
+    std::size_t cutsAdded = 0;
+    std::size_t arcsPriced = 0;
+};
+
+class CuttingPlanes {
+  public:
+    using Clock = LpRelaxation::Clock;
+
+    // Works on `lp` (one per thread) and shares cuts through `pool` (may be
+    // null); neither is owned.
+    CuttingPlanes(LpRelaxation& lp, CutPool* pool, CuttingPlaneOptions options = {});
+
+    const CuttingPlaneOptions& options() const { return options_; }
+
+    // Bounds the node of `mask` (null: the whole graph). `cutoff`: the
+    // incumbent's cost, InfeasibleBound when none. The LP keeps its columns,
+    // cuts and basis for the next node.
+    CuttingPlaneResult bound(const ArcMask* mask, std::int64_t cutoff = InfeasibleBound,
+                             Clock::time_point deadline = Clock::time_point::max());
+
+  private:
+    std::size_t addViolatedCuts(const std::vector<SupportArc>& support);
+    void finish(CuttingPlaneResult& result, CuttingPlaneStatus status, std::int64_t cutoff);
+
+    LpRelaxation& lp_;
+    CutPool* pool_;
+    CuttingPlaneOptions options_;
+    SubtourSeparation separation_;
+};
+
+}  // namespace atsp

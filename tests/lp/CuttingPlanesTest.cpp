@@ -1,0 +1,313 @@
+// The cutting-plane loop against certificates: the LP with every subtour cut
+// written out (n <= 9), Held-Karp optima and enumerated tours under masks, and
+// the TSPLIB instances' published optima.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "assignment/ArcMask.h"
+#include "assignment/AssignmentProblem.h"
+#include "graph/Tour.h"
+#include "io/MatrixReader.h"
+#include "io/TextFile.h"
+#include "lp/CutPool.h"
+#include "lp/CuttingPlanes.h"
+#include "lp/LpRelaxation.h"
+#include "tests/lp/LpTestSupport.h"
+#include "tests/support/TestGraphs.h"
+
+namespace atsp {
+
+namespace {
+
+using lp_testing::applyConstraints;
+using lp_testing::Constraints;
+using lp_testing::costFamilies;
+using lp_testing::CostFamily;
+using lp_testing::maskedRows;
+using lp_testing::randomConstraints;
+using lp_testing::randomRows;
+using testing_support::heldKarpOptimum;
+using testing_support::Rows;
+
+// The safe bound of the LP with every subtour cut over all arcs of the
+// mask: what a loop that runs to the end must give.
+std::int64_t allCutsBound(const Graph& graph, const ArcMask* mask) {
+    const std::size_t n = graph.cityCount();
+    LpRelaxation lp(graph);
+    std::vector<LpArc> arcs;
+    for (Node tail = 0; tail < n; ++tail) {
+        for (std::size_t position = 0; position < graph.rowLength(tail); ++position) {
+            arcs.push_back({tail, static_cast<Node>(position)});
+        }
+    }
+    lp.addArcs(arcs);
+    std::vector<SubtourCut> cuts;
+    for (std::uint32_t subset = 1; subset + 1 < (1u << n); ++subset) {
+        SubtourCut cut{{}, 0};
+        for (std::uint32_t city = 0; city < n; ++city) {
+            if ((subset >> city & 1u) != 0) {
+                cut.cities.push_back(city);
+            }
+        }
+        cuts.push_back(cut);
+    }
+    lp.addCuts(cuts);
+    if (mask != nullptr) {
+        lp.setAllowedArcs(*mask);
+    }
+    lp.solve();
+    return lp.safeBound();
+}
+
+std::int64_t successorCost(const Rows& rows, const std::vector<Node>& tour) {
+    std::int64_t cost = 0;
+    for (Node tail = 0; tail < tour.size(); ++tail) {
+        cost += rows.costs[tail][lp_testing::positionIn(rows, tail, tour[tail])];
+    }
+    return cost;
+}
+
+TEST(CuttingPlanes, TinyGraphsAreSolvedOrProvenEmpty) {
+    for (const int n : {0, 1}) {
+        const Graph graph = testing_support::completeGraph(
+            testing_support::Matrix(n, std::vector<std::int32_t>(n, -1)));
+        LpRelaxation lp(graph);
+        CuttingPlanes loop(lp, nullptr);
+        const CuttingPlaneResult result = loop.bound(nullptr);
+        EXPECT_EQ(result.status, CuttingPlaneStatus::Solved);
+        EXPECT_EQ(result.bound, 0);
+    }
+    const Graph two = testing_support::completeGraph({{-1, 4}, {-9, -1}});
+    LpRelaxation lp(two);
+    CuttingPlanes loop(lp, nullptr);
+    const CuttingPlaneResult result = loop.bound(nullptr);
+    EXPECT_EQ(result.status, CuttingPlaneStatus::Solved);
+    EXPECT_EQ(result.bound, -5);
+    EXPECT_EQ(result.tour, (std::vector<Node>{1, 0}));
+
+    const Graph none = Graph::fromRows({{1}, {2}, {}}, {{1}, {1}, {}});
+    LpRelaxation empty(none);
+    CuttingPlanes emptyLoop(empty, nullptr);
+    EXPECT_EQ(emptyLoop.bound(nullptr).status, CuttingPlaneStatus::Infeasible);
+}
+
+// Run to the end from a sparse start, the loop gives the bound of the LP
+// with every subtour cut, at most the optimum, and the optimum itself when
+// its solution is a tour.
+TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCuts) {
+    std::mt19937_64 random(21);
+    int tours = 0;
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 40; ++trial) {
+            const int n = 3 + trial % 7;
+            const Rows rows = randomRows(random, n, family, trial % 4 == 0 ? 0.3 : 0.0);
+            const Graph graph = rows.graph();
+            const std::int64_t optimum = heldKarpOptimum(rows);
+            LpRelaxation lp(graph);
+            lp.addCheapestArcs(1);
+            CutPool pool(n);
+            CuttingPlanes loop(lp, &pool);
+            const CuttingPlaneResult result = loop.bound(nullptr);
+            ASSERT_LE(result.bound, optimum) << "n " << n << " trial " << trial;
+            if (result.status == CuttingPlaneStatus::Infeasible) {
+                EXPECT_EQ(optimum, InfeasibleBound);
+                continue;
+            }
+            ASSERT_EQ(result.status, CuttingPlaneStatus::Solved);
+            EXPECT_EQ(result.bound, allCutsBound(graph, nullptr))
+                << "n " << n << " trial " << trial;
+            if (!result.tour.empty()) {
+                ++tours;
+                EXPECT_TRUE(testing_support::isSingleCycle(result.tour));
+                EXPECT_EQ(successorCost(rows, result.tour), optimum);
+                EXPECT_EQ(result.bound, optimum);
+            }
+        }
+    }
+    EXPECT_GT(tours, 0);
+}
+
+// One LP and one pool from node to node, as a search uses them: each node's
+// bound is that of all subtour cuts under its mask, and a verdict of no tour
+// comes only where enumeration finds none.
+TEST(CuttingPlanes, NodeAfterNodeTheBoundIsThatOfTheMaskedGraph) {
+    std::mt19937_64 random(22);
+    int infeasible = 0;
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 10; ++trial) {
+            const int n = 4 + trial % 6;
+            const Rows rows = randomRows(random, n, family, trial % 3 == 0 ? 0.2 : 0.0);
+            const Graph graph = rows.graph();
+            LpRelaxation lp(graph);
+            lp.addCheapestArcs(2);
+            CutPool pool(n);
+            CuttingPlanes loop(lp, &pool);
+            for (int node = 0; node < 12; ++node) {
+                const Constraints constraints =
+                    randomConstraints(random, rows, node % 4, node % 3 == 0 ? 2 * n : n / 2);
+                ArcMask mask(n);
+                applyConstraints(constraints, rows, mask);
+                const std::int64_t optimum = heldKarpOptimum(maskedRows(rows, constraints));
+                const CuttingPlaneResult result = loop.bound(&mask);
+                ASSERT_LE(result.bound, optimum) << "n " << n << " node " << node;
+                if (result.status == CuttingPlaneStatus::Infeasible) {
+                    ++infeasible;
+                    EXPECT_EQ(optimum, InfeasibleBound);
+                    continue;
+                }
+                ASSERT_EQ(result.status, CuttingPlaneStatus::Solved);
+                EXPECT_EQ(result.bound, allCutsBound(graph, &mask))
+                    << "n " << n << " node " << node;
+                if (!result.tour.empty()) {
+                    EXPECT_EQ(result.bound, optimum);
+                }
+            }
+        }
+    }
+    EXPECT_GT(infeasible, 0);
+}
+
+// The incumbent's cost stops the loop once the safe bound reaches it, and
+// only then.
+TEST(CuttingPlanes, TheCutoffPrunesOnlyNodesWithoutACheaperTour) {
+    std::mt19937_64 random(23);
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 20; ++trial) {
+            const int n = 4 + trial % 6;
+            const Rows rows = randomRows(random, n, family);
+            const Graph graph = rows.graph();
+            const std::int64_t optimum = heldKarpOptimum(rows);
+            AssignmentProblem assignment(graph);
+            assignment.solveHungarian(false);
+            {
+                LpRelaxation lp(graph);
+                lp.addCheapestArcs(2);
+                CuttingPlanes loop(lp, nullptr);
+                const CuttingPlaneResult result = loop.bound(nullptr, optimum + 1);
+                EXPECT_NE(result.status, CuttingPlaneStatus::CutOff);
+                EXPECT_LE(result.bound, optimum);
+            }
+            {
+                LpRelaxation lp(graph);
+                lp.addCheapestArcs(2);
+                CuttingPlanes loop(lp, nullptr);
+                const std::int64_t cutoff = assignment.solutionValue();
+                const CuttingPlaneResult result = loop.bound(nullptr, cutoff);
+                EXPECT_EQ(result.status, CuttingPlaneStatus::CutOff);
+                EXPECT_GE(result.bound, cutoff);
+                EXPECT_LE(result.bound, optimum);
+            }
+        }
+    }
+}
+
+// A second LP that starts from the first one's pool ends at the same bound.
+TEST(CuttingPlanes, ASharedPoolGivesTheSameBound) {
+    std::mt19937_64 random(24);
+    for (int trial = 0; trial < 20; ++trial) {
+        const int n = 10 + trial;
+        const Rows rows = randomRows(random, n, costFamilies()[trial % 4]);
+        const Graph graph = rows.graph();
+        CutPool pool(n);
+        LpRelaxation first(graph);
+        first.addCheapestArcs(3);
+        const CuttingPlaneResult firstResult = CuttingPlanes(first, &pool).bound(nullptr);
+        ASSERT_EQ(firstResult.status, CuttingPlaneStatus::Solved);
+        LpRelaxation second(graph);
+        second.addCheapestArcs(3);
+        const CuttingPlaneResult secondResult = CuttingPlanes(second, &pool).bound(nullptr);
+        ASSERT_EQ(secondResult.status, CuttingPlaneStatus::Solved);
+        EXPECT_EQ(secondResult.bound, firstResult.bound);
+    }
+}
+
+TEST(CuttingPlanes, APassedDeadlineStopsWithABoundThatStands) {
+    std::mt19937_64 random(25);
+    const Rows rows = randomRows(random, 9, costFamilies()[1]);
+    const Graph graph = rows.graph();
+    LpRelaxation lp(graph);
+    lp.addCheapestArcs(2);
+    CuttingPlanes loop(lp, nullptr);
+    const CuttingPlaneResult result =
+        loop.bound(nullptr, InfeasibleBound, CuttingPlanes::Clock::now() - std::chrono::seconds(1));
+    EXPECT_EQ(result.status, CuttingPlaneStatus::Stopped);
+    EXPECT_LE(result.bound, heldKarpOptimum(rows));
+}
+
+// Too few rounds for the cuts a graph needs: the loop stops early, with a
+// bound that still holds.
+TEST(CuttingPlanes, ARoundLimitStopsEarlyWithABoundThatStands) {
+    std::mt19937_64 random(26);
+    for (int trial = 0; trial < 20; ++trial) {
+        const Rows rows = randomRows(random, 9, costFamilies()[trial % 4]);
+        const Graph graph = rows.graph();
+        LpRelaxation lp(graph);
+        lp.addCheapestArcs(1);
+        CuttingPlaneOptions options;
+        options.maxRounds = 1;
+        const CuttingPlaneResult result = CuttingPlanes(lp, nullptr, options).bound(nullptr);
+        EXPECT_LE(result.bound, heldKarpOptimum(rows));
+        EXPECT_EQ(result.rounds, 1);
+    }
+}
+
+struct Instance {
+    std::string name;
+    std::int64_t optimum;
+};
+
+std::vector<Instance> publishedOptima() {
+    std::vector<Instance> instances;
+    std::ifstream optima(std::string(TSPLIB_DIR) + "/optima.tsv");
+    std::string header;
+    std::getline(optima, header);
+    Instance instance;
+    int n = 0;
+    while (optima >> instance.name >> n >> instance.optimum) {
+        instances.push_back(instance);
+    }
+    return instances;
+}
+
+// The root of every TSPLIB instance, within a minute each: a bound at most
+// the published optimum, and the optimum itself when the solved LP's
+// solution is a tour.
+TEST(CuttingPlanes, TsplibRootBoundsStayAtOrBelowThePublishedOptima) {
+    if (!std::filesystem::is_directory(TSPLIB_DIR)) {
+        GTEST_SKIP() << "no TSPLIB instances at " << TSPLIB_DIR;
+    }
+    const std::vector<Instance> instances = publishedOptima();
+    ASSERT_EQ(instances.size(), 19u);
+    for (const Instance& instance : instances) {
+        SCOPED_TRACE(instance.name);
+        std::string text;
+        ASSERT_TRUE(readFileText(std::string(TSPLIB_DIR) + "/" + instance.name + ".mat", text));
+        const MatrixReadResult problem = parseCostMatrix(text);
+        ASSERT_EQ(problem.error, "");
+        LpRelaxation lp(problem.graph);
+        lp.addCheapestArcs(5);
+        CutPool pool(problem.graph.cityCount());
+        const CuttingPlaneResult result = CuttingPlanes(lp, &pool).bound(
+            nullptr, InfeasibleBound, CuttingPlanes::Clock::now() + std::chrono::seconds(60));
+        EXPECT_NE(result.status, CuttingPlaneStatus::Infeasible);
+        EXPECT_LE(result.bound, instance.optimum);
+        if (result.status == CuttingPlaneStatus::Solved && !result.tour.empty()) {
+            EXPECT_EQ(tourCost(problem.graph, result.tour), instance.optimum);
+            EXPECT_EQ(result.bound, instance.optimum);
+        }
+    }
+}
+
+}  // namespace
+
+}  // namespace atsp
