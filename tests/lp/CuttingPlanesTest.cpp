@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "assignment/ArcMask.h"
@@ -229,6 +230,49 @@ TEST(CuttingPlanes, ASharedPoolGivesTheSameBound) {
         ASSERT_EQ(secondResult.status, CuttingPlaneStatus::Solved);
         EXPECT_EQ(secondResult.bound, firstResult.bound);
     }
+}
+
+// Threads bound the nodes of one graph, each on its own LP, all sharing one
+// pool as a search's threads do: whatever cuts each finds first, every node
+// ends at the bound of all subtour cuts under its mask.
+TEST(CuttingPlanes, ParallelLoopsSharingAPoolGiveTheBoundsOfAllCuts) {
+    std::mt19937_64 random(27);
+    constexpr int n = 9;
+    const Rows rows = randomRows(random, n, costFamilies()[1]);
+    const Graph graph = rows.graph();
+    constexpr int threadCount = 4, nodesPerThread = 6;
+    std::vector<ArcMask> masks;
+    for (int node = 0; node < threadCount * nodesPerThread; ++node) {
+        masks.emplace_back(n);
+        applyConstraints(randomConstraints(random, rows, node % 3, n / 2), rows, masks.back());
+    }
+    std::vector<std::int64_t> expected;
+    for (const ArcMask& mask : masks) {
+        expected.push_back(allCutsBound(graph, &mask));
+    }
+    CutPool pool(n);
+    std::vector<std::int64_t> bounds(masks.size(), 0);
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < threadCount; ++thread) {
+        threads.emplace_back([&, thread] {
+            LpRelaxation lp(graph);
+            lp.addCheapestArcs(2);
+            CuttingPlanes loop(lp, &pool);
+            for (int k = 0; k < nodesPerThread; ++k) {
+                const std::size_t node = static_cast<std::size_t>(thread * nodesPerThread + k);
+                const CuttingPlaneResult result = loop.bound(&masks[node]);
+                bounds[node] = result.status == CuttingPlaneStatus::Solved ||
+                                       result.status == CuttingPlaneStatus::Infeasible
+                                   ? result.bound
+                                   : -1;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(bounds, expected);
+    EXPECT_GT(pool.size(), 0u);
 }
 
 TEST(CuttingPlanes, APassedDeadlineStopsWithABoundThatStands) {
