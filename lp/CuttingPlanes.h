@@ -6,12 +6,14 @@
 // again: first the pool's known cuts (measuring a set is cheap), else the
 // support's connected components, else the exact minimum-cut separation, and
 // the new ones go to the pool as well. When no cut is violated, price arcs
-// outside the columns in and solve again while any prices negative; then the
-// LP over all the node's arcs with every violated cut is solved. The loop
-// also ends when the safe bound reaches the cutoff (the incumbent's cost),
-// when the LP's value has risen by less than a fraction in the last rounds
-// that added cuts (tailing off: the rest is the tree's work), after a number
-// of rounds, or at the deadline.
+// outside the columns in and solve again while any prices negative; at the
+// end no cut is violated beyond the tolerance and no arc prices negative:
+// the node's LP is solved. Columns without a solution get the arcs that break
+// their certificate; one that holds over all the node's arcs ends the node
+// as infeasible. The loop also ends when the safe bound reaches the cutoff
+// (the incumbent's cost), when the LP's value has risen by less than a
+// fraction in the last rounds that added cuts (tailing off: the rest is the
+// tree's work), after a number of rounds, or at the deadline.
 //
 // Why the bound cannot exceed the optimum: it is always LpRelaxation's safe
 // bound, ceil(L(y)) summed exactly over every arc the mask allows, which
