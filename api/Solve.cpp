@@ -110,6 +110,9 @@ Solution solve(const Problem& problem, const SolveOptions& options) {
 
     SearchOptions searchOptions;
     searchOptions.threads = options.threads;
+    searchOptions.bound = options.bound == Bound::Assignment      ? BoundChoice::Assignment
+                          : options.bound == Bound::LinearProgram ? BoundChoice::LinearProgram
+                                                                  : BoundChoice::Automatic;
     searchOptions.timeLimitSeconds = options.timeLimitSeconds;
     searchOptions.stopRequested = options.stop;
     if (options.progress) {

@@ -72,15 +72,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             continue;
         }
         const bool takesFile = argument == "--tour" || argument == "--start-tour";
-        if (!takesFile && argument != "--time-limit") {
+        if (!takesFile && argument != "--time-limit" && argument != "--bound") {
             return wrong(argument.starts_with("-")
                              ? "unknown option " + quoted(argument)
                              : "unexpected argument " + quoted(argument) +
                                    " (only the last argument is the file name)");
         }
         if (k + 1 == fileNameIndex) {
-            return wrong(argument +
-                         (takesFile ? " is missing its FILE" : " is missing its SECONDS"));
+            return wrong(argument + (takesFile               ? " is missing its FILE"
+                                     : argument == "--bound" ? " is missing its KIND"
+                                                             : " is missing its SECONDS"));
         }
         const std::string& value = arguments[++k];
         if (takesFile && value.empty()) {
@@ -90,6 +91,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             commandLine.tourFile = value;
         } else if (argument == "--start-tour") {
             commandLine.startTourFile = value;
+        } else if (argument == "--bound") {
+            if (value != "assignment" && value != "lp" && value != "auto") {
+                return wrong("--bound takes assignment, lp or auto, not " + quoted(value));
+            }
+            commandLine.bound = value;
         } else if (const std::optional<double> seconds = positiveSeconds(value)) {
             commandLine.timeLimitSeconds = *seconds;
         } else {
@@ -112,6 +118,9 @@ std::string usageText(std::string_view programName) {
            "  --time-limit SECONDS  stop the search after SECONDS (a positive decimal number)\n"
            "  --start-tour FILE     start from the tour in FILE (a TSPLIB TOUR file)\n"
            "  --progress            report the search's progress on standard error every second\n"
+           "  --bound KIND          the lower bound: assignment, lp (the linear relaxation with\n"
+           "                        subtour cuts) or auto (the default: the assignment bound\n"
+           "                        while the search tree stays small, then lp)\n"
            "  --help                print this text (a file named --help is given as ./--help)\n"
            "Exit status: 0 after a report; 2 when the time limit stopped the search, whose\n"
            "report then begins \"Stopped at the time limit: not proven optimal\"; 1 after an\n"

@@ -13,6 +13,7 @@
 //     --time-limit SECONDS   a positive decimal number ("60", "0.5", ".5")
 //     --start-tour FILE      start from the tour in FILE (TourFile.h)
 //     --progress             report progress on standard error
+//     --bound KIND           the bound: assignment, lp or auto (the default)
 //     --help                 print the usage
 //
 // An option's value is the next argument, whatever it says, but never the
@@ -40,6 +41,7 @@ struct CommandLine {
     std::string startTourFile;    // empty: the search's own starting tour
     double timeLimitSeconds = 0;  // 0: no limit
     bool progress = false;
+    std::string bound = "auto";  // assignment, lp or auto
 };
 
 // `arguments` are the command line without the program name.

@@ -183,6 +183,9 @@ int runSolver(int argc, char* argv[]) {
 
     options.threads = parallel ? 0 : 1;
     options.timeLimitSeconds = commandLine.timeLimitSeconds;
+    options.bound = commandLine.bound == "assignment" ? Bound::Assignment
+                    : commandLine.bound == "lp"       ? Bound::LinearProgram
+                                                      : Bound::Automatic;
     if (commandLine.progress) {
         options.progress = printProgress;
     }

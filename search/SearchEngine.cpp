@@ -18,6 +18,10 @@
 #include "presolve/Presolve.h"
 #include "search/Brancher.h"
 #include "search/Incumbent.h"
+#include "search/LpExpander.h"
+#include "search/LpRoot.h"
+#include "search/LpSubproblem.h"
+#include "search/Round.h"
 #include "search/SearchMonitor.h"
 #include "search/Subproblem.h"
 
@@ -35,46 +39,6 @@ std::int64_t gapBetween(std::int64_t upper, std::int64_t lower) {
     return upper - lower;
 }
 
-// A counter that its thread writes and a progress report reads.
-class Counter {
-  public:
-    void add(std::int64_t count) {
-        value.store(value.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
-    }
-    std::int64_t get() const { return value.load(std::memory_order_relaxed); }
-
-  private:
-    std::atomic<std::int64_t> value{0};
-};
-
-class Expander;
-
-// When a search must stop: asked by another thread, or out of time. Without
-// a monitor the clock is never read.
-struct StopCondition {
-    const std::atomic<bool>* requested;
-    const SearchMonitor* monitor;
-
-    bool holds() const {
-        return (requested != nullptr && requested->load(std::memory_order_relaxed)) ||
-               (monitor != nullptr && monitor->timeIsUp());
-    }
-};
-
-// What the expanders of one round share.
-struct Round {
-    Incumbent& incumbent;
-    // Tours must cost less than this to matter in this round (Presolve.h).
-    std::int64_t cap;
-    SearchMonitor* monitor;    // null: no time limit, no reports
-    std::int64_t nodesBefore;  // made before this round, the root included
-    // No tour costs less: proven by the root's bound and the rounds before.
-    std::int64_t provenBefore;
-    StopCondition stop;
-    const std::vector<std::unique_ptr<Expander>>* expanders = nullptr;
-    std::function<LiveNodes()> liveNodes;
-};
-
 // One thread's part of the search: its brancher (its workspace on the shared
 // graph) and its counts. The expander of TreeSearch.h.
 class Expander {
@@ -84,11 +48,11 @@ class Expander {
 
     void expand(NodePointer node, std::vector<NodePointer>& open) {
         if (round.monitor != nullptr && round.monitor->claimReport()) {
-            report();
+            round.report();
         }
         // This expansion's snapshot; tours at or above the round's cap do not
         // matter.
-        lastBest = std::min(round.incumbent.cost(), round.cap);
+        lastBest = round.bestNow();
         if (node->lowerBound >= lastBest) {
             return;
         }
@@ -97,7 +61,7 @@ class Expander {
         created.add(outcome.childrenMade);
         if (outcome.foundTour()) {
             round.incumbent.offer(outcome.tour, outcome.tourCost);
-            lastBest = std::min(round.incumbent.cost(), round.cap);
+            lastBest = round.bestNow();
         }
         // After a tour the node goes back only if it can still beat it.
         if (!outcome.cycleExhausted && node->lowerBound < lastBest) {
@@ -110,26 +74,15 @@ class Expander {
 
     std::int64_t pruneBound() const { return lastBest; }
 
-    bool stopNow() const { return round.stop.holds(); }
+    // Out of time, asked to stop, or past the round's share of nodes.
+    bool stopNow() const {
+        return round.stop.holds() || (round.nodeBudget > 0 && created.get() > round.nodeBudget);
+    }
 
-    std::int64_t nodesCreated() const { return created.get(); }
+    const Counter& nodesCreated() const { return created; }
     std::int64_t nodesExpanded() const { return expanded.get(); }
 
   private:
-    void report() {
-        const LiveNodes live = round.liveNodes();
-        SearchProgress progress;
-        progress.nodesCreated = round.nodesBefore;
-        for (const std::unique_ptr<Expander>& each : *round.expanders) {
-            progress.nodesCreated += each->nodesCreated();
-        }
-        progress.openNodes = live.openNodes;
-        progress.bestCost = round.incumbent.cost();
-        progress.lowerBound = std::min(
-            progress.bestCost, std::max(round.provenBefore, std::min(live.leastBound, round.cap)));
-        round.monitor->report(progress);
-    }
-
     Brancher brancher;
     Round& round;
     std::int64_t lastBest = InfeasibleBound;
@@ -177,7 +130,7 @@ class Search {
                 std::vector<Node> rootTour = presolve.rootAssignment();
                 incumbent.offer(rootTour, root.bound);
             } else {
-                searchInRounds(presolve, root, incumbent);
+                searchTree(presolve, root, incumbent);
             }
         }
         statistics.arcsGiven = static_cast<std::int64_t>(graph.arcCount());
@@ -202,11 +155,34 @@ class Search {
         return {options.stopRequested, watched ? &monitor : nullptr};
     }
 
+    // The tree under the bound the options choose. Automatically: the
+    // assignment bound first, while its tree stays within a number of nodes
+    // per city (random instances end there, in a few thousand nodes), then
+    // the LP bound, which the structured instances need.
+    void searchTree(Presolve& presolve, const RootSolution& root, Incumbent& incumbent) {
+        if (options.bound == BoundChoice::LinearProgram) {
+            searchUnderLp(root, incumbent);
+            return;
+        }
+        const bool automatic = options.bound == BoundChoice::Automatic;
+        const std::int64_t nodeBudget =
+            automatic
+                ? static_cast<std::int64_t>(options.assignmentNodesPerCity * graph.cityCount())
+                : 0;
+        if (searchInRounds(presolve, root, incumbent, nodeBudget) || !automatic || stopped) {
+            return;
+        }
+        searchUnderLp(root, incumbent);
+    }
+
     // The tree, searched in rounds on the arcs below a gap over the root's
     // bound, each pruning at the root bound plus its gap (Presolve.h), until
     // a round finds a tour, searches for every tour cheaper than the
-    // incumbent, or is stopped.
-    void searchInRounds(Presolve& presolve, const RootSolution& root, Incumbent& incumbent) {
+    // incumbent, or is stopped. False when the rounds made more than
+    // `nodeBudget` nodes (0: no budget) without an answer.
+    bool searchInRounds(Presolve& presolve, const RootSolution& root, Incumbent& incumbent,
+                        std::int64_t nodeBudget) {
+        const std::int64_t nodesAtStart = statistics.nodesCreated;
         for (std::int64_t gap = presolve.firstGap(root, incumbent.cost());;
              gap = Presolve::nextGap(gap)) {
             const std::int64_t costNow = incumbent.cost();
@@ -215,23 +191,81 @@ class Search {
             std::optional<AssignmentState> assignment = presolve.enterRound(root, gap, costNow);
             if (!assignment) {
                 stopped = true;
-                return;
+                return true;
             }
             auto rootNode = std::make_unique<Subproblem>();
             rootNode->assignment = std::move(*assignment);
             rootNode->lowerBound = root.bound;
             rootNode->minCycle = root.minCycle;
             rootNode->currentNode = root.minCycle.first;
-            searchRound(presolve.searchGraph(), cap, root.bound, std::move(rootNode), incumbent);
-            if (stopped || incumbent.cost() < cap || lastRound) {
-                return;
+            const Graph& roundGraph = presolve.searchGraph();
+            const std::int64_t budgetLeft =
+                nodeBudget > 0 ? std::max<std::int64_t>(
+                                     1, nodeBudget - (statistics.nodesCreated - nodesAtStart))
+                               : 0;
+            const bool finished = runTree<Subproblem, Expander>(
+                cap, root.bound, budgetLeft, std::move(rootNode), incumbent, [&](Round& round) {
+                    return std::make_unique<Expander>(roundGraph, options.cutOffChildBounds, round);
+                });
+            if (!finished || stopped || incumbent.cost() < cap || lastRound) {
+                return finished;
             }
             proven = cap;  // the round found no tour below its cap
         }
     }
 
-    void searchRound(const Graph& roundGraph, std::int64_t cap, std::int64_t rootBound,
-                     NodePointer rootNode, Incumbent& incumbent) {
+    // The tree under the LP bound: the root LP with subtour cuts on the whole
+    // graph, reduced-cost fixing against the incumbent, then branch and cut
+    // on the arcs left (LpRoot.h, LpExpander.h).
+    void searchUnderLp(const RootSolution& root, Incumbent& incumbent) {
+        CutPool pool(graph.cityCount());
+        std::vector<std::vector<Node>> seedTours;
+        if (!incumbent.tour().empty()) {
+            seedTours.push_back(incumbent.tour());
+        }
+        const LpRoot lpRoot =
+            solveLpRoot(graph, seedTours, incumbent.cost(), pool, options.cuttingPlanes,
+                        watched ? monitor.deadline() : LpRelaxation::Clock::time_point::max());
+        if (!lpRoot.tour.empty()) {
+            std::vector<Node> tour = lpRoot.tour;
+            incumbent.offer(tour, lpRoot.tourCost);
+        }
+        proven = std::max(proven, std::min(lpRoot.bound, incumbent.cost()));
+        if (lpRoot.status == CuttingPlaneStatus::Stopped || stopNow()) {
+            stopped = true;
+            return;
+        }
+        if (lpRoot.bound >= incumbent.cost()) {
+            return;  // the root's bound reaches the best tour: it is optimal
+        }
+        auto rootNode = std::make_unique<LpSubproblem>();
+        rootNode->lowerBound = std::max(lpRoot.bound, root.bound);
+        std::vector<std::uint8_t> tailForced(graph.cityCount(), 0);
+        std::vector<std::uint8_t> headForced(graph.cityCount(), 0);
+        for (const auto& [tail, head] : lpRoot.forced) {
+            if (tailForced[tail] || headForced[head]) {
+                return;  // two arcs forced out of one city or into one: no cheaper tour
+            }
+            tailForced[tail] = headForced[head] = 1;
+            rootNode->constraints = rootNode->constraints.withForced(
+                tail, head, lpRoot.treeGraph.arcPosition(tail, head));
+        }
+        const std::int64_t rootBound = rootNode->lowerBound;
+        runTree<LpSubproblem, LpExpander>(
+            incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
+                return std::make_unique<LpExpander>(lpRoot.treeGraph, lpRoot.columns, pool,
+                                                    options.cuttingPlanes, round);
+            });
+    }
+
+    // Searches the tree below `rootNode` on the team, with one expander per
+    // thread from `makeExpander`, for tours below `cap`. False when the
+    // expanders stopped at their node budget (0: none) rather than at the
+    // search's stop condition.
+    template <typename NodeType, typename ExpanderType, typename MakeExpander>
+    bool runTree(std::int64_t cap, std::int64_t rootBound, std::int64_t nodeBudget,
+                 std::unique_ptr<NodeType> rootNode, Incumbent& incumbent,
+                 MakeExpander makeExpander) {
         const std::int32_t threads = plannedTeamSize(options.threads);
         incumbent.readUnderLock(options.readIncumbentUnderLock && threads > 1);
         Round round{incumbent,
@@ -240,14 +274,14 @@ class Search {
                     statistics.nodesCreated,
                     proven,
                     stopCondition(),
-                    nullptr,
-                    {}};
-        std::vector<std::unique_ptr<Expander>> expanders;
+                    {},
+                    {},
+                    nodeBudget / threads + (nodeBudget > 0 ? 1 : 0)};
+        std::vector<std::unique_ptr<ExpanderType>> expanders;
         for (std::int32_t thread = 0; thread < threads; ++thread) {
-            expanders.push_back(
-                std::make_unique<Expander>(roundGraph, options.cutOffChildBounds, round));
+            expanders.push_back(makeExpander(round));
+            round.nodesMade.push_back(&expanders.back()->nodesCreated());
         }
-        round.expanders = &expanders;
 
         TreeSearchSettings settings;
         if (options.openNodeMemory > 0) {
@@ -266,25 +300,29 @@ class Search {
 
         const TreeSearchOutcome outcome =
             options.openNodeOrder == OpenNodeOrder::AsFirstBuilt && threads > 1
-                ? run<ForwardPassList<Subproblem>>(expanders, settings, round, std::move(rootNode))
-                : run<BestFirstList<Subproblem>>(expanders, settings, round, std::move(rootNode));
-        for (const std::unique_ptr<Expander>& expander : expanders) {
-            statistics.nodesCreated += expander->nodesCreated();
+                ? run<NodeType, ForwardPassList<NodeType>>(expanders, settings, round,
+                                                           std::move(rootNode))
+                : run<NodeType, BestFirstList<NodeType>>(expanders, settings, round,
+                                                         std::move(rootNode));
+        for (const std::unique_ptr<ExpanderType>& expander : expanders) {
+            statistics.nodesCreated += expander->nodesCreated().get();
             statistics.nodesExpanded += expander->nodesExpanded();
         }
         statistics.mostOpenNodes = std::max(statistics.mostOpenNodes, outcome.mostOpenNodes);
-        if (outcome.stopped) {
-            // Below the cap, no tour escaped the nodes dropped unexpanded.
-            stopped = true;
-            proven = std::max(proven, std::min(cap, outcome.leastAbandonedBound));
+        if (!outcome.stopped) {
+            return true;
         }
+        // Below the cap, no tour escaped the nodes dropped unexpanded.
+        proven = std::max(proven, std::min(cap, outcome.leastAbandonedBound));
+        stopped = stopNow();
+        return stopped;
     }
 
-    template <typename List>
-    static TreeSearchOutcome run(const std::vector<std::unique_ptr<Expander>>& expanders,
+    template <typename NodeType, typename List, typename ExpanderType>
+    static TreeSearchOutcome run(const std::vector<std::unique_ptr<ExpanderType>>& expanders,
                                  const TreeSearchSettings& settings, Round& round,
-                                 NodePointer rootNode) {
-        TreeSearch<Subproblem, List, Expander> tree(expanders, settings);
+                                 std::unique_ptr<NodeType> rootNode) {
+        TreeSearch<NodeType, List, ExpanderType> tree(expanders, settings);
         round.liveNodes = [&tree] { return tree.liveNodes(); };
         return tree.run(std::move(rootNode));
     }

@@ -31,6 +31,15 @@ class SearchMonitor {
     // Whether the time limit has passed; false without a limit.
     bool timeIsUp() const;
 
+    using Clock = std::chrono::steady_clock;
+
+    // When the time limit passes; the clock's end without a limit. For work
+    // that takes a deadline of its own (a linear program's solve).
+    Clock::time_point deadline() const {
+        return timeLimited ? start + std::chrono::nanoseconds(limitNanoseconds)
+                           : Clock::time_point::max();
+    }
+
     // True for one caller once the next report is due, and then not again
     // until an interval later; false without reports.
     bool claimReport();
@@ -40,8 +49,6 @@ class SearchMonitor {
     void report(SearchProgress progress);
 
   private:
-    using Clock = std::chrono::steady_clock;
-
     std::int64_t elapsedNanoseconds() const;
 
     const SearchOptions* options;

@@ -136,10 +136,23 @@ struct SolveProgress {
 // How to solve. Every field has a default that gives an exact solve on one
 // thread; fields that come later will have defaults that keep it, so code
 // that sets fields by name keeps its meaning.
+// The lower bound that prunes the search tree.
+enum class Bound {
+    // The assignment bound while the tree stays small, then the LP bound.
+    Automatic,
+    // The assignment problem: cheap, enough for random instances.
+    Assignment,
+    // The linear relaxation with subtour-elimination cuts: closes most of
+    // the assignment bound's gap on structured instances.
+    LinearProgram,
+};
+
 struct SolveOptions {
     // Threads of the OpenMP team to search on; 0: as many as the runtime
     // grants (OMP_NUM_THREADS, OMP_THREAD_LIMIT). Negative: BadInput.
     int threads = 1;
+
+    Bound bound = Bound::Automatic;
 
     // Seconds of search after which it stops with the best tour found and a
     // lower bound; 0: no limit. Negative or not a number: BadInput.

@@ -27,8 +27,8 @@ class SolverUnderMemoryLimit : public ::testing::Test {
     // large.txt, 3000 cities: about 62 MB of text and 54 MB of arcs, so that
     // the limits below fall while reading. hard.txt, 120 cities with
     // symmetric costs 0..1000: every 2-cycle is an assignment, and the search
-    // tree outgrows the limits below within seconds, in the serial search and
-    // inside the parallel search's thread team.
+    // tree under the assignment bound outgrows the limits below within
+    // seconds, on one thread and inside the thread team.
     static void SetUpTestSuite() {
         folder = new ScratchFolder;
         writeInstance("large.txt", 3000, 1000000, false);
@@ -82,9 +82,9 @@ struct MemoryLimitCase {
 TEST_F(SolverUnderMemoryLimit, RunningOutOfMemoryIsReportedOnStandardOutputWithStatusOne) {
     const MemoryLimitCase cases[] = {
         {"while reading", "", "large.txt", 60000},
-        {"in the serial search", "", "hard.txt", 60000},
+        {"in the serial search", "--bound assignment ", "hard.txt", 60000},
         {"while reading, parallel", "parallel ", "large.txt", 60000},
-        {"inside the thread team", "parallel ", "hard.txt", 100000},
+        {"inside the thread team", "--bound assignment parallel ", "hard.txt", 100000},
     };
     for (const MemoryLimitCase& limit : cases) {
         const ProgramRun run = solveWithin(limit.kilobytes, std::string(limit.mode) + limit.file);

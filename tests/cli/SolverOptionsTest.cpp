@@ -155,6 +155,21 @@ TEST_F(SolverOptions, ProgressGoesToStandardErrorAndLeavesTheReportAlone) {
     }
 }
 
+// Each bound, on one thread and on the team, reports the same optimum.
+TEST_F(SolverOptions, EveryBoundReportsTheOptimum) {
+    for (const std::string mode : {"", "parallel "}) {
+        for (const std::string bound : {"assignment", "lp", "auto"}) {
+            const ProgramRun run = solve("--bound " + bound + " " + mode + "twelve.tsp");
+            const ProgramRun byDefault = solve(mode + "twelve.tsp");
+            EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+                      byDefault.out.substr(0, byDefault.out.find('\n')))
+                << bound;
+            EXPECT_TRUE(std::regex_match(run.out, report)) << bound << ": " << run.out;
+            EXPECT_EQ(run.exitStatus, 0);
+        }
+    }
+}
+
 TEST_F(SolverOptions, HelpPrintsTheUsageAndSucceeds) {
     const ProgramRun help = solve("--help");
     EXPECT_TRUE(help.out.starts_with("Usage: " + solverPath + " [parallel] FILE_NAME\n"));
@@ -198,6 +213,8 @@ TEST_F(SolverOptions, WrongCommandLinesPrintTheUsageWithWhatIsWrong) {
         {"--progress parallel --progress three.txt", "--progress is given twice"},
         {"parallel parallel three.txt", "parallel is given twice"},
         {"--verbose three.txt", "unknown option \"--verbose\""},
+        {"--bound three.txt", "--bound is missing its KIND"},
+        {"--bound simplex three.txt", "--bound takes assignment, lp or auto, not \"simplex\""},
         {"three.txt three.txt",
          "unexpected argument \"three.txt\" (only the last argument is the file name)"},
     };

@@ -167,10 +167,13 @@ const std::vector<SearchVariant>& searchVariants() {
             described.threads = threads;
             SearchOptions fast;
             fast.threads = threads;
+            SearchOptions linearProgram = fast;
+            linearProgram.bound = BoundChoice::LinearProgram;
             const std::string suffix =
                 threads == 1 ? "" : "On" + std::to_string(threads) + "Threads";
             all.push_back({"Described" + suffix, described});
             all.push_back({"Fast" + suffix, fast});
+            all.push_back({"LinearProgram" + suffix, linearProgram});
         }
         return all;
     }();

@@ -63,7 +63,8 @@ std::int64_t heldKarpOptimum(const Matrix& matrix);
 std::int64_t heldKarpOptimum(const Rows& rows);
 
 // The search's variants that every battery runs over: the search as first
-// built and the fast one, on one thread and on teams of 2 and 4.
+// built, the fast one, and the fast one under the LP bound, on one thread and
+// on teams of 2 and 4.
 struct SearchVariant {
     std::string name;
     SearchOptions options;

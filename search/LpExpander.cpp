@@ -1,0 +1,133 @@
+#include "search/LpExpander.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+#include "graph/Tour.h"
+
+namespace atsp {
+
+LpExpander::LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns, CutPool& pool,
+                       const CuttingPlaneOptions& options, Round& round)
+    : graph(graph), mask(graph.cityCount()), lp(graph), planes(lp, &pool, options), round(round) {
+    lp.addArcs(seedColumns);
+}
+
+void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
+                        std::vector<std::unique_ptr<LpSubproblem>>& open) {
+    if (round.monitor != nullptr && round.monitor->claimReport()) {
+        round.report();
+    }
+    lastBest = round.bestNow();
+    if (node->lowerBound >= lastBest) {
+        return;
+    }
+    expanded.add(1);
+    mask.clear();
+    node->constraints.applyTo(mask);
+    const CuttingPlaneResult result =
+        planes.bound(&mask, lastBest,
+                     round.monitor != nullptr ? round.monitor->deadline()
+                                              : LpRelaxation::Clock::time_point::max());
+    if (!result.tour.empty()) {
+        std::vector<Node> tour = result.tour;
+        const std::optional<std::int64_t> cost = tourCost(graph, tour);
+        if (cost) {
+            round.incumbent.offer(tour, *cost);
+            lastBest = round.bestNow();
+        }
+    }
+    node->lowerBound = std::max(node->lowerBound, result.bound);
+    if (result.status == CuttingPlaneStatus::Stopped) {
+        open.push_back(std::move(node));
+        return;
+    }
+    if (node->lowerBound >= lastBest || result.status == CuttingPlaneStatus::Infeasible) {
+        return;
+    }
+    const BranchArc arc = chooseArc(result.support);
+    if (arc.tail == NoNode) {
+        offerOnlyAssignment();
+        return;
+    }
+    auto forbidding = std::make_unique<LpSubproblem>();
+    forbidding->lowerBound = node->lowerBound;
+    forbidding->constraints = node->constraints.withForbidden(arc.tail, arc.head);
+    auto forcing = std::make_unique<LpSubproblem>();
+    forcing->lowerBound = node->lowerBound;
+    forcing->constraints =
+        node->constraints.withForced(arc.tail, arc.head, graph.arcPosition(arc.tail, arc.head));
+    created.add(2);
+    if (arc.value >= 0.5) {
+        open.push_back(std::move(forcing));
+        open.push_back(std::move(forbidding));
+    } else {
+        open.push_back(std::move(forbidding));
+        open.push_back(std::move(forcing));
+    }
+}
+
+// Every row down to one arc: the node allows one assignment at most, which
+// is a tour or not.
+void LpExpander::offerOnlyAssignment() {
+    std::vector<Node> successors(graph.cityCount(), NoNode);
+    for (Node row = 0; row < graph.cityCount(); ++row) {
+        const ArcMask::RowScan arcs = mask.scan(row, graph.rowLength(row));
+        for (std::size_t k = arcs.begin; k < arcs.end; ++k) {
+            if (!mask.blocked(graph.successors(row)[k], arcs.stamp)) {
+                successors[row] = graph.successors(row)[k];
+            }
+        }
+    }
+    if (isSingleCycle(successors)) {
+        if (const std::optional<std::int64_t> cost = tourCost(graph, successors)) {
+            round.incumbent.offer(successors, *cost);
+        }
+    }
+}
+
+LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& support) const {
+    BranchArc best;
+    double bestDistance = 2;
+    for (const SupportArc& arc : support) {
+        const auto tail = static_cast<Node>(arc.tail);
+        const auto head = static_cast<Node>(arc.head);
+        // A forced arc's row is down to it: branching on it again would make
+        // a child without tours and one equal to the node.
+        if (mask.allowedArcs(tail, graph.successors(tail), 2) < 2) {
+            continue;
+        }
+        const double distance = std::abs(arc.value - 0.5);
+        const bool better = distance < bestDistance - 1e-9 ||
+                            (distance < bestDistance + 1e-9 &&
+                             (tail < best.tail || (tail == best.tail && head < best.head)));
+        if (better) {
+            best = {tail, head, arc.value};
+            bestDistance = distance;
+        }
+    }
+    if (best.tail != NoNode) {
+        return best;
+    }
+    // No support to go by (the solver gave up on the node's LP), or all of it
+    // forced: the first arc of the first row that still has a choice.
+    for (Node row = 0; row < graph.cityCount(); ++row) {
+        const ArcMask::RowScan arcs = mask.scan(row, graph.rowLength(row));
+        std::size_t allowed = 0;
+        Node first = NoNode;
+        for (std::size_t k = arcs.begin; k < arcs.end; ++k) {
+            if (!mask.blocked(graph.successors(row)[k], arcs.stamp)) {
+                first = first == NoNode ? graph.successors(row)[k] : first;
+                ++allowed;
+            }
+        }
+        if (allowed >= 2) {
+            return {row, first, 0};
+        }
+    }
+    return best;
+}
+
+}  // namespace atsp

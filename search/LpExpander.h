@@ -1,0 +1,72 @@
+// One thread's part of the search under the LP bound: the node protocol and
+// the thread's workspace. The expander of TreeSearch.h.
+//
+// Taking a node up: its constraints go into the thread's ArcMask, and the
+// thread's LP (on the tree's graph, seeded with the root's columns, cuts
+// drawn from the shared pool) bounds it by the cutting-plane loop, cut off at
+// the best tour that matters (CuttingPlanes.h). An integral solution that is
+// one tour is offered to the incumbent. A node whose bound reaches the best
+// tour, or that allows no tour, is dropped; any other is branched at once on
+// the arc of its LP solution that is most fractional (nearest 1/2; ties: the
+// lowest tail, then head): one child forbids the arc, the other forces it.
+// The child nearer the LP solution (forcing when x >= 1/2) is filed first, so
+// that it is taken up next, while the LP still holds its parent's basis.
+//
+// A node stopped by the deadline before its loop ended goes back among the
+// open nodes with the bound it reached, to be dropped by the stopping search.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "assignment/ArcMask.h"
+#include "graph/Graph.h"
+#include "lp/CutPool.h"
+#include "lp/CuttingPlanes.h"
+#include "lp/LpRelaxation.h"
+#include "search/LpSubproblem.h"
+#include "search/Round.h"
+
+namespace atsp {
+
+class LpExpander {
+  public:
+    // The graph, the pool and the round must outlive the expander.
+    LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns, CutPool& pool,
+               const CuttingPlaneOptions& options, Round& round);
+
+    LpExpander(const LpExpander&) = delete;
+    LpExpander& operator=(const LpExpander&) = delete;
+
+    void expand(std::unique_ptr<LpSubproblem> node,
+                std::vector<std::unique_ptr<LpSubproblem>>& open);
+
+    std::int64_t pruneBound() const { return lastBest; }
+    bool stopNow() const { return round.stop.holds(); }
+
+    const Counter& nodesCreated() const { return created; }
+    std::int64_t nodesExpanded() const { return expanded.get(); }
+
+  private:
+    // The arc to branch on, or none (tail NoNode) when every row of the
+    // node is down to one arc.
+    struct BranchArc {
+        Node tail = NoNode;
+        Node head = NoNode;
+        double value = 0;
+    };
+    BranchArc chooseArc(const std::vector<SupportArc>& support) const;
+    void offerOnlyAssignment();
+
+    const Graph& graph;
+    ArcMask mask;
+    LpRelaxation lp;
+    CuttingPlanes planes;
+    Round& round;
+    std::int64_t lastBest = InfeasibleBound;
+    Counter created;
+    Counter expanded;
+};
+
+}  // namespace atsp

@@ -1,0 +1,98 @@
+#include "search/LpRoot.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "graph/Tour.h"
+
+namespace atsp {
+
+namespace {
+
+// The graph without the arcs `dropped` names (positions, sorted by tail and
+// position), each row in its input order.
+Graph withoutArcs(const Graph& graph, const std::vector<LpArc>& dropped) {
+    Graph::Builder kept(graph.cityCount());
+    kept.reserveArcs(graph.arcCount() - dropped.size());
+    std::size_t next = 0;
+    for (Node row = 0; row < graph.cityCount(); ++row) {
+        const std::span<const Node> heads = graph.successors(row);
+        const std::span<const std::int32_t> costs = graph.costs(row);
+        for (std::size_t k = 0; k < heads.size(); ++k) {
+            if (next < dropped.size() && dropped[next].tail == row && dropped[next].position == k) {
+                ++next;
+                continue;
+            }
+            kept.addArc(heads[k], costs[k]);
+        }
+        kept.endRow();
+    }
+    return std::move(kept).build();
+}
+
+bool byPlace(const LpArc& first, const LpArc& second) {
+    return first.tail != second.tail ? first.tail < second.tail : first.position < second.position;
+}
+
+}  // namespace
+
+LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& seedTours,
+                   std::int64_t incumbentCost, CutPool& pool, const CuttingPlaneOptions& options,
+                   LpRelaxation::Clock::time_point deadline) {
+    // Each city's cheapest arcs out and in make a sparse start that pricing
+    // completes; the tours known make the first solves feasible.
+    constexpr std::size_t cheapArcsPerCity = 5;
+    LpRoot root;
+    LpRelaxation lp(graph);
+    lp.addCheapestArcs(cheapArcsPerCity);
+    std::vector<LpArc> seeds;
+    for (const std::vector<Node>& tour : seedTours) {
+        for (Node city = 0; city < tour.size(); ++city) {
+            const Node position = graph.arcPosition(city, tour[city]);
+            if (position != NoNode) {
+                seeds.push_back({city, position});
+            }
+        }
+    }
+    lp.addArcs(seeds);
+    CuttingPlanes planes(lp, &pool, options);
+    const CuttingPlaneResult result = planes.bound(nullptr, incumbentCost, deadline);
+    root.bound = result.bound;
+    root.status = result.status;
+    root.support = result.support;
+
+    std::int64_t upper = incumbentCost;
+    if (!result.tour.empty()) {
+        const std::optional<std::int64_t> cost = tourCost(graph, result.tour);
+        if (cost && *cost < upper) {
+            root.tour = result.tour;
+            root.tourCost = *cost;
+            upper = *cost;
+        }
+    }
+    if (root.bound == InfeasibleBound || root.bound >= upper) {
+        return root;  // no tour at all, or none cheaper to look for
+    }
+
+    // Without a tour known, nothing can be fixed against one.
+    FixedArcs fixed = upper != InfeasibleBound ? lp.reducedCostFixing(upper) : FixedArcs{};
+    std::sort(fixed.forbidden.begin(), fixed.forbidden.end(), byPlace);
+    root.treeGraph = withoutArcs(graph, fixed.forbidden);
+    for (const LpArc& arc : fixed.forced) {
+        root.forced.emplace_back(arc.tail, graph.successors(arc.tail)[arc.position]);
+    }
+    // The columns left, moved to their places among the arcs kept.
+    for (const LpArc& column : lp.columns()) {
+        const auto rowBegin = std::lower_bound(fixed.forbidden.begin(), fixed.forbidden.end(),
+                                               LpArc{column.tail, 0}, byPlace);
+        const auto place = std::lower_bound(rowBegin, fixed.forbidden.end(), column, byPlace);
+        if (place != fixed.forbidden.end() && *place == column) {
+            continue;
+        }
+        root.columns.push_back(
+            {column.tail, static_cast<Node>(column.position - (place - rowBegin))});
+    }
+    return root;
+}
+
+}  // namespace atsp

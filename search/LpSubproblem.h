@@ -1,0 +1,26 @@
+// One node of the search tree under the LP bound.
+//
+// What a node stands for: the tours that use every arc its constraints force
+// and none they forbid (ConstraintChain.h, shared with its ancestors, one
+// record a child). A node is made unbounded, with its parent's bound, and
+// bounded by the LP with subtour cuts when it is taken up (LpExpander.h):
+// the bound of the parent is a valid bound for the child, since the child's
+// tours are some of the parent's. A bounded node is branched at once on one
+// arc: one child forbids it, the other forces it, so every tour of the node
+// lies below exactly one child.
+#pragma once
+
+#include <cstdint>
+
+#include "search/ConstraintChain.h"
+
+namespace atsp {
+
+struct LpSubproblem {
+    // No tour below the node costs less: its own LP bound once bounded, at
+    // least its parent's.
+    std::int64_t lowerBound = 0;
+    ConstraintChain constraints;
+};
+
+}  // namespace atsp

@@ -1,0 +1,80 @@
+// What the threads of one tree search share besides its nodes: the
+// incumbent, the cost tours must stay below, the stop condition, and what a
+// progress report adds up. Each bound's expander (the assignment bound's in
+// SearchEngine.cpp, the LP bound's in LpExpander.h) works in one.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "graph/Graph.h"
+#include "parallel/TreeSearch.h"
+#include "search/Incumbent.h"
+#include "search/SearchMonitor.h"
+#include "search/SearchOptions.h"
+
+namespace atsp {
+
+// When a search must stop: asked by another thread, or out of time. Without
+// a monitor the clock is never read.
+struct StopCondition {
+    const std::atomic<bool>* requested = nullptr;
+    const SearchMonitor* monitor = nullptr;
+
+    bool holds() const {
+        return (requested != nullptr && requested->load(std::memory_order_relaxed)) ||
+               (monitor != nullptr && monitor->timeIsUp());
+    }
+};
+
+// A count that one thread writes and a progress report reads.
+class Counter {
+  public:
+    void add(std::int64_t count) {
+        value.store(value.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
+    }
+    std::int64_t get() const { return value.load(std::memory_order_relaxed); }
+
+  private:
+    std::atomic<std::int64_t> value{0};
+};
+
+struct Round {
+    Incumbent& incumbent;
+    // Tours must cost less than this to matter in this round (Presolve.h).
+    std::int64_t cap;
+    SearchMonitor* monitor;    // null: no time limit, no reports
+    std::int64_t nodesBefore;  // made before this round, the root included
+    // No tour costs less: proven before this round began.
+    std::int64_t provenBefore;
+    StopCondition stop;
+    // Each thread's count of the nodes it made, and what the threads hold.
+    std::vector<const Counter*> nodesMade;
+    std::function<LiveNodes()> liveNodes;
+    // Nodes each thread may make before it stops; 0: no limit.
+    std::int64_t nodeBudget = 0;
+
+    // The best tour that matters now.
+    std::int64_t bestNow() { return std::min(incumbent.cost(), cap); }
+
+    // Hands the state of the search to the progress report: what the threads
+    // hold bounds every tour below the cap not yet found.
+    void report() {
+        const LiveNodes live = liveNodes();
+        SearchProgress progress;
+        progress.nodesCreated = nodesBefore;
+        for (const Counter* made : nodesMade) {
+            progress.nodesCreated += made->get();
+        }
+        progress.openNodes = live.openNodes;
+        progress.bestCost = incumbent.cost();
+        progress.lowerBound =
+            std::min(progress.bestCost, std::max(provenBefore, std::min(live.leastBound, cap)));
+        monitor->report(progress);
+    }
+};
+
+}  // namespace atsp
