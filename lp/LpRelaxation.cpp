@@ -507,6 +507,42 @@ LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {
     return status_;
 }
 
+std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
+    std::span<const LpArc> arcs, int iterations, std::int64_t cutoff) {
+    std::vector<BranchEstimate> estimates(arcs.size());
+    if (status_ != LpStatus::Optimal || columns_.empty()) {
+        return estimates;
+    }
+    constexpr double Infinite = std::numeric_limits<double>::infinity();
+    ClpSimplex trial;
+    for (std::size_t k = 0; k < arcs.size(); ++k) {
+        const std::int32_t column = columnOfArc_[arcIndex(arcs[k])];
+        if (column < 0) {
+            continue;
+        }
+        for (const bool up : {false, true}) {
+            // A fresh copy each time: the last optimal basis, its bounds.
+            trial = *model_;
+            trial.setLogLevel(0);
+            trial.setMaximumIterations(iterations);
+            trial.setMaximumWallSeconds(COIN_DBL_MAX);
+            trial.setDualObjectiveLimit(
+                cutoff == InfeasibleBound ? COIN_DBL_MAX : static_cast<double>(cutoff) - 0.5);
+            if (up) {
+                trial.setColumnLower(column, 1.0);
+            } else {
+                trial.setColumnUpper(column, 0.0);
+            }
+            trial.dual();
+            // Status 1: infeasible or past the cutoff; 0 or 3 (the pivots ran
+            // out): the dual objective, a bound on the child's LP.
+            const double value = trial.status() == 1 ? Infinite : trial.objectiveValue();
+            (up ? estimates[k].up : estimates[k].down) = value;
+        }
+    }
+    return estimates;
+}
+
 std::vector<SupportArc> LpRelaxation::support() const {
     std::vector<SupportArc> arcs;
     if (columns_.empty()) {

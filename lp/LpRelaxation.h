@@ -150,6 +150,20 @@ class LpRelaxation {
     // break it), or without one the cheapest allowed arcs. Returns how many.
     std::size_t priceArcs(std::size_t maxCount, double tolerance = 1e-9);
 
+    // Strong branching: for each arc, the LP values of the two children
+    // (the arc's upper bound 0, its lower bound 1), each estimated by at most
+    // `iterations` pivots of dual simplex from the last optimal basis on a
+    // copy of the LP, whose value is then still a bound on that child's LP. A
+    // child the pivots prove infeasible or cut off at `cutoff` gets +inf. For
+    // choosing an arc only: the values are floating point, never a prune.
+    // Zeros for an arc that is no column.
+    struct BranchEstimate {
+        double down = 0;
+        double up = 0;
+    };
+    std::vector<BranchEstimate> estimateBranches(std::span<const LpArc> arcs, int iterations,
+                                                 std::int64_t cutoff);
+
     // With U = upperBound, the allowed arcs that lie on no tour cheaper than
     // U (ceil(L + r) >= U, r > 0) and those that lie on every such tour
     // (ceil(L - r) >= U, r < 0), exact under the rounded duals of

@@ -47,7 +47,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     if (node->lowerBound >= lastBest || result.status == CuttingPlaneStatus::Infeasible) {
         return;
     }
-    const BranchArc arc = chooseArc(result.support);
+    const BranchArc arc = chooseArc(result.support, result.lpValue);
     if (arc.tail == NoNode) {
         offerOnlyAssignment();
         return;
@@ -60,7 +60,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     forcing->constraints =
         node->constraints.withForced(arc.tail, arc.head, graph.arcPosition(arc.tail, arc.head));
     created.add(2);
-    if (arc.value >= 0.5) {
+    if (arc.forceFirst) {
         open.push_back(std::move(forcing));
         open.push_back(std::move(forbidding));
     } else {
@@ -88,24 +88,66 @@ void LpExpander::offerOnlyAssignment() {
     }
 }
 
-LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& support) const {
-    BranchArc best;
-    double bestDistance = 2;
+LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& support,
+                                            double lpValue) {
+    // The candidates: fractional arcs of rows that still have a choice (a
+    // forced arc's row is down to it: branching on it again would make a
+    // child without tours and one equal to the node), nearest 1/2 first.
+    std::vector<BranchArc> candidates;
     for (const SupportArc& arc : support) {
         const auto tail = static_cast<Node>(arc.tail);
         const auto head = static_cast<Node>(arc.head);
-        // A forced arc's row is down to it: branching on it again would make
-        // a child without tours and one equal to the node.
-        if (mask.allowedArcs(tail, graph.successors(tail), 2) < 2) {
-            continue;
+        if (arc.value < 1 - FractionalTolerance &&
+            mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
+            candidates.push_back({tail, head, arc.value, arc.value >= 0.5});
         }
-        const double distance = std::abs(arc.value - 0.5);
-        const bool better = distance < bestDistance - 1e-9 ||
-                            (distance < bestDistance + 1e-9 &&
-                             (tail < best.tail || (tail == best.tail && head < best.head)));
-        if (better) {
-            best = {tail, head, arc.value};
-            bestDistance = distance;
+    }
+    const auto nearerHalf = [](const BranchArc& first, const BranchArc& second) {
+        const double firstDistance = std::abs(first.value - 0.5);
+        const double secondDistance = std::abs(second.value - 0.5);
+        if (firstDistance != secondDistance) {
+            return firstDistance < secondDistance;
+        }
+        return first.tail != second.tail ? first.tail < second.tail : first.head < second.head;
+    };
+    std::sort(candidates.begin(), candidates.end(), nearerHalf);
+    if (candidates.size() > StrongCandidates) {
+        candidates.resize(StrongCandidates);
+    }
+    if (candidates.size() > 1) {
+        // Strong branching: the arc whose weaker child rises most, by the
+        // product of both children's rises.
+        std::vector<LpArc> arcs;
+        for (const BranchArc& candidate : candidates) {
+            arcs.push_back({candidate.tail, graph.arcPosition(candidate.tail, candidate.head)});
+        }
+        const std::vector<LpRelaxation::BranchEstimate> estimates =
+            lp.estimateBranches(arcs, StrongIterations, lastBest);
+        std::size_t bestCandidate = 0;
+        double bestScore = -1;
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+            const double down = std::max(estimates[k].down - lpValue, 1e-6);
+            const double up = std::max(estimates[k].up - lpValue, 1e-6);
+            const double score = std::min(down, 1e9) * std::min(up, 1e9);
+            if (score > bestScore) {
+                bestScore = score;
+                bestCandidate = k;
+                // The child whose LP stays lower is searched first.
+                candidates[k].forceFirst = up < down;
+            }
+        }
+        return candidates[bestCandidate];
+    }
+    if (!candidates.empty()) {
+        return candidates.front();
+    }
+    BranchArc best;
+    // An integral solution that is no tour the bound could prune: an arc of
+    // it whose row still has a choice.
+    for (const SupportArc& arc : support) {
+        const auto tail = static_cast<Node>(arc.tail);
+        if (mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
+            return {tail, static_cast<Node>(arc.head), arc.value, true};
         }
     }
     if (best.tail != NoNode) {
@@ -124,7 +166,7 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
             }
         }
         if (allowed >= 2) {
-            return {row, first, 0};
+            return {row, first, 0, false};
         }
     }
     return best;

@@ -55,8 +55,15 @@ class LpExpander {
         Node tail = NoNode;
         Node head = NoNode;
         double value = 0;
+        bool forceFirst = false;  // the forcing child is searched first
     };
-    BranchArc chooseArc(const std::vector<SupportArc>& support) const;
+    BranchArc chooseArc(const std::vector<SupportArc>& support, double lpValue);
+
+    // Strong branching looks at this many of the most fractional arcs, each
+    // child by at most this many dual simplex pivots.
+    static constexpr std::size_t StrongCandidates = 8;
+    static constexpr int StrongIterations = 100;
+    static constexpr double FractionalTolerance = 1e-6;
     void offerOnlyAssignment();
 
     const Graph& graph;
