@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "graph/Tour.h"
+#include "tours/SupportTour.h"
 
 namespace atsp {
 
@@ -31,13 +32,12 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
         planes.bound(&mask, lastBest,
                      round.monitor != nullptr ? round.monitor->deadline()
                                               : LpRelaxation::Clock::time_point::max());
-    if (!result.tour.empty()) {
-        std::vector<Node> tour = result.tour;
-        const std::optional<std::int64_t> cost = tourCost(graph, tour);
-        if (cost) {
-            round.incumbent.offer(tour, *cost);
-            lastBest = round.bestNow();
-        }
+    // The LP's own tour, or one read off its solution.
+    std::vector<Node> tour =
+        result.tour.empty() ? tourFromSupport(graph, result.support) : result.tour;
+    if (const std::optional<std::int64_t> cost = tourCost(graph, tour); cost && *cost < lastBest) {
+        round.incumbent.offer(tour, *cost);
+        lastBest = round.bestNow();
     }
     node->lowerBound = std::max(node->lowerBound, result.bound);
     if (result.status == CuttingPlaneStatus::Stopped) {

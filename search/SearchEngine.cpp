@@ -24,6 +24,7 @@
 #include "search/Round.h"
 #include "search/SearchMonitor.h"
 #include "search/Subproblem.h"
+#include "tours/SupportTour.h"
 
 namespace atsp {
 
@@ -229,6 +230,11 @@ class Search {
         if (!lpRoot.tour.empty()) {
             std::vector<Node> tour = lpRoot.tour;
             incumbent.offer(tour, lpRoot.tourCost);
+        } else {
+            std::vector<Node> tour = tourFromSupport(graph, lpRoot.support);
+            if (const std::optional<std::int64_t> cost = tourCost(graph, tour)) {
+                incumbent.offer(tour, *cost);
+            }
         }
         proven = std::max(proven, std::min(lpRoot.bound, incumbent.cost()));
         if (lpRoot.status == CuttingPlaneStatus::Stopped || stopNow()) {
