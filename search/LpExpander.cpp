@@ -36,7 +36,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     std::vector<Node> tour =
         result.tour.empty() ? tourFromSupport(graph, result.support) : result.tour;
     if (const std::optional<std::int64_t> cost = tourCost(graph, tour); cost && *cost < lastBest) {
-        round.incumbent.offer(tour, *cost);
+        round.offer(tour, *cost);
         lastBest = round.bestNow();
     }
     node->lowerBound = std::max(node->lowerBound, result.bound);
@@ -83,7 +83,7 @@ void LpExpander::offerOnlyAssignment() {
     }
     if (isSingleCycle(successors)) {
         if (const std::optional<std::int64_t> cost = tourCost(graph, successors)) {
-            round.incumbent.offer(successors, *cost);
+            round.offer(successors, *cost);
         }
     }
 }

@@ -60,6 +60,18 @@ struct Round {
     // The best tour that matters now.
     std::int64_t bestNow() { return std::min(incumbent.cost(), cap); }
 
+    // Offers a tour to the incumbent (Incumbent.h), and reports the new one
+    // when progress is asked for.
+    bool offer(std::vector<Node>& tour, std::int64_t cost) {
+        if (!incumbent.offer(tour, cost)) {
+            return false;
+        }
+        if (monitor != nullptr && monitor->reportsProgress()) {
+            report();
+        }
+        return true;
+    }
+
     // Hands the state of the search to the progress report: what the threads
     // hold bounds every tour below the cap not yet found.
     void report() {

@@ -61,7 +61,7 @@ class Expander {
         BranchOutcome outcome = brancher.branch(*node, lastBest);
         created.add(outcome.childrenMade);
         if (outcome.foundTour()) {
-            round.incumbent.offer(outcome.tour, outcome.tourCost);
+            round.offer(outcome.tour, outcome.tourCost);
             lastBest = round.bestNow();
         }
         // After a tour the node goes back only if it can still beat it.
@@ -129,7 +129,7 @@ class Search {
         } else if (root.bound < cost) {
             if (rootIsTour) {
                 std::vector<Node> rootTour = presolve.rootAssignment();
-                incumbent.offer(rootTour, root.bound);
+                offer(incumbent, rootTour, root.bound);
             } else {
                 searchTree(presolve, root, incumbent);
             }
@@ -152,6 +152,14 @@ class Search {
 
   private:
     bool stopNow() const { return stopCondition().holds(); }
+
+    // Offers a tour found outside the tree to the incumbent, and reports the
+    // new one when progress is asked for.
+    void offer(Incumbent& incumbent, std::vector<Node>& tour, std::int64_t cost) {
+        if (incumbent.offer(tour, cost) && watched && monitor.reportsProgress()) {
+            monitor.report({0, statistics.nodesCreated, 0, cost, std::min(proven, cost)});
+        }
+    }
     StopCondition stopCondition() const {
         return {options.stopRequested, watched ? &monitor : nullptr};
     }
@@ -229,11 +237,11 @@ class Search {
                         watched ? monitor.deadline() : LpRelaxation::Clock::time_point::max());
         if (!lpRoot.tour.empty()) {
             std::vector<Node> tour = lpRoot.tour;
-            incumbent.offer(tour, lpRoot.tourCost);
+            offer(incumbent, tour, lpRoot.tourCost);
         } else {
             std::vector<Node> tour = tourFromSupport(graph, lpRoot.support);
             if (const std::optional<std::int64_t> cost = tourCost(graph, tour)) {
-                incumbent.offer(tour, *cost);
+                offer(incumbent, tour, *cost);
             }
         }
         proven = std::max(proven, std::min(lpRoot.bound, incumbent.cost()));
