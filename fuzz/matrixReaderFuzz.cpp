@@ -30,7 +30,8 @@ constexpr long long largestCount = 65535;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace atsp;
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const MatrixReadResult graph = parseCostMatrix(text);
+    const MatrixReadResult read = parseCostMatrix(text);
+    const Graph& graph = read.graph;
 
     std::istringstream reference(text);
     long long count = -1;
@@ -44,24 +45,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 valid = false;
                 break;
             }
-            if (i == j || !graph.error.empty()) {
+            if (i == j || !read.error.empty()) {
                 continue;
             }
             // Row i lists every other city in order: column j sits at j or j-1.
             const std::size_t position = static_cast<std::size_t>(j < i ? j : j - 1);
-            if (graph.successors.size() != static_cast<std::size_t>(n) ||
-                graph.successors[i].size() != static_cast<std::size_t>(n - 1) ||
-                graph.successors[i][position] != j || graph.costs[i][position] != value) {
+            if (graph.cityCount() != static_cast<std::size_t>(n) ||
+                graph.rowLength(static_cast<Node>(i)) != static_cast<std::size_t>(n - 1) ||
+                graph.successors(static_cast<Node>(i))[position] != j ||
+                graph.costs(static_cast<Node>(i))[position] != value) {
                 fault();
             }
             ++arcsChecked;
         }
     }
 
-    if (valid != graph.error.empty()) {
+    if (valid != read.error.empty()) {
         fault();  // accepted a malformed text, or rejected a valid one
     }
-    if (!valid && (!graph.successors.empty() || !graph.costs.empty())) {
+    if (!valid && graph.cityCount() != 0) {
         fault();  // a rejected text must leave no half-built graph
     }
     if (valid && arcsChecked != static_cast<std::size_t>(n * (n - 1))) {

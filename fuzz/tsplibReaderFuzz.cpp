@@ -8,6 +8,7 @@
 // - an accepted tour (of 0 to 7 cities) that is not one cycle through all
 //   cities, or that does not read back the same from the text written for it.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -23,21 +24,36 @@ namespace {
     std::abort();
 }
 
-void checkCompleteGraph(const MatrixReadResult& graph) {
-    const std::size_t n = graph.successors.size();
-    if (n == 0 || graph.costs.size() != n) {
+void checkCompleteGraph(const Graph& graph) {
+    const std::size_t n = graph.cityCount();
+    if (n == 0) {
         fault();
     }
     for (std::size_t i = 0; i < n; ++i) {
-        if (graph.successors[i].size() != n - 1 || graph.costs[i].size() != n - 1) {
+        const auto heads = graph.successors(static_cast<Node>(i));
+        if (heads.size() != n - 1 || graph.costs(static_cast<Node>(i)).size() != n - 1) {
             fault();
         }
         for (std::size_t k = 0; k + 1 < n; ++k) {
-            if (graph.successors[i][k] != (k < i ? k : k + 1)) {
+            if (heads[k] != (k < i ? k : k + 1)) {
                 fault();
             }
         }
     }
+}
+
+bool sameGraph(const Graph& a, const Graph& b) {
+    if (a.cityCount() != b.cityCount()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.cityCount(); ++i) {
+        const Node row = static_cast<Node>(i);
+        if (!std::ranges::equal(a.successors(row), b.successors(row)) ||
+            !std::ranges::equal(a.costs(row), b.costs(row))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool isSingleCycle(const std::vector<Node>& tour, std::size_t n) {
@@ -71,18 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace atsp;
     const std::string text(reinterpret_cast<const char*>(data), size);
 
-    const MatrixReadResult graph = parseTsplib(text);
-    if (graph.error.empty()) {
-        checkCompleteGraph(graph);
+    const MatrixReadResult problem = parseTsplib(text);
+    if (problem.error.empty()) {
+        checkCompleteGraph(problem.graph);
         if (!isTsplibText(text)) {
             fault();
         }
-    } else if (!graph.successors.empty() || !graph.costs.empty()) {
+    } else if (problem.graph.cityCount() != 0) {
         fault();
     }
     const MatrixReadResult crlf = parseTsplib(withCrlf(text));
-    if (crlf.error != graph.error || crlf.successors != graph.successors ||
-        crlf.costs != graph.costs) {
+    if (crlf.error != problem.error || !sameGraph(crlf.graph, problem.graph)) {
         fault();
     }
 
