@@ -126,8 +126,8 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
         }
         if (status == LpStatus::Stopped) {
             finish(result,
-                   Clock::now() >= deadline ? CuttingPlaneStatus::Stopped
-                                            : CuttingPlaneStatus::TailedOff,
+                   Clock::now() >= deadline || lp_.stopRequested() ? CuttingPlaneStatus::Stopped
+                                                                   : CuttingPlaneStatus::TailedOff,
                    cutoff);
             return result;
         }
@@ -147,7 +147,7 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
                     return result;
                 }
             }
-            if (Clock::now() >= deadline) {
+            if (Clock::now() >= deadline || lp_.stopRequested()) {
                 finish(result, CuttingPlaneStatus::Stopped, cutoff);
                 return result;
             }

@@ -13,7 +13,8 @@
 // as infeasible. The loop also ends when the safe bound reaches the cutoff
 // (the incumbent's cost), when the LP's value has risen by less than a
 // fraction in the last rounds that added cuts (tailing off: the rest is the
-// tree's work), after a number of rounds, or at the deadline.
+// tree's work), after a number of rounds, at the deadline, or when the LP's
+// stop flag is set (LpRelaxation::watchStopFlag).
 //
 // Why the bound cannot exceed the optimum: it is always LpRelaxation's safe
 // bound, ceil(L(y)) summed exactly over every arc the mask allows, which
@@ -62,7 +63,7 @@ enum class CuttingPlaneStatus {
     TailedOff,   // stopped early (tailing off, rounds, or the solver gave up)
     CutOff,      // the safe bound reached the cutoff
     Infeasible,  // proven: the mask allows no tour
-    Stopped,     // the deadline passed
+    Stopped,     // the deadline passed, or a stop was requested
 };
 
 struct CuttingPlaneResult {

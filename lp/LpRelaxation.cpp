@@ -1,5 +1,6 @@
 #include "lp/LpRelaxation.h"
 
+#include <ClpEventHandler.hpp>
 #include <ClpSimplex.hpp>
 #include <algorithm>
 #include <cmath>
@@ -190,6 +191,35 @@ class LpRelaxation::ArcPass {
     std::vector<Wide> y;
     Wide costScale;
 };
+
+namespace {
+
+// Ends CLP's simplex after the iteration in which another thread set the
+// flag: the model's status becomes 5 (stopped by an event).
+class StopOnFlag : public ClpEventHandler {
+  public:
+    explicit StopOnFlag(const std::atomic<bool>* flag) : flag(flag) {}
+    int event(Event whichEvent) override {
+        return whichEvent == endOfIteration && flag->load(std::memory_order_relaxed) ? 0 : -1;
+    }
+    ClpEventHandler* clone() const override { return new StopOnFlag(*this); }
+
+  private:
+    const std::atomic<bool>* flag;
+};
+
+}  // namespace
+
+void LpRelaxation::watchStopFlag(const std::atomic<bool>* flag) {
+    stopFlag_ = flag;
+    if (flag != nullptr) {
+        const StopOnFlag handler(flag);
+        model_->passInEventHandler(&handler);  // CLP keeps a clone
+    } else {
+        const ClpEventHandler none;
+        model_->passInEventHandler(&none);
+    }
+}
 
 LpRelaxation::LpRelaxation(const Graph& graph)
     : graph_(&graph), n_(graph.cityCount()), model_(std::make_unique<ClpSimplex>()) {
@@ -457,7 +487,7 @@ LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {
         return status_;
     }
     const Clock::time_point now = Clock::now();
-    if (now >= deadline) {
+    if (now >= deadline || stopRequested()) {
         // The duals of the last solve stay: they bound this mask too.
         status_ = LpStatus::Stopped;
         return status_;
@@ -619,7 +649,7 @@ void LpRelaxation::findCertificate(Clock::time_point deadline) {
         }
     }
     const Clock::time_point now = Clock::now();
-    if (now >= deadline) {
+    if (now >= deadline || stopRequested()) {
         return;
     }
     // Without a ray that proves it: the duals of the phase-one LP, which

@@ -38,6 +38,7 @@
 // One object per thread: CLP models are independent, this one is not shared.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -127,6 +128,13 @@ class LpRelaxation {
     // Optimal, value 0. Without columns: Infeasible, CLP is not called.
     LpStatus solve(std::int64_t cutoff = InfeasibleBound,
                    Clock::time_point deadline = Clock::time_point::max());
+    // Another thread's request to stop (null: none). Once `*flag` is set, a
+    // solve returns Stopped, within one simplex iteration when it is running.
+    // The flag must outlive the solves.
+    void watchStopFlag(const std::atomic<bool>* flag);
+    bool stopRequested() const {
+        return stopFlag_ != nullptr && stopFlag_->load(std::memory_order_relaxed);
+    }
 
     LpStatus status() const { return status_; }
     // CLP's objective of the last solve: over the columns, not safe.
@@ -198,6 +206,7 @@ class LpRelaxation {
     std::size_t n_;
     std::unique_ptr<ClpSimplex> model_;
     const ArcMask* mask_ = nullptr;
+    const std::atomic<bool>* stopFlag_ = nullptr;
 
     std::vector<std::size_t> rowStart_;                    // first arc index of each row
     std::vector<LpArc> columns_;                           // in column order

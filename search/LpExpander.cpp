@@ -14,6 +14,7 @@ LpExpander::LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns
                        const CuttingPlaneOptions& options, Round& round)
     : graph(graph), mask(graph.cityCount()), lp(graph), planes(lp, &pool, options), round(round) {
     lp.addArcs(seedColumns);
+    lp.watchStopFlag(round.stop.requested);
 }
 
 void LpExpander::expand(std::unique_ptr<LpSubproblem> node,

@@ -38,12 +38,14 @@ bool byPlace(const LpArc& first, const LpArc& second) {
 
 LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& seedTours,
                    std::int64_t incumbentCost, CutPool& pool, const CuttingPlaneOptions& options,
-                   LpRelaxation::Clock::time_point deadline) {
+                   LpRelaxation::Clock::time_point deadline,
+                   const std::atomic<bool>* stopFlag) {
     // Each city's cheapest arcs out and in make a sparse start that pricing
     // completes; the tours known make the first solves feasible.
     constexpr std::size_t cheapArcsPerCity = 5;
     LpRoot root;
     LpRelaxation lp(graph);
+    lp.watchStopFlag(stopFlag);
     lp.addCheapestArcs(cheapArcsPerCity);
     std::vector<LpArc> seeds;
     for (const std::vector<Node>& tour : seedTours) {
@@ -72,6 +74,12 @@ LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& see
     }
     if (root.bound == InfeasibleBound || root.bound >= upper) {
         return root;  // no tour at all, or none cheaper to look for
+    }
+    // Fixing and the tree's graph pass over every arc: a stopped root skips them.
+    if (root.status == CuttingPlaneStatus::Stopped || LpRelaxation::Clock::now() >= deadline ||
+        lp.stopRequested()) {
+        root.status = CuttingPlaneStatus::Stopped;
+        return root;
     }
 
     // Without a tour known, nothing can be fixed against one.

@@ -15,6 +15,7 @@
 // columns seed every thread's LP.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -45,8 +46,11 @@ struct LpRoot {
 // Bounds the whole graph by the LP with subtour cuts, from the `seedTours`'
 // arcs and each city's cheapest arcs, adding the cuts it finds to `pool`,
 // then fixes arcs against min(incumbentCost, the cost of a tour it finds).
+// Stopped at the deadline or by `*stopFlag`, it returns the bound and tour so
+// far, status Stopped, and no tree graph.
 LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& seedTours,
                    std::int64_t incumbentCost, CutPool& pool, const CuttingPlaneOptions& options,
-                   LpRelaxation::Clock::time_point deadline);
+                   LpRelaxation::Clock::time_point deadline,
+                   const std::atomic<bool>* stopFlag = nullptr);
 
 }  // namespace atsp

@@ -234,7 +234,8 @@ class Search {
         }
         const LpRoot lpRoot =
             solveLpRoot(graph, seedTours, incumbent.cost(), pool, options.cuttingPlanes,
-                        watched ? monitor.deadline() : LpRelaxation::Clock::time_point::max());
+                        watched ? monitor.deadline() : LpRelaxation::Clock::time_point::max(),
+                        options.stopRequested);
         if (!lpRoot.tour.empty()) {
             std::vector<Node> tour = lpRoot.tour;
             offer(incumbent, tour, lpRoot.tourCost);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -426,23 +427,37 @@ TEST(LpRelaxation, ACutoffStopsOnlyWhenTheSafeBoundReachesIt) {
     }
 }
 
-TEST(LpRelaxation, APassedDeadlineStopsAtOnceAndTheLastBoundStands) {
+// Out of time, or asked to stop by another thread: a solve returns at once,
+// and the duals it keeps still bound the mask it was asked about; once the
+// request is withdrawn the same object solves again.
+TEST(LpRelaxation, APassedDeadlineOrAStopRequestStopsAtOnceAndTheLastBoundStands) {
     std::mt19937_64 random(10);
     const Rows rows = randomRows(random, 12, costFamilies()[1]);
     const Graph graph = rows.graph();
-    LpRelaxation lp(graph);
-    lp.addArcs(allArcs(graph));
     const std::int64_t value = assignmentValue(graph);
     const auto past = LpRelaxation::Clock::now() - std::chrono::seconds(1);
-    EXPECT_EQ(lp.solve(InfeasibleBound, past), LpStatus::Stopped);
-    EXPECT_LE(lp.safeBound(), value);
-    lp.solve();
-    ASSERT_EQ(lp.safeBound(), value);
-    ArcMask mask(12);
-    mask.forbid(0, graph.successors(0)[0]);
-    lp.setAllowedArcs(mask);
-    EXPECT_EQ(lp.solve(InfeasibleBound, past), LpStatus::Stopped);
-    EXPECT_LE(lp.safeBound(), assignmentValue(graph, &mask));
+    for (const bool byRequest : {false, true}) {
+        SCOPED_TRACE(byRequest ? "stop request" : "deadline");
+        std::atomic<bool> stop{false};
+        LpRelaxation lp(graph);
+        lp.watchStopFlag(&stop);
+        lp.addArcs(allArcs(graph));
+        const auto stopNow = [&] {
+            stop = byRequest;
+            return lp.solve(InfeasibleBound,
+                            byRequest ? LpRelaxation::Clock::time_point::max() : past);
+        };
+        EXPECT_EQ(stopNow(), LpStatus::Stopped);
+        EXPECT_LE(lp.safeBound(), value);
+        stop = false;
+        EXPECT_EQ(lp.solve(), LpStatus::Optimal);
+        ASSERT_EQ(lp.safeBound(), value);
+        ArcMask mask(12);
+        mask.forbid(0, graph.successors(0)[0]);
+        lp.setAllowedArcs(mask);
+        EXPECT_EQ(stopNow(), LpStatus::Stopped);
+        EXPECT_LE(lp.safeBound(), assignmentValue(graph, &mask));
+    }
 }
 
 // Cut rows slack for long enough go, the value stays, and a dropped set may

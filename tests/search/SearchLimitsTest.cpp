@@ -91,6 +91,38 @@ TEST(SearchLimitsAtTheRoot, AStopBeforeTheRootIsSolvedReportsTheCheapestArcsBoun
     EXPECT_EQ(result.cost, testing_support::tourCost(matrix, result.tour));
 }
 
+// A stop requested while the search runs (here by its own progress report,
+// as a caller's thread would) ends it wherever it is, bound or tree, with a
+// tour it can vouch for and a bound it has proven.
+TEST_P(SearchLimits, AStopRequestedMidwayEndsWithAValidTourAndAProvenBound) {
+    for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+        for (const int reportsBeforeStop : {1, 3, 20}) {
+            const Matrix matrix = symmetricInstance(seed, 12);
+            const std::int64_t optimum = heldKarpOptimum(matrix);
+            std::atomic<bool> stop{false};
+            std::atomic<int> reports{0};
+            SearchOptions options = GetParam().options;
+            options.stopRequested = &stop;
+            options.progressIntervalSeconds = 1e-9;
+            options.progress = [&](const SearchProgress&) {
+                if (++reports >= reportsBeforeStop) {
+                    stop = true;
+                }
+            };
+            const TourResult result = searchTour(completeGraph(matrix), options);
+            SCOPED_TRACE(testing::Message()
+                         << "seed " << seed << ", stop at report " << reportsBeforeStop);
+            EXPECT_TRUE(isSingleCycle(result.tour));
+            EXPECT_EQ(result.cost, testing_support::tourCost(matrix, result.tour));
+            EXPECT_LE(result.lowerBound, optimum);
+            EXPECT_GE(result.cost, optimum);
+            if (!result.stopped) {
+                EXPECT_EQ(result.cost, optimum);
+            }
+        }
+    }
+}
+
 TEST_P(SearchLimits, ProgressReportsNeverClaimMoreThanIsProvenAndTheLastOneIsFinal) {
     for (std::uint64_t seed = 1; seed <= 6; ++seed) {
         const Matrix matrix = symmetricInstance(seed, 12);
