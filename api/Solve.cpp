@@ -113,6 +113,7 @@ Solution solve(const Problem& problem, const SolveOptions& options) {
     searchOptions.bound = options.bound == Bound::Assignment      ? BoundChoice::Assignment
                           : options.bound == Bound::LinearProgram ? BoundChoice::LinearProgram
                                                                   : BoundChoice::Automatic;
+    searchOptions.localSearch = options.localSearch;
     searchOptions.timeLimitSeconds = options.timeLimitSeconds;
     searchOptions.stopRequested = options.stop;
     if (options.progress) {

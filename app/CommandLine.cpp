@@ -71,6 +71,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             commandLine.progress = true;
             continue;
         }
+        if (argument == "--no-local-search") {
+            commandLine.localSearch = false;
+            continue;
+        }
         const bool takesFile = argument == "--tour" || argument == "--start-tour";
         if (!takesFile && argument != "--time-limit" && argument != "--bound") {
             return wrong(argument.starts_with("-")
@@ -121,6 +125,8 @@ std::string usageText(std::string_view programName) {
            "  --bound KIND          the lower bound: assignment, lp (the linear relaxation with\n"
            "                        subtour cuts) or auto (the default: the assignment bound\n"
            "                        while the search tree stays small, then lp)\n"
+           "  --no-local-search     take the tours the search finds as they are, without\n"
+           "                        improving them by a local search (for comparison)\n"
            "  --help                print this text (a file named --help is given as ./--help)\n"
            "Exit status: 0 after a report; 2 when the time limit stopped the search, whose\n"
            "report then begins \"Stopped at the time limit: not proven optimal\"; 1 after an\n"

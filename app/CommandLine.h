@@ -14,6 +14,7 @@
 //     --start-tour FILE      start from the tour in FILE (TourFile.h)
 //     --progress             report progress on standard error
 //     --bound KIND           the bound: assignment, lp or auto (the default)
+//     --no-local-search      offer the tours found as they are, unimproved
 //     --help                 print the usage
 //
 // An option's value is the next argument, whatever it says, but never the
@@ -42,6 +43,7 @@ struct CommandLine {
     double timeLimitSeconds = 0;  // 0: no limit
     bool progress = false;
     std::string bound = "auto";  // assignment, lp or auto
+    bool localSearch = true;
 };
 
 // `arguments` are the command line without the program name.

@@ -186,6 +186,7 @@ int runSolver(int argc, char* argv[]) {
     options.bound = commandLine.bound == "assignment" ? Bound::Assignment
                     : commandLine.bound == "lp"       ? Bound::LinearProgram
                                                       : Bound::Automatic;
+    options.localSearch = commandLine.localSearch;
     if (commandLine.progress) {
         options.progress = printProgress;
     }

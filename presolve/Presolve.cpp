@@ -67,6 +67,16 @@ void Presolve::patchRootCycles(std::vector<Node>& tour, std::int64_t& cost) {
     }
 }
 
+LocalSearch Presolve::localSearch() const {
+    // As many neighbours as the sparse core holds by default.
+    constexpr std::size_t neighboursPerCity = 10;
+    return LocalSearch(graph, rootProblem.rowDuals(), rootProblem.columnDuals(),
+                       coreArcs.empty()
+                           ? cheapestReducedCostArcs(graph, rootProblem.rowDuals(),
+                                                     rootProblem.columnDuals(), neighboursPerCity)
+                           : coreArcs);
+}
+
 std::int64_t Presolve::firstGap(const RootSolution& root, std::int64_t incumbentCost) const {
     const std::int64_t wholeGap = gapBetween(incumbentCost, root.bound);
     if (!steps.cheapArcsFirst || !steps.eliminateArcs || wholeGap == InfeasibleBound) {

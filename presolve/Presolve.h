@@ -34,6 +34,7 @@
 
 #include "assignment/AssignmentProblem.h"
 #include "graph/Graph.h"
+#include "tours/LocalSearch.h"
 
 namespace atsp {
 
@@ -89,6 +90,12 @@ class Presolve {
     // With patching: the tour patched from the root's cycles replaces the
     // incumbent (`tour`, `cost`) when it is strictly cheaper.
     void patchRootCycles(std::vector<Node>& tour, std::int64_t& cost);
+
+    // A local search on the graph whose neighbour lists are the sparse core's
+    // arcs (or each row's arcs of least reduced cost when the root was solved
+    // on all arcs), ordered by reduced cost under the root's duals. After a
+    // feasible solveRoot.
+    LocalSearch localSearch() const;
 
     // The gap of the first round (see the header), and of the round after
     // one with `gap`. A round whose gap reaches incumbentCost - the root's

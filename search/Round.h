@@ -15,6 +15,7 @@
 #include "search/Incumbent.h"
 #include "search/SearchMonitor.h"
 #include "search/SearchOptions.h"
+#include "tours/LocalSearch.h"
 
 namespace atsp {
 
@@ -56,6 +57,9 @@ struct Round {
     std::function<LiveNodes()> liveNodes;
     // Nodes each thread may make before it stops; 0: no limit.
     std::int64_t nodeBudget = 0;
+    // Improves each tour found before it is offered; null: none.
+    const LocalSearch* localSearch = nullptr;
+    LocalSearchLimits localSearchLimits;
 
     // The best tour that matters now.
     std::int64_t bestNow() { return std::min(incumbent.cost(), cap); }
@@ -63,6 +67,9 @@ struct Round {
     // Offers a tour to the incumbent (Incumbent.h), and reports the new one
     // when progress is asked for.
     bool offer(std::vector<Node>& tour, std::int64_t cost) {
+        if (localSearch != nullptr) {
+            cost = localSearch->improve(tour, cost, localSearchLimits);
+        }
         if (!incumbent.offer(tour, cost)) {
             return false;
         }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "graph/Tour.h"
@@ -122,6 +123,17 @@ class Search {
         const bool rootIsTour = root.feasible() && root.minCycle.second == n;
         if (root.feasible() && !rootIsTour) {
             presolve.patchRootCycles(tour, cost);
+            if (options.localSearch) {
+                // Here only under a time limit, whose tour is what the caller
+                // gets; otherwise the local search waits for the LP bound
+                // (searchUnderLp), which only structured instances reach: on
+                // random ones the tree ends sooner than it would pay, and the
+                // patched tour is already a local optimum of most moves.
+                if (!tour.empty() && options.timeLimitSeconds > 0) {
+                    localSearch.emplace(presolve.localSearch());
+                    cost = polish(tour, cost, root.bound, options.localSearchKicks);
+                }
+            }
         }
         Incumbent incumbent(std::move(tour), cost);
         if (root.stopped || stopNow()) {
@@ -160,6 +172,32 @@ class Search {
             monitor.report({0, statistics.nodesCreated, 0, cost, std::min(proven, cost)});
         }
     }
+    // Kicks until `kicks` in a row bring no gain, the tour reaches
+    // `lowerBound`, or 1/`shareOfTimeLeft` of the time left has passed.
+    // Each call kicks differently.
+    LocalSearchLimits localSearchLimits(std::int64_t lowerBound, std::size_t kicks,
+                                        int shareOfTimeLeft) {
+        LocalSearchLimits limits;
+        limits.kicksWithoutGain = kicks;
+        limits.lowerBound = lowerBound;
+        limits.seed = ++localSearchCalls;
+        limits.stop = [this] { return stopNow(); };
+        if (watched && options.timeLimitSeconds > 0) {
+            const SearchMonitor::Clock::time_point now = SearchMonitor::Clock::now();
+            limits.deadline = now + (monitor.deadline() - now) / shareOfTimeLeft;
+        }
+        return limits;
+    }
+
+    // A tour found outside the tree, improved by the local search when there
+    // is one, with up to `kicks` kicks in a row without gain.
+    std::int64_t polish(std::vector<Node>& tour, std::int64_t cost, std::int64_t lowerBound,
+                        std::size_t kicks) {
+        return localSearch
+                   ? localSearch->improve(tour, cost, localSearchLimits(lowerBound, kicks, 4))
+                   : cost;
+    }
+
     StopCondition stopCondition() const {
         return {options.stopRequested, watched ? &monitor : nullptr};
     }
@@ -170,7 +208,7 @@ class Search {
     // the LP bound, which the structured instances need.
     void searchTree(Presolve& presolve, const RootSolution& root, Incumbent& incumbent) {
         if (options.bound == BoundChoice::LinearProgram) {
-            searchUnderLp(root, incumbent);
+            searchUnderLp(presolve, root, incumbent);
             return;
         }
         const bool automatic = options.bound == BoundChoice::Automatic;
@@ -181,7 +219,7 @@ class Search {
         if (searchInRounds(presolve, root, incumbent, nodeBudget) || !automatic || stopped) {
             return;
         }
-        searchUnderLp(root, incumbent);
+        searchUnderLp(presolve, root, incumbent);
     }
 
     // The tree, searched in rounds on the arcs below a gap over the root's
@@ -226,7 +264,16 @@ class Search {
     // The tree under the LP bound: the root LP with subtour cuts on the whole
     // graph, reduced-cost fixing against the incumbent, then branch and cut
     // on the arcs left (LpRoot.h, LpExpander.h).
-    void searchUnderLp(const RootSolution& root, Incumbent& incumbent) {
+    void searchUnderLp(const Presolve& presolve, const RootSolution& root, Incumbent& incumbent) {
+        if (options.localSearch && !localSearch) {
+            localSearch.emplace(presolve.localSearch());
+        }
+        if (localSearch && !incumbent.tour().empty()) {
+            std::vector<Node> tour = incumbent.tour();
+            const std::int64_t cost =
+                polish(tour, incumbent.cost(), proven, options.localSearchKicks);
+            offer(incumbent, tour, cost);
+        }
         CutPool pool(graph.cityCount());
         std::vector<std::vector<Node>> seedTours;
         if (!incumbent.tour().empty()) {
@@ -238,11 +285,12 @@ class Search {
                         options.stopRequested);
         if (!lpRoot.tour.empty()) {
             std::vector<Node> tour = lpRoot.tour;
-            offer(incumbent, tour, lpRoot.tourCost);
+            offer(incumbent, tour,
+                  polish(tour, lpRoot.tourCost, lpRoot.bound, options.localSearchKicks));
         } else {
             std::vector<Node> tour = tourFromSupport(graph, lpRoot.support);
             if (const std::optional<std::int64_t> cost = tourCost(graph, tour)) {
-                offer(incumbent, tour, *cost);
+                offer(incumbent, tour, polish(tour, *cost, lpRoot.bound, options.localSearchKicks));
             }
         }
         proven = std::max(proven, std::min(lpRoot.bound, incumbent.cost()));
@@ -291,7 +339,11 @@ class Search {
                     stopCondition(),
                     {},
                     {},
-                    nodeBudget / threads + (nodeBudget > 0 ? 1 : 0)};
+                    nodeBudget / threads + (nodeBudget > 0 ? 1 : 0),
+                    // The LP bound's trees are those of structured
+                    // instances, whose tours the local search improves.
+                    std::is_same_v<NodeType, LpSubproblem> && localSearch ? &*localSearch : nullptr,
+                    localSearchLimits(rootBound, options.localSearchKicks / 10, 1)};
         std::vector<std::unique_ptr<ExpanderType>> expanders;
         for (std::int32_t thread = 0; thread < threads; ++thread) {
             expanders.push_back(makeExpander(round));
@@ -348,6 +400,9 @@ class Search {
     const bool watched;
     SearchMonitor monitor;
     SearchStatistics statistics;
+    // With the option, once the root's duals are known.
+    std::optional<LocalSearch> localSearch;
+    std::uint64_t localSearchCalls = 0;
     bool stopped = false;
     // No tour costs less than this: the root's bound (or, before it, the
     // cheapest arcs'), then the cap of every round that ended without a tour

@@ -13,11 +13,17 @@
 // The pipeline of one run:
 //   1. the incumbent: the starting tour given, or 0, 1, ..., n-1, 0;
 //   2. presolve (Presolve.h): the root solved, its cycles patched into a
-//      better incumbent, the search in rounds on the arcs of least reduced
-//      cost, the arcs no cheaper tour can use dropped;
+//      better incumbent (under a time limit improved further by the local
+//      search of LocalSearch.h), the search in rounds on the arcs of least
+//      reduced cost, the arcs no cheaper tour can use dropped;
 //   3. each round's tree searched by TreeSearch.h, the same loop on one
 //      thread and on many, with this file's expander on every thread;
-//   4. the report: the incumbent, proven optimal unless a time limit stopped
+//   4. under the LP bound (chosen, or once the assignment bound's tree has
+//      outgrown its share of nodes): the incumbent improved by the local
+//      search, the root LP with subtour cuts and reduced-cost fixing
+//      (LpRoot.h), then branch and cut (LpExpander.h) on the same loop, each
+//      tour found improved by the local search before it is offered;
+//   5. the report: the incumbent, proven optimal unless a time limit stopped
 //      the search.
 // SearchOptions.h chooses the steps and the policies (open-node order,
 // hand-off, how the incumbent is read); SearchOptions::described() gives the

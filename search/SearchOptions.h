@@ -96,6 +96,16 @@ struct SearchOptions {
     std::size_t openNodeMemory = std::size_t{1} << 30;
     OpenNodeOrder openNodeOrder = OpenNodeOrder::NewestFirst;
     HandOff handOff = HandOff::Balance;
+    // The tours the search finds are improved by the local search of
+    // LocalSearch.h before they are offered: the patched root tour under a
+    // time limit, the incumbent when the LP bound takes over, the LP's own
+    // tours, and the tours of the LP bound's trees. Kicks go on until
+    // `localSearchKicks` of them in a row bring no gain (a tree's tour: a
+    // tenth of that), the tour reaches the bound, or a quarter of the time
+    // left has passed.
+    bool localSearch = true;
+    std::size_t localSearchKicks = 1000;
+
     // Every expansion of a team reads the incumbent's cost under the read
     // side of a readers-writer lock (RWLock.h), as the search was first
     // built, instead of by one atomic load.
@@ -113,6 +123,7 @@ struct SearchOptions {
         options.openNodeOrder = OpenNodeOrder::AsFirstBuilt;
         options.handOff = HandOff::WhenShort;
         options.readIncumbentUnderLock = true;
+        options.localSearch = false;
         return options;
     }
 

@@ -154,6 +154,11 @@ struct SolveOptions {
 
     Bound bound = Bound::Automatic;
 
+    // Improve the tours the search finds by a local search (moves of
+    // segments, kicks) before they prune the tree: a good tour early, and a
+    // stopped search's tour far nearer the optimum. Off: for comparison.
+    bool localSearch = true;
+
     // Seconds of search after which it stops with the best tour found and a
     // lower bound; 0: no limit. Negative or not a number: BadInput.
     double timeLimitSeconds = 0;

@@ -155,9 +155,11 @@ TEST_F(SolverOptions, ProgressGoesToStandardErrorAndLeavesTheReportAlone) {
     }
 }
 
-// Each bound, on one thread and on the team, reports the same optimum.
+// Each bound, with and without the local search, on one thread and on the
+// team, reports the same optimum.
 TEST_F(SolverOptions, EveryBoundReportsTheOptimum) {
-    for (const std::string mode : {"", "parallel "}) {
+    for (const std::string mode :
+         {"", "parallel ", "--no-local-search ", "parallel --no-local-search "}) {
         for (const std::string bound : {"assignment", "lp", "auto"}) {
             const ProgramRun run = solve("--bound " + bound + " " + mode + "twelve.tsp");
             const ProgramRun byDefault = solve(mode + "twelve.tsp");
@@ -215,6 +217,7 @@ TEST_F(SolverOptions, WrongCommandLinesPrintTheUsageWithWhatIsWrong) {
         {"--verbose three.txt", "unknown option \"--verbose\""},
         {"--bound three.txt", "--bound is missing its KIND"},
         {"--bound simplex three.txt", "--bound takes assignment, lp or auto, not \"simplex\""},
+        {"--no-local-search --no-local-search three.txt", "--no-local-search is given twice"},
         {"three.txt three.txt",
          "unexpected argument \"three.txt\" (only the last argument is the file name)"},
     };
