@@ -75,6 +75,9 @@ class Settings:
     family_sizes: list
     family_seeds: list
     family_limit_s: float
+    # Tour quality against time
+    quality_limits_s: list  # `solver --time-limit` of each run, with and without the local search
+    quality_families: list  # the structured families run, at family_sizes and family_seeds
 
 
 FAMILIES = ["tilted-sum", "tilted-max", "crane", "grid", "disk", "shop", "super", "closed", "random"]
@@ -91,6 +94,7 @@ FULL = Settings(
     speedup_from_s=0.5, speedup_to_s=60, speedup_teams=[1, 2, 4], speedup_repeats=2,
     baseline_seeds=[1], baseline_repeats=2,
     families=FAMILIES, family_sizes=[100, 316], family_seeds=[1, 2, 3], family_limit_s=60,
+    quality_limits_s=[0.1, 1, 10], quality_families=["tilted-sum", "tilted-max", "crane", "grid"],
 )
 
 QUICK = Settings(
@@ -103,6 +107,7 @@ QUICK = Settings(
     speedup_from_s=0.2, speedup_to_s=10, speedup_teams=[1, 2, 4], speedup_repeats=2,
     baseline_seeds=[1], baseline_repeats=2,
     families=FAMILIES, family_sizes=[100], family_seeds=[1], family_limit_s=2,
+    quality_limits_s=[0.1, 1], quality_families=["tilted-max", "crane"],
 )
 
 
@@ -209,10 +214,11 @@ PROGRESS = re.compile(r"progress: [0-9.]+ s, ([0-9]+) nodes")
 
 
 def solve(ctx, instance_file, threads=None, time_limit_s=None, kill_after_s=None, solver=None,
-          progress=False):
+          progress=False, options=()):
     """`solver FILE`, or with `threads` `solver parallel FILE` on a team of
-    that many; `solver` is another build's program."""
-    command = [solver or ctx.build / "bin" / "solver"]
+    that many; `solver` is another build's program, `options` more of its
+    options."""
+    command = [solver or ctx.build / "bin" / "solver", *options]
     if threads is not None:
         command.append("parallel")
     if time_limit_s is not None:
@@ -685,6 +691,51 @@ def families_section(ctx):
     return rows
 
 
+QUALITY_COLUMNS = ["instance", "n", "limit_s", "local_search", "status", "cost", "bound", "seconds", "reference",
+                   "above_reference_percent"]
+
+
+def tour_quality_section(ctx):
+    """The best tour after each time limit, with the local search and
+    without (--no-local-search), on every TSPLIB instance and on the
+    structured families. The reference is TSPLIB's optimum, or for a family
+    instance the cheapest tour any of its runs found (the optimum where one
+    was proven). A run proven within a shorter limit is not run again with a
+    longer one: it would report the same tour. Writes tour-quality.csv."""
+    s = ctx.settings
+    instances = [(name, path, n, optimum) for name, n, optimum, path in tsplib_instances(ctx)]
+    for family in s.quality_families:
+        for n in s.family_sizes:
+            for seed in s.family_seeds:
+                name, path = write_family_file(ctx, family, n, seed)
+                instances.append((name, path, n, None))
+    rows = []
+    for name, path, n, optimum in instances:
+        mine = []
+        for options, label in (((), "yes"), (("--no-local-search",), "no")):
+            for limit in s.quality_limits_s:
+                if any(row["local_search"] == label and row["status"] == "proven" for row in mine):
+                    break
+                run = solve(ctx, path, time_limit_s=limit, options=options)
+                ctx.ledger.solved(name, f"solver {' '.join(options)} {limit:g} s", run)
+                mine.append({"instance": name, "n": n, "limit_s": limit, "local_search": label,
+                             "status": run.status, "cost": run.cost, "bound": run.bound, "seconds": run.seconds})
+        costs = [row["cost"] for row in mine if row["cost"] is not None]
+        reference = optimum if optimum is not None else min(costs, default=None)
+        for row in mine:
+            row["reference"] = reference
+            if row["cost"] is not None and reference:
+                row["above_reference_percent"] = 100 * (row["cost"] - reference) / reference
+            print(f"{name} {row['limit_s']:g} s, local search {row['local_search']}: {row['status']} "
+                  f"{row['cost']} ({cell(row.get('above_reference_percent'))} % above {reference})", flush=True)
+        rows += mine
+        write_csv(ctx.out / "tour-quality.csv", QUALITY_COLUMNS, rows)
+        if optimum is None:
+            path.unlink()
+    write_csv(ctx.out / "tour-quality.csv", QUALITY_COLUMNS, rows)
+    return rows
+
+
 # ---------------------------------------------------------------------------
 # The machine and the build
 
@@ -756,6 +807,8 @@ def parse_arguments():
     parser.add_argument("--out", help="CSV folder (default docs/benchmarks, or BUILD/bench-quick/benchmarks)")
     parser.add_argument("--baseline", help="build folder of another commit to compare `solver` with")
     parser.add_argument("--tsplib", default=str(REPOSITORY.parent / "shared" / "tsplib"))
+    parser.add_argument("--only", choices=["families", "tour-quality"],
+                        help="run this one section (whose tables need no other), keeping the other CSV files")
     return parser.parse_args()
 
 
@@ -777,7 +830,8 @@ def main():
         out = build / "bench-quick" / "benchmarks" if arguments.quick else REPOSITORY / "docs" / "benchmarks"
     out.mkdir(parents=True, exist_ok=True)
     for stale in out.glob("*.csv"):
-        stale.unlink()  # a section skipped this time must not show an earlier run's numbers
+        if not arguments.only or stale.stem in (arguments.only, "run", "settings", "checks"):
+            stale.unlink()  # a section skipped this time must not show an earlier run's numbers
 
     started = datetime.datetime.now(datetime.timezone.utc)
     load_start = os.getloadavg()[0]
@@ -794,6 +848,10 @@ def main():
             write_run(ctx, facts, started, load_start, finished)
 
         section_done()
+        if arguments.only:
+            {"families": families_section, "tour-quality": tour_quality_section}[arguments.only](ctx)
+            section_done(finished=True)
+            return finish(ctx, out, started)
         random_rows = random_section(ctx)
         section_done()
         tsplib_rows = tsplib_section(ctx)
@@ -804,8 +862,13 @@ def main():
             baseline_section(ctx, random_rows, tsplib_rows)
             section_done()
         families_section(ctx)
+        section_done()
+        tour_quality_section(ctx)
         section_done(finished=True)
+        return finish(ctx, out, started)
 
+
+def finish(ctx, out, started):
     disagreements = ctx.ledger.disagreements()
     for row in disagreements:
         print(f"!!! {row['instance']}: {row['check']}: {row['claims']}")

@@ -139,6 +139,30 @@ def table_speedup(data):
     return table("speedup", columns, [header for header, _ in ratios])(data)
 
 
+def table_tour_quality(data):
+    """One line per instance: how far above the reference its best tour
+    lay after each time limit, with the local search and without; "proven"
+    once a run proved the optimum (it is then not run again)."""
+    rows = data.get("tour-quality", [])
+    limits = sorted({number(row["limit_s"]) for row in rows})
+    lines = {}
+    for row in rows:
+        line = lines.setdefault(row["instance"], {"instance": row["instance"], "n": row["n"],
+                                                  "reference": row["reference"]})
+        above = number(row["above_reference_percent"])
+        line[(row["local_search"], number(row["limit_s"]))] = (
+            "proven" if row["status"] == "proven" else fmt(above, 2) if above is not None else row["status"])
+    for line in lines.values():
+        for label in ("yes", "no"):
+            for limit in limits:  # a limit not run: the run before it was proven
+                line.setdefault((label, limit), "proven" if (label, limit) != (label, limits[0]) else "-")
+    header = ["instance", "n", "reference"] + [f"{'with' if label == 'yes' else 'without'} {fmt(limit)} s %"
+                                               for label in ("yes", "no") for limit in limits]
+    return header, [[line["instance"], fmt(line["n"]), fmt(line["reference"])]
+                    + [line[(label, limit)] for label in ("yes", "no") for limit in limits]
+                    for line in lines.values()]
+
+
 TABLES = {
     "random": table(sizes, [
         "n", "proven", ("solver s", "serial_s"), ("parallel s", "parallel_s"),
@@ -169,6 +193,7 @@ TABLES = {
     "families": table("families", [
         "family", "n", "seed", ("solver", "status"), ("root gap %", gap("cost", "root_bound")),
         ("gap % at the end", gap("cost", "bound")), ("s", "seconds")]),
+    "tour-quality": table_tour_quality,
     "checks": table("checks", ["instance", "check", "claims"]),
 }
 
