@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -60,6 +61,12 @@ struct Round {
     // Improves each tour found before it is offered; null: none.
     const LocalSearch* localSearch = nullptr;
     LocalSearchLimits localSearchLimits;
+    // The local search may take this share of the round's time, and 10 ms
+    // besides: the LP bound's trees offer a tour at every node, and most of
+    // them come nowhere near the incumbent.
+    static constexpr double localSearchShare = 0.05;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    std::atomic<std::int64_t> localSearchNanoseconds{0};
 
     // The best tour that matters now.
     std::int64_t bestNow() { return std::min(incumbent.cost(), cap); }
@@ -68,7 +75,7 @@ struct Round {
     // when progress is asked for.
     bool offer(std::vector<Node>& tour, std::int64_t cost) {
         if (localSearch != nullptr) {
-            cost = localSearch->improve(tour, cost, localSearchLimits);
+            cost = improveWithinShare(tour, cost);
         }
         if (!incumbent.offer(tour, cost)) {
             return false;
@@ -77,6 +84,22 @@ struct Round {
             report();
         }
         return true;
+    }
+
+    std::int64_t improveWithinShare(std::vector<Node>& tour, std::int64_t cost) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point now = Clock::now();
+        const double allowed =
+            localSearchShare * std::chrono::duration<double>(now - started).count() + 0.01;
+        if (1e-9 * static_cast<double>(localSearchNanoseconds.load(std::memory_order_relaxed)) >
+            allowed) {
+            return cost;
+        }
+        const std::int64_t improved = localSearch->improve(tour, cost, localSearchLimits);
+        localSearchNanoseconds.fetch_add(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - now).count(),
+            std::memory_order_relaxed);
+        return improved;
     }
 
     // Hands the state of the search to the progress report: what the threads
