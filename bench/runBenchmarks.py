@@ -488,7 +488,8 @@ def random_section(ctx):
 # TSPLIB
 
 
-TSPLIB_COLUMNS = ["name", "n", "optimum", "root_bound", "root_s", "root_peak_mib", "serial_status", "serial_cost",
+TSPLIB_COLUMNS = ["name", "n", "optimum", "root_bound", "root_s", "root_peak_mib", "lp_root_bound", "lp_root_s",
+                  "serial_status", "serial_cost",
                   "serial_bound", "serial_s", "serial_peak_mib", "serial_nodes", "parallel_status", "parallel_cost",
                   "parallel_bound", "parallel_s", "parallel_peak_mib", "parallel_nodes", "kept_percent",
                   "most_open", "described_status", "described_s", "described_nodes", "described_most_open",
@@ -510,7 +511,8 @@ def tsplib_instances(ctx):
 
 def tsplib_section(ctx):
     """`solver` and `solver parallel` with a time limit, node counts, the
-    root's bound and the described search on every TSPLIB instance. Writes
+    root's assignment and LP bounds and the described search on every
+    TSPLIB instance. Writes
     tsplib.csv; a stopped run's cost is its best tour."""
     s = ctx.settings
     rows = []
@@ -520,6 +522,9 @@ def tsplib_section(ctx):
         root = bench(ctx, "root", path, 600)
         ctx.ledger.claim(name, "root", "bound", root.cost)
         row.update(root_bound=root.cost, root_s=root.seconds, root_peak_mib=root.peak_mib)
+        lp_root = bench(ctx, "lp-root", path, 600)
+        ctx.ledger.claim(name, "lp-root", "bound", lp_root.cost)
+        row.update(lp_root_bound=lp_root.cost, lp_root_s=lp_root.seconds)
         for prefix, threads in (("serial", None), ("parallel", s.parallel_threads)):
             run = solve(ctx, path, threads=threads, time_limit_s=s.tsplib_limit_s, progress=True)
             ctx.ledger.solved(name, f"solver {prefix}", run)
@@ -615,6 +620,20 @@ def speedup_section(ctx, tsplib_rows):
     return rows
 
 
+def tsplib_serial(ctx):
+    """`solver` alone on every TSPLIB instance, limited to the speedup
+    window's upper end: what speedup_section picks its TSPLIB instances
+    from when the TSPLIB section does not run (--only speedup)."""
+    rows = []
+    for name, n, optimum, path in tsplib_instances(ctx):
+        ctx.ledger.claim(name, "TSPLIB", "cost", optimum)
+        run = solve(ctx, path, time_limit_s=ctx.settings.speedup_to_s)
+        ctx.ledger.solved(name, "solver", run)
+        rows.append({"name": name, "n": n, "serial_status": run.status, "serial_s": run.seconds})
+        print(f"{name}: {run.status} {run.cost} {cell(run.seconds)} s", flush=True)
+    return rows
+
+
 # ---------------------------------------------------------------------------
 # Against another build
 
@@ -663,12 +682,14 @@ def baseline_section(ctx, random_rows, tsplib_rows):
 # Structured families
 
 
-FAMILY_COLUMNS = ["family", "n", "seed", "root_bound", "root_s", "status", "cost", "bound", "seconds", "peak_mib"]
+FAMILY_COLUMNS = ["family", "n", "seed", "root_bound", "root_s", "lp_root_bound", "lp_root_s", "status", "cost",
+                  "bound", "seconds", "peak_mib"]
 
 
 def families_section(ctx):
-    """generateFamily's instances: the root assignment bound, and `solver`
-    with a time limit (proven, or stopped with its best tour and bound).
+    """generateFamily's instances: the root's assignment bound and LP bound,
+    and `solver` with a time limit (proven, or stopped with its best tour
+    and bound).
     Writes families.csv."""
     s = ctx.settings
     rows = []
@@ -678,10 +699,13 @@ def families_section(ctx):
                 name, path = write_family_file(ctx, family, n, seed)
                 root = bench(ctx, "root", path, 600)
                 ctx.ledger.claim(name, "root", "bound", root.cost)
+                lp_root = bench(ctx, "lp-root", path, 600)
+                ctx.ledger.claim(name, "lp-root", "bound", lp_root.cost)
                 run = solve(ctx, path, time_limit_s=s.family_limit_s)
                 ctx.ledger.solved(name, "solver", run)
                 path.unlink()
                 rows.append({"family": family, "n": n, "seed": seed, "root_bound": root.cost, "root_s": root.seconds,
+                             "lp_root_bound": lp_root.cost, "lp_root_s": lp_root.seconds,
                              "status": run.status, "cost": run.cost, "bound": run.bound, "seconds": run.seconds,
                              "peak_mib": run.peak_mib})
                 write_csv(ctx.out / "families.csv", FAMILY_COLUMNS, rows)
@@ -807,7 +831,7 @@ def parse_arguments():
     parser.add_argument("--out", help="CSV folder (default docs/benchmarks, or BUILD/bench-quick/benchmarks)")
     parser.add_argument("--baseline", help="build folder of another commit to compare `solver` with")
     parser.add_argument("--tsplib", default=str(REPOSITORY.parent / "shared" / "tsplib"))
-    parser.add_argument("--only", choices=["families", "tour-quality"],
+    parser.add_argument("--only", choices=["families", "tour-quality", "speedup"],
                         help="run this one section (whose tables need no other), keeping the other CSV files")
     return parser.parse_args()
 
@@ -830,7 +854,7 @@ def main():
         out = build / "bench-quick" / "benchmarks" if arguments.quick else REPOSITORY / "docs" / "benchmarks"
     out.mkdir(parents=True, exist_ok=True)
     for stale in out.glob("*.csv"):
-        if not arguments.only or stale.stem in (arguments.only, "run", "settings", "checks"):
+        if not arguments.only or stale.stem.startswith(arguments.only) or stale.stem in ("run", "settings", "checks"):
             stale.unlink()  # a section skipped this time must not show an earlier run's numbers
 
     started = datetime.datetime.now(datetime.timezone.utc)
@@ -849,7 +873,8 @@ def main():
 
         section_done()
         if arguments.only:
-            {"families": families_section, "tour-quality": tour_quality_section}[arguments.only](ctx)
+            {"families": families_section, "tour-quality": tour_quality_section,
+             "speedup": lambda ctx: speedup_section(ctx, tsplib_serial(ctx))}[arguments.only](ctx)
             section_done(finished=True)
             return finish(ctx, out, started)
         random_rows = random_section(ctx)

@@ -179,6 +179,7 @@ TABLES = {
     "random-stop": table("random-stop", ["n", "reason", "needed", "available", "unit"]),
     "tsplib": table("tsplib", [
         "name", "n", "optimum", ("root gap %", gap("optimum", "root_bound")),
+        ("LP root gap %", gap("optimum", "lp_root_bound")), ("LP root s", "lp_root_s"),
         ("solver", outcome("serial")), ("s", "serial_s"), ("parallel", outcome("parallel")), ("s", "parallel_s"),
         ("nodes", "serial_nodes"), ("kept arcs %", "kept_percent"),
         ("described s", lambda row: row["described_s"] or row["described_status"]),
@@ -192,6 +193,7 @@ TABLES = {
         ("baseline / this", per("baseline_s", "this_s"))], ["baseline / this"]),
     "families": table("families", [
         "family", "n", "seed", ("solver", "status"), ("root gap %", gap("cost", "root_bound")),
+        ("LP root gap %", gap("cost", "lp_root_bound")), ("LP root s", "lp_root_s"),
         ("gap % at the end", gap("cost", "bound")), ("s", "seconds")]),
     "tour-quality": table_tour_quality,
     "checks": table("checks", ["instance", "check", "claims"]),
