@@ -142,7 +142,6 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
     if (!candidates.empty()) {
         return candidates.front();
     }
-    BranchArc best;
     // An integral solution that is no tour the bound could prune: an arc of
     // it whose row still has a choice.
     for (const SupportArc& arc : support) {
@@ -150,9 +149,6 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
         if (mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
             return {tail, static_cast<Node>(arc.head), arc.value, true};
         }
-    }
-    if (best.tail != NoNode) {
-        return best;
     }
     // No support to go by (the solver gave up on the node's LP), or all of it
     // forced: the first arc of the first row that still has a choice.
@@ -170,7 +166,7 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
             return {row, first, 0, false};
         }
     }
-    return best;
+    return {};  // every row down to one arc: no arc to branch on
 }
 
 }  // namespace atsp

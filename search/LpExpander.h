@@ -5,12 +5,16 @@
 // thread's LP (on the tree's graph, seeded with the root's columns, cuts
 // drawn from the shared pool) bounds it by the cutting-plane loop, cut off at
 // the best tour that matters (CuttingPlanes.h). An integral solution that is
-// one tour is offered to the incumbent. A node whose bound reaches the best
-// tour, or that allows no tour, is dropped; any other is branched at once on
-// the arc of its LP solution that is most fractional (nearest 1/2; ties: the
-// lowest tail, then head): one child forbids the arc, the other forces it.
-// The child nearer the LP solution (forcing when x >= 1/2) is filed first, so
-// that it is taken up next, while the LP still holds its parent's basis.
+// one tour is offered to the incumbent (so is a tour read off the LP's
+// support). A node whose bound reaches the best tour, or that allows no tour,
+// is dropped; any other is branched at once on an arc of its LP solution: one
+// child forbids the arc, the other forces it. The arc is chosen by strong
+// branching among the 8 fractional arcs nearest 1/2 (ties: the lowest tail,
+// then head): each child's LP is estimated by a bounded number of dual
+// simplex iterations, and the arc whose children rise most (by the product
+// of the two rises) wins; a single candidate is taken as it is. The child
+// whose LP stays lower is filed first, so that it is taken up next, while
+// the LP still holds its parent's basis.
 //
 // A node stopped by the deadline before its loop ended goes back among the
 // open nodes with the bound it reached, to be dropped by the stopping search.
