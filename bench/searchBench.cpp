@@ -132,8 +132,8 @@ TourResult solveRootOnCore(const Instance& instance, const BenchOptions&,
 }
 
 // The LP bound's root alone: the relaxation with subtour cuts on all arcs,
-// its cutting-plane loop run to its end; the cost reported is its bound (the
-// Held-Karp bound when the loop ends with no cut violated).
+// with the search's cutting-plane settings (the loop may tail off before no
+// cut is violated); the cost reported is its bound.
 TourResult solveRootLp(const Instance& instance, const BenchOptions&, SearchStatistics* statistics) {
     CutPool pool(instance.cityCount());
     const LpRoot root = solveLpRoot(instance, {}, InfeasibleBound, pool, CuttingPlaneOptions{},
