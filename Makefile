@@ -101,7 +101,7 @@ fuzz:
 # Builds the Release programs, runs the benchmark suite (bench/runBenchmarks.py
 # measures and writes CSV files) and fills the page from them
 # (bench/writeReport.py draws the plots and refills the tables of
-# docs/benchmarks.md). It needs a quiet machine and about 30 minutes.
+# docs/benchmarks.md). It needs a quiet machine and about 70 minutes (README).
 # BENCH_QUICK=1 runs a few small sizes with short limits in a few minutes and
 # writes to $(BUILD)/bench-quick/ instead: the CSV files and plots in
 # benchmarks/ there, and a filled copy of the page beside them.
