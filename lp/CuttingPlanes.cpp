@@ -93,6 +93,15 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
     // The LP's values after the rounds that added cuts, since the last
     // pricing (which may lower it: the columns grew).
     std::vector<double> values;
+    // Adds the arcs that price negative as columns; true when any did.
+    const auto priceArcsIn = [&] {
+        const std::size_t priced = lp_.priceArcs(options_.pricingBatch, options_.pricingTolerance);
+        result.arcsPriced += priced;
+        if (priced > 0) {
+            values.clear();
+        }
+        return priced > 0;
+    };
     bool useCutoff = true;
     for (;;) {
         if (result.rounds >= options_.maxRounds) {
@@ -108,11 +117,7 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
                 return result;
             }
             // Arcs outside the columns break the ray's or the duals' verdict.
-            if (const std::size_t priced =
-                    lp_.priceArcs(options_.pricingBatch, options_.pricingTolerance);
-                priced > 0) {
-                result.arcsPriced += priced;
-                values.clear();
+            if (priceArcsIn()) {
                 continue;
             }
             if (status == LpStatus::CutOff && useCutoff) {
@@ -153,11 +158,7 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
             }
             continue;
         }
-        if (const std::size_t priced =
-                lp_.priceArcs(options_.pricingBatch, options_.pricingTolerance);
-            priced > 0) {
-            result.arcsPriced += priced;
-            values.clear();
+        if (priceArcsIn()) {
             continue;
         }
         finish(result, CuttingPlaneStatus::Solved, cutoff);

@@ -19,9 +19,7 @@ LpExpander::LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns
 
 void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
                         std::vector<std::unique_ptr<LpSubproblem>>& open) {
-    if (round.monitor != nullptr && round.monitor->claimReport()) {
-        round.report();
-    }
+    round.reportIfDue();
     lastBest = round.bestNow();
     if (node->lowerBound >= lastBest) {
         return;

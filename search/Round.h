@@ -68,6 +68,13 @@ struct Round {
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::atomic<std::int64_t> localSearchNanoseconds{0};
 
+    // Makes the progress report when one is due; on every expansion.
+    void reportIfDue() {
+        if (monitor != nullptr && monitor->claimReport()) {
+            report();
+        }
+    }
+
     // The best tour that matters now.
     std::int64_t bestNow() { return std::min(incumbent.cost(), cap); }
 

@@ -49,9 +49,7 @@ class Expander {
         : brancher(graph, cutOffChildBounds), round(round) {}
 
     void expand(NodePointer node, std::vector<NodePointer>& open) {
-        if (round.monitor != nullptr && round.monitor->claimReport()) {
-            round.report();
-        }
+        round.reportIfDue();
         // This expansion's snapshot; tours at or above the round's cap do not
         // matter.
         lastBest = round.bestNow();
@@ -343,7 +341,8 @@ class Search {
                     // The LP bound's trees are those of structured
                     // instances, whose tours the local search improves.
                     std::is_same_v<NodeType, LpSubproblem> && localSearch ? &*localSearch : nullptr,
-                    localSearchLimits(rootBound, options.localSearchKicks / 10, 1)};
+                    localSearch ? localSearchLimits(rootBound, options.localSearchKicks / 10, 1)
+                                : LocalSearchLimits{}};
         std::vector<std::unique_ptr<ExpanderType>> expanders;
         for (std::int32_t thread = 0; thread < threads; ++thread) {
             expanders.push_back(makeExpander(round));

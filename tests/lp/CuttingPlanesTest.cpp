@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -305,24 +304,6 @@ TEST(CuttingPlanes, ARoundLimitStopsEarlyWithABoundThatStands) {
     }
 }
 
-struct Instance {
-    std::string name;
-    std::int64_t optimum;
-};
-
-std::vector<Instance> publishedOptima() {
-    std::vector<Instance> instances;
-    std::ifstream optima(std::string(TSPLIB_DIR) + "/optima.tsv");
-    std::string header;
-    std::getline(optima, header);
-    Instance instance;
-    int n = 0;
-    while (optima >> instance.name >> n >> instance.optimum) {
-        instances.push_back(instance);
-    }
-    return instances;
-}
-
 // The root of every TSPLIB instance, within a minute each: a bound at most
 // the published optimum, and the optimum itself when the solved LP's
 // solution is a tour.
@@ -330,9 +311,10 @@ TEST(CuttingPlanes, TsplibRootBoundsStayAtOrBelowThePublishedOptima) {
     if (!std::filesystem::is_directory(TSPLIB_DIR)) {
         GTEST_SKIP() << "no TSPLIB instances at " << TSPLIB_DIR;
     }
-    const std::vector<Instance> instances = publishedOptima();
+    const std::vector<testing_support::PublishedOptimum> instances =
+        testing_support::publishedOptima(TSPLIB_DIR);
     ASSERT_EQ(instances.size(), 19u);
-    for (const Instance& instance : instances) {
+    for (const testing_support::PublishedOptimum& instance : instances) {
         SCOPED_TRACE(instance.name);
         std::string text;
         ASSERT_TRUE(readFileText(std::string(TSPLIB_DIR) + "/" + instance.name + ".mat", text));

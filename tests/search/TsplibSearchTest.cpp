@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,35 +17,18 @@ namespace atsp {
 
 namespace {
 
-struct Instance {
-    std::string name;
-    std::int64_t optimum;
-};
-
-std::vector<Instance> publishedOptima() {
-    std::vector<Instance> instances;
-    std::ifstream optima(std::string(TSPLIB_DIR) + "/optima.tsv");
-    std::string header;
-    std::getline(optima, header);
-    Instance instance;
-    int n = 0;
-    while (optima >> instance.name >> n >> instance.optimum) {
-        instances.push_back(instance);
-    }
-    return instances;
-}
-
 class TsplibSearch : public testing::TestWithParam<testing_support::SearchVariant> {};
 
 TEST_P(TsplibSearch, FinishedRunsReportThePublishedOptimumAndStoppedOnesBracketIt) {
     if (!std::filesystem::is_directory(TSPLIB_DIR)) {
         GTEST_SKIP() << "no TSPLIB instances at " << TSPLIB_DIR;
     }
-    const std::vector<Instance> instances = publishedOptima();
+    const std::vector<testing_support::PublishedOptimum> instances =
+        testing_support::publishedOptima(TSPLIB_DIR);
     ASSERT_EQ(instances.size(), 19u);
     SearchOptions options = GetParam().options;
     options.timeLimitSeconds = 1;
-    for (const Instance& instance : instances) {
+    for (const testing_support::PublishedOptimum& instance : instances) {
         std::string text;
         ASSERT_TRUE(readFileText(std::string(TSPLIB_DIR) + "/" + instance.name + ".mat", text));
         const MatrixReadResult problem = parseCostMatrix(text);

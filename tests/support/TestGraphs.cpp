@@ -1,6 +1,7 @@
 #include "tests/support/TestGraphs.h"
 
 #include <algorithm>
+#include <fstream>
 #include <limits>
 #include <numeric>
 
@@ -182,6 +183,19 @@ const std::vector<SearchVariant>& searchVariants() {
 
 void PrintTo(const SearchVariant& variant, std::ostream* out) {
     *out << variant.name;
+}
+
+std::vector<PublishedOptimum> publishedOptima(const std::string& folder) {
+    std::vector<PublishedOptimum> instances;
+    std::ifstream optima(folder + "/optima.tsv");
+    std::string header;
+    std::getline(optima, header);
+    PublishedOptimum instance;
+    int n = 0;
+    while (optima >> instance.name >> n >> instance.optimum) {
+        instances.push_back(instance);
+    }
+    return instances;
 }
 
 }  // namespace testing_support

@@ -72,6 +72,14 @@ struct SearchVariant {
 const std::vector<SearchVariant>& searchVariants();
 void PrintTo(const SearchVariant& variant, std::ostream* out);
 
+// The instances of `folder`/optima.tsv (name, n, optimum, a header line
+// first) with their published optima; none when the file is absent.
+struct PublishedOptimum {
+    std::string name;
+    std::int64_t optimum;
+};
+std::vector<PublishedOptimum> publishedOptima(const std::string& folder);
+
 }  // namespace testing_support
 
 }  // namespace atsp
