@@ -544,30 +544,55 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
         return estimates;
     }
     constexpr double Infinite = std::numeric_limits<double>::infinity();
-    ClpSimplex trial;
+    // One copy per call, the model the search goes on with never touched;
+    // each child starts from the parent's optimal basis and solution, put
+    // back after the child before.
+    ClpSimplex trial(*model_);
+    trial.setLogLevel(0);
+    trial.setMaximumIterations(iterations);
+    trial.setMaximumWallSeconds(COIN_DBL_MAX);
+    trial.setDualObjectiveLimit(cutoff == InfeasibleBound ? COIN_DBL_MAX
+                                                          : static_cast<double>(cutoff) - 0.5);
+    const int rows = trial.numberRows();
+    const int columns = trial.numberColumns();
+    const std::vector<unsigned char> status(trial.statusArray(),
+                                            trial.statusArray() + rows + columns);
+    const std::vector<double> primalColumns(trial.primalColumnSolution(),
+                                            trial.primalColumnSolution() + columns);
+    const std::vector<double> primalRows(trial.primalRowSolution(),
+                                         trial.primalRowSolution() + rows);
+    const std::vector<double> dualRows(trial.dualRowSolution(), trial.dualRowSolution() + rows);
+    const std::vector<double> dualColumns(trial.dualColumnSolution(),
+                                          trial.dualColumnSolution() + columns);
+    bool first = true;
     for (std::size_t k = 0; k < arcs.size(); ++k) {
         const std::int32_t column = columnOfArc_[arcIndex(arcs[k])];
         if (column < 0) {
             continue;
         }
+        const double lower = trial.getColLower()[column];
+        const double upper = trial.getColUpper()[column];
         for (const bool up : {false, true}) {
-            // A fresh copy each time: the last optimal basis, its bounds.
-            trial = *model_;
-            trial.setLogLevel(0);
-            trial.setMaximumIterations(iterations);
-            trial.setMaximumWallSeconds(COIN_DBL_MAX);
-            trial.setDualObjectiveLimit(
-                cutoff == InfeasibleBound ? COIN_DBL_MAX : static_cast<double>(cutoff) - 0.5);
+            if (!first) {
+                std::copy(status.begin(), status.end(), trial.statusArray());
+                std::copy(primalColumns.begin(), primalColumns.end(),
+                          trial.primalColumnSolution());
+                std::copy(primalRows.begin(), primalRows.end(), trial.primalRowSolution());
+                std::copy(dualRows.begin(), dualRows.end(), trial.dualRowSolution());
+                std::copy(dualColumns.begin(), dualColumns.end(), trial.dualColumnSolution());
+            }
+            first = false;
             if (up) {
-                trial.setColumnLower(column, 1.0);
+                trial.setColumnBounds(column, 1.0, upper);
             } else {
-                trial.setColumnUpper(column, 0.0);
+                trial.setColumnBounds(column, lower, 0.0);
             }
             trial.dual();
             // Status 1: infeasible or past the cutoff; 0 or 3 (the pivots ran
             // out): the dual objective, a bound on the child's LP.
             const double value = trial.status() == 1 ? Infinite : trial.objectiveValue();
             (up ? estimates[k].up : estimates[k].down) = value;
+            trial.setColumnBounds(column, lower, upper);
         }
     }
     return estimates;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -484,6 +485,69 @@ TEST(LpRelaxation, DroppingSlackCutsKeepsTheValue) {
         EXPECT_NEAR(lp.objective(), value, tolerance(value));
         EXPECT_EQ(lp.safeBound(), bound);
         EXPECT_EQ(lp.addCuts(allSubtourCuts(n)), dropped);
+    }
+}
+
+// Strong branching's estimates against each child's LP solved on its own:
+// run to the end they are that LP's value (infinite where the child has no
+// solution), stopped after one pivot they lie between the parent's value and
+// it; and the model the search goes on with is left as it was.
+TEST(LpRelaxation, BranchEstimatesBoundEachChildAndLeaveTheParentAsItWas) {
+    std::mt19937_64 random(12);
+    constexpr double Infinite = std::numeric_limits<double>::infinity();
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 4; ++trial) {
+            const int n = 6 + trial;
+            const Rows rows = randomRows(random, n, family, trial % 2 == 0 ? 0.4 : 0.0);
+            const Graph graph = rows.graph();
+            const std::vector<LpArc> arcs = allArcs(graph);
+            LpRelaxation lp(graph);
+            lp.addArcs(arcs);
+            lp.addCuts(allSubtourCuts(n));
+            if (lp.solve() != LpStatus::Optimal) {
+                continue;
+            }
+            const double parent = lp.objective();
+            const std::int64_t bound = lp.safeBound();
+            const auto solved = lp.estimateBranches(arcs, 100000, InfeasibleBound);
+            const auto onePivot = lp.estimateBranches(arcs, 1, InfeasibleBound);
+            EXPECT_EQ(lp.status(), LpStatus::Optimal);
+            EXPECT_EQ(lp.objective(), parent);
+            EXPECT_EQ(lp.safeBound(), bound);
+
+            LpRelaxation child(graph);
+            child.addArcs(arcs);
+            child.addCuts(allSubtourCuts(n));
+            for (std::size_t k = 0; k < arcs.size(); ++k) {
+                const Node head = graph.successors(arcs[k].tail)[arcs[k].position];
+                for (const bool up : {false, true}) {
+                    ArcMask mask(n);
+                    if (up) {
+                        mask.force(arcs[k].tail, head, arcs[k].position);
+                    } else {
+                        mask.forbid(arcs[k].tail, head);
+                    }
+                    child.setAllowedArcs(mask);
+                    const bool feasible = child.solve() == LpStatus::Optimal;
+                    ASSERT_EQ(feasible, child.safeBound() != InfeasibleBound);
+                    const double value = feasible ? child.objective() : Infinite;
+                    const double estimate = up ? solved[k].up : solved[k].down;
+                    const double early = up ? onePivot[k].up : onePivot[k].down;
+                    SCOPED_TRACE(testing::Message() << "n " << n << " arc " << arcs[k].tail
+                                                    << "->" << head << (up ? " up" : " down"));
+                    if (feasible) {
+                        EXPECT_NEAR(estimate, value, tolerance(value));
+                        EXPECT_LE(early, value + tolerance(value));
+                    } else {
+                        EXPECT_EQ(estimate, Infinite);
+                    }
+                    EXPECT_GE(early, parent - tolerance(parent));
+                }
+            }
+            EXPECT_EQ(lp.solve(), LpStatus::Optimal);
+            EXPECT_NEAR(lp.objective(), parent, tolerance(parent));
+        }
     }
 }
 
