@@ -35,7 +35,11 @@ std::vector<Node> tourOf(const std::vector<SupportArc>& support, std::size_t n) 
 }  // namespace
 
 CuttingPlanes::CuttingPlanes(LpRelaxation& lp, CutPool* pool, CuttingPlaneOptions options)
-    : lp_(lp), pool_(pool), options_(options), separation_(lp.cityCount()) {}
+    : lp_(lp),
+      pool_(pool),
+      options_(options),
+      separation_(lp.cityCount()),
+      blossomSeparation_(lp.cityCount()) {}
 
 std::size_t CuttingPlanes::addViolatedCuts(const std::vector<SupportArc>& support) {
     if (pool_ != nullptr) {
@@ -49,6 +53,16 @@ std::size_t CuttingPlanes::addViolatedCuts(const std::vector<SupportArc>& suppor
     std::vector<SubtourCut> cuts = separation_.components(support);
     if (cuts.empty()) {
         cuts = separation_.exact(support, options_.violationTolerance);
+    }
+    if (cuts.empty() && options_.blossoms) {
+        // Only once no subtour cut is violated: a blossom's teeth and handle
+        // are read off a support that meets them all.
+        std::vector<Blossom> blossoms =
+            blossomSeparation_.separate(support, options_.violationTolerance);
+        if (blossoms.size() > options_.maxCutsPerRound) {
+            blossoms.resize(options_.maxCutsPerRound);
+        }
+        return lp_.addBlossoms(blossoms);
     }
     if (cuts.size() > options_.maxCutsPerRound) {
         cuts.resize(options_.maxCutsPerRound);

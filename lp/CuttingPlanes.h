@@ -5,7 +5,8 @@
 // dual simplex. While the solution violates subtour cuts, add them and solve
 // again: first the pool's known cuts (measuring a set is cheap), else the
 // support's connected components, else the exact minimum-cut separation, and
-// the new ones go to the pool as well. When no cut is violated, price arcs
+// the new ones go to the pool as well; where no subtour cut is violated,
+// blossoms found by a heuristic. When no cut is violated, price arcs
 // outside the columns in and solve again while any prices negative; at the
 // end no cut is violated beyond the tolerance and no arc prices negative:
 // the node's LP is solved. Columns without a solution get the arcs that break
@@ -34,6 +35,7 @@
 #include <vector>
 
 #include "assignment/ArcMask.h"
+#include "lp/BlossomSeparation.h"
 #include "graph/Graph.h"
 #include "lp/CutPool.h"
 #include "lp/LpRelaxation.h"
@@ -45,6 +47,9 @@ struct CuttingPlaneOptions {
     // A cut is violated when its outflow is below 1 - this.
     double violationTolerance = 1e-6;
     std::size_t maxCutsPerRound = 100;
+    // Blossoms (BlossomSeparation.h) once no subtour cut is violated; they
+    // are not pooled, each LP finds its own.
+    bool blossoms = true;
     // Arcs priced in per round, and the reduced cost they must fall below.
     std::size_t pricingBatch = 200;
     double pricingTolerance = 1e-9;
@@ -108,6 +113,7 @@ class CuttingPlanes {
     CutPool* pool_;
     CuttingPlaneOptions options_;
     SubtourSeparation separation_;
+    BlossomSeparation blossomSeparation_;
 };
 
 }  // namespace atsp

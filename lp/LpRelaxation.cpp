@@ -106,41 +106,51 @@ class LpRelaxation::ArcPass {
         const std::size_t n = lp.n_;
         const Graph& graph = *lp.graph_;
         Summary summary;
-        for (const Wide value : y) {
-            summary.lagrangian += value;  // every right-hand side is 1
+        for (std::size_t row = 0; row < y.size(); ++row) {
+            summary.lagrangian += row < 2 * n ? y[row] : y[row] * Wide{lp.cuts_[row - 2 * n].rhs};
         }
-        // For each tail, the cuts of positive multiplier whose side holds it.
+        // The sets of the cuts of positive multiplier, and for each tail the
+        // sets that hold it.
+        struct SetOf {
+            std::uint32_t cut;
+            std::uint32_t set;
+        };
+        std::vector<SetOf> sets;
         std::vector<std::uint32_t> start(n + 1, 0);
         for (std::size_t cut = 0; cut < lp.cuts_.size(); ++cut) {
             if (y[2 * n + cut] > 0) {
-                for (const std::uint32_t city : lp.cuts_[cut].side) {
-                    ++start[city + 1];
-                }
-            }
-        }
-        std::partial_sum(start.begin(), start.end(), start.begin());
-        std::vector<std::uint32_t> tailCuts(start.back());
-        {
-            std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-            for (std::size_t cut = 0; cut < lp.cuts_.size(); ++cut) {
-                if (y[2 * n + cut] > 0) {
-                    for (const std::uint32_t city : lp.cuts_[cut].side) {
-                        tailCuts[fill[city]++] = static_cast<std::uint32_t>(cut);
+                for (std::size_t set = 0; set < lp.cuts_[cut].sets.size(); ++set) {
+                    sets.push_back({static_cast<std::uint32_t>(cut), static_cast<std::uint32_t>(set)});
+                    for (const std::uint32_t city : lp.cuts_[cut].sets[set]) {
+                        ++start[city + 1];
                     }
                 }
             }
         }
-        // within[j]: the multipliers of the current tail's cuts that hold j
-        // too, whose rows therefore leave the arc tail -> j out.
+        std::partial_sum(start.begin(), start.end(), start.begin());
+        std::vector<std::uint32_t> tailSets(start.back());
+        {
+            std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+            for (std::size_t k = 0; k < sets.size(); ++k) {
+                for (const std::uint32_t city : lp.cuts_[sets[k].cut].sets[sets[k].set]) {
+                    tailSets[fill[city]++] = static_cast<std::uint32_t>(k);
+                }
+            }
+        }
+        const auto members = [&](std::uint32_t k) -> const std::vector<std::uint32_t>& {
+            return lp.cuts_[sets[k].cut].sets[sets[k].set];
+        };
+        // within[j]: the multipliers of the current tail's sets that hold j
+        // too, which the arc tail -> j therefore does not leave.
         std::vector<Wide> within(n, 0);
         std::vector<std::uint8_t> columnReached(n, 0);
         for (std::size_t row = 0; row < n; ++row) {
             const Node tail = static_cast<Node>(row);
             Wide leaving = 0;
             for (std::uint32_t k = start[tail]; k < start[tail + 1]; ++k) {
-                const Wide value = y[2 * n + tailCuts[k]];
+                const Wide value = y[2 * n + sets[tailSets[k]].cut];
                 leaving += value;
-                for (const std::uint32_t city : lp.cuts_[tailCuts[k]].side) {
+                for (const std::uint32_t city : members(tailSets[k])) {
                     within[city] += value;
                 }
             }
@@ -175,7 +185,7 @@ class LpRelaxation::ArcPass {
                 summary.noTour = true;
             }
             for (std::uint32_t k = start[tail]; k < start[tail + 1]; ++k) {
-                for (const std::uint32_t city : lp.cuts_[tailCuts[k]].side) {
+                for (const std::uint32_t city : members(tailSets[k])) {
                     within[city] = 0;
                 }
             }
@@ -279,9 +289,12 @@ std::size_t LpRelaxation::addArcs(std::span<const LpArc> arcs) {
         const Node head = headOf(arc);
         rows.push_back(arc.tail);
         rows.push_back(static_cast<int>(n_ + head));
+        elements.push_back(1.0);
+        elements.push_back(1.0);
         for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
-            if (inCut(cuts_[cut], arc.tail) && !inCut(cuts_[cut], head)) {
+            if (const int count = coefficient(cuts_[cut], arc.tail, head); count > 0) {
                 rows.push_back(static_cast<int>(2 * n_ + cut));
+                elements.push_back(count);
             }
         }
         starts.push_back(static_cast<CoinBigIndex>(rows.size()));
@@ -293,7 +306,6 @@ std::size_t LpRelaxation::addArcs(std::span<const LpArc> arcs) {
     if (added.empty()) {
         return 0;
     }
-    elements.assign(rows.size(), 1.0);
     model_->addColumns(static_cast<int>(added.size()), lower.data(), upper.data(), costs.data(),
                        starts.data(), rows.data(), elements.data());
     for (std::size_t k = 0; k < added.size(); ++k) {
@@ -356,38 +368,87 @@ std::size_t LpRelaxation::addCheapestArcs(std::size_t perCity) {
 }
 
 std::size_t LpRelaxation::addCuts(std::span<const SubtourCut> cuts) {
-    const std::size_t words = (n_ + 63) / 64;
-    std::vector<CoinBigIndex> starts{0};
-    std::vector<int> columns;
-    std::size_t added = 0;
+    std::vector<Cut> rows;
     for (const SubtourCut& given : cuts) {
         std::vector<std::uint32_t> side = cutSide(given.cities, n_);
-        if (side.size() < 2 || cutSides_.contains(side)) {
+        if (side.size() < 2) {
             continue;
         }
         Cut cut;
-        cut.members.assign(words, 0);
-        for (const std::uint32_t city : side) {
-            cut.members[city / 64] |= std::uint64_t{1} << (city % 64);
+        cut.key = side;
+        cut.sets.push_back(std::move(side));
+        rows.push_back(std::move(cut));
+    }
+    return addCutRows(std::move(rows));
+}
+
+std::size_t LpRelaxation::addBlossoms(std::span<const Blossom> blossoms) {
+    std::vector<Cut> rows;
+    for (const Blossom& blossom : blossoms) {
+        Cut cut;
+        cut.rhs = blossom.rhs();
+        cut.sets.push_back(blossom.handle);
+        for (const auto& [inside, outside] : blossom.teeth) {
+            cut.sets.push_back({std::min(inside, outside), std::max(inside, outside)});
         }
-        for (const std::uint32_t tail : side) {
-            for (const std::uint32_t column : tailColumns_[tail]) {
-                if (!inCut(cut, headOf(columns_[column]))) {
-                    columns.push_back(static_cast<int>(column));
+        // Set after set, each closed by n: no city, so that no subtour
+        // cut's side (which holds cities only) is the same key.
+        for (const std::vector<std::uint32_t>& set : cut.sets) {
+            cut.key.insert(cut.key.end(), set.begin(), set.end());
+            cut.key.push_back(static_cast<std::uint32_t>(n_));
+        }
+        rows.push_back(std::move(cut));
+    }
+    return addCutRows(std::move(rows));
+}
+
+std::size_t LpRelaxation::addCutRows(std::vector<Cut> cuts) {
+    const std::size_t words = (n_ + 63) / 64;
+    std::vector<CoinBigIndex> starts{0};
+    std::vector<int> columns;
+    std::vector<double> elements, lower;
+    std::vector<int> count(columns_.size(), 0);
+    std::vector<std::uint32_t> touched;
+    std::size_t added = 0;
+    for (Cut& cut : cuts) {
+        if (cutSides_.contains(cut.key)) {
+            continue;
+        }
+        for (const std::vector<std::uint32_t>& set : cut.sets) {
+            std::vector<std::uint64_t> members(words, 0);
+            for (const std::uint32_t city : set) {
+                members[city / 64] |= std::uint64_t{1} << (city % 64);
+            }
+            cut.members.push_back(std::move(members));
+        }
+        for (std::size_t set = 0; set < cut.sets.size(); ++set) {
+            for (const std::uint32_t tail : cut.sets[set]) {
+                for (const std::uint32_t column : tailColumns_[tail]) {
+                    const std::size_t head = headOf(columns_[column]);
+                    if ((cut.members[set][head / 64] >> (head % 64) & 1u) == 0) {
+                        if (count[column]++ == 0) {
+                            touched.push_back(column);
+                        }
+                    }
                 }
             }
         }
+        for (const std::uint32_t column : touched) {
+            columns.push_back(static_cast<int>(column));
+            elements.push_back(count[column]);
+            count[column] = 0;
+        }
+        touched.clear();
         starts.push_back(static_cast<CoinBigIndex>(columns.size()));
-        cutSides_.insert(side);
-        cut.side = std::move(side);
+        lower.push_back(static_cast<double>(cut.rhs));
+        cutSides_.insert(cut.key);
         cuts_.push_back(std::move(cut));
         ++added;
     }
     if (added == 0) {
         return 0;
     }
-    const std::vector<double> lower(added, 1.0), upper(added, COIN_DBL_MAX);
-    const std::vector<double> elements(columns.size(), 1.0);
+    const std::vector<double> upper(added, COIN_DBL_MAX);
     model_->addRows(static_cast<int>(added), lower.data(), upper.data(), starts.data(),
                     columns.data(), elements.data());
     // A new row's multiplier 0 leaves L(y), and so the cached bound, as it was.
@@ -401,8 +462,8 @@ void LpRelaxation::countSlackCuts() {
     const double* activity = model_->getRowActivity();
     for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
         const int row = static_cast<int>(2 * n_ + cut);
-        const bool slack =
-            activity[row] > 1 + SlackTolerance && model_->getRowStatus(row) == ClpSimplex::basic;
+        const bool slack = activity[row] > static_cast<double>(cuts_[cut].rhs) + SlackTolerance &&
+                           model_->getRowStatus(row) == ClpSimplex::basic;
         cuts_[cut].slackSolves = slack ? cuts_[cut].slackSolves + 1 : 0;
     }
 }
@@ -426,7 +487,7 @@ std::size_t LpRelaxation::dropSlackCuts(int solves) {
     for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
         const int row = static_cast<int>(2 * n_ + cut);
         if (next < rows.size() && rows[next] == row) {
-            cutSides_.erase(cuts_[cut].side);
+            cutSides_.erase(cuts_[cut].key);
             ++next;
         } else {
             kept.push_back(std::move(cuts_[cut]));
@@ -631,8 +692,8 @@ bool LpRelaxation::certifiesColumns(const std::vector<double>& ray) const {
         return false;
     }
     Wide gain = 0;
-    for (const Wide value : y) {
-        gain += value;
+    for (std::size_t row = 0; row < y.size(); ++row) {
+        gain += row < 2 * n_ ? y[row] : y[row] * Wide{cuts_[row - 2 * n_].rhs};
     }
     std::vector<std::size_t> usedCuts;
     for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
@@ -648,9 +709,7 @@ bool LpRelaxation::certifiesColumns(const std::vector<double>& ray) const {
         const Node head = headOf(arc);
         Wide weight = y[arc.tail] + y[n_ + head];
         for (const std::size_t cut : usedCuts) {
-            if (inCut(cuts_[cut], arc.tail) && !inCut(cuts_[cut], head)) {
-                weight += y[2 * n_ + cut];
-            }
+            weight += y[2 * n_ + cut] * coefficient(cuts_[cut], arc.tail, head);
         }
         gain -= std::max<Wide>(weight, 0);
     }

@@ -2,8 +2,10 @@
 // bound from it that holds whatever the floating-point solver got wrong.
 //
 // The LP. x(a) in [0, 1] for arcs a; rows: out-degree 1 and in-degree 1 at
-// every city (rows i and n + i), then subtour cuts x(out of S) >= 1, each
-// over its side (CutPool.h), at most half the cities. Columns are arcs added
+// every city (rows i and n + i), then cuts: subtour cuts x(out of S) >= 1,
+// each over its side (CutPool.h), at most half the cities, and blossoms
+// (BlossomSeparation.h), x(out of H) + the teeth's outflows >= (3t + 1) / 2;
+// every cut row is a sum of outflows of sets, >= an integer b. Columns are arcs added
 // on demand (a sparse start, then pricing); a node's mask gives blocked
 // columns the upper bound 0. Re-solves start from the last basis: dual
 // simplex after new rows or bounds (the basis stays dual feasible, boxed
@@ -13,8 +15,8 @@
 // the cut rows, and reduced costs r(a) = c(a) - y . A(a),
 //     L(y) = y . b + sum over the arcs a the mask allows of min(0, r(a))
 // bounds every tour x the mask allows: c . x = y . A x + r . x, where
-// y . A x >= y . b (degree rows hold with equality, cut rows hold and their
-// y are >= 0) and r . x >= sum min(0, r) (0 <= x <= 1). Columns or not, every
+// y . A x >= y . b (degree rows hold with equality, cut rows hold for every
+// tour and their y are >= 0) and r . x >= sum min(0, r) (0 <= x <= 1). Columns or not, every
 // allowed arc is in the sum. The last solve's duals are rounded to multiples
 // of 2^-30 (cut duals clipped at 0) and L is summed exactly in 128-bit
 // integers from the 32-bit costs; tours cost integers, so ceil(L) bounds them
@@ -49,6 +51,7 @@
 
 #include "assignment/ArcMask.h"
 #include "graph/Graph.h"
+#include "lp/BlossomSeparation.h"
 #include "lp/CutPool.h"
 #include "lp/SubtourSeparation.h"
 
@@ -108,8 +111,14 @@ class LpRelaxation {
     // side is already a row, or has fewer than two cities, are skipped;
     // returns how many rows were added. Throws as `cutSide` does.
     std::size_t addCuts(std::span<const SubtourCut> cuts);
+    // Rows for the given blossoms, skipping those the LP already has; returns
+    // how many were added.
+    std::size_t addBlossoms(std::span<const Blossom> blossoms);
     // The side each cut row is written over, in row order.
-    const std::vector<std::uint32_t>& cutSideOf(std::size_t cut) const { return cuts_[cut].side; }
+    // (A blossom's first set is its handle.)
+    const std::vector<std::uint32_t>& cutSideOf(std::size_t cut) const {
+        return cuts_[cut].sets.front();
+    }
     // Deletes the cut rows whose slack was basic and positive at each of the
     // last `solves` optimal solves (and still is basic); returns how many.
     std::size_t dropSlackCuts(int solves);
@@ -180,18 +189,33 @@ class LpRelaxation {
     FixedArcs reducedCostFixing(std::int64_t upperBound);
 
   private:
+    // The row sum over `sets` of x(out of set) >= rhs.
     struct Cut {
-        std::vector<std::uint32_t> side;
-        std::vector<std::uint64_t> members;  // bit c: city c is in the side
+        std::vector<std::vector<std::uint32_t>> sets;
+        std::vector<std::vector<std::uint64_t>> members;  // per set, bit c: city c is in it
+        std::int64_t rhs = 1;
+        // The key it is known by in cutSides_.
+        std::vector<std::uint32_t> key;
         int slackSolves = 0;
     };
     class ArcPass;
 
     Node headOf(LpArc arc) const { return graph_->successors(arc.tail)[arc.position]; }
     std::size_t arcIndex(LpArc arc) const { return rowStart_[arc.tail] + arc.position; }
-    bool inCut(const Cut& cut, std::size_t city) const {
-        return (cut.members[city / 64] >> (city % 64) & 1u) != 0;
+    // The cut row's coefficient of the arc tail -> head: the number of its
+    // sets the arc leaves.
+    static int coefficient(const Cut& cut, std::size_t tail, std::size_t head) {
+        int count = 0;
+        for (const std::vector<std::uint64_t>& members : cut.members) {
+            const bool tailIn = (members[tail / 64] >> (tail % 64) & 1u) != 0;
+            const bool headIn = (members[head / 64] >> (head % 64) & 1u) != 0;
+            count += tailIn && !headIn ? 1 : 0;
+        }
+        return count;
     }
+    // Adds the rows of the cuts (sets, rhs and key filled in) whose key is
+    // not known yet; returns how many.
+    std::size_t addCutRows(std::vector<Cut> cuts);
     bool maskAllows(LpArc arc) const;
     // Whether the ray, scaled to integers, proves exactly that no x in
     // [0, 1] on the open columns meets the rows.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -101,9 +102,10 @@ TEST(CuttingPlanes, TinyGraphsAreSolvedOrProvenEmpty) {
 // Run to the end from a sparse start, the loop gives the bound of the LP
 // with every subtour cut, at most the optimum, and the optimum itself when
 // its solution is a tour.
-TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCuts) {
+TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCutsOrMore) {
     std::mt19937_64 random(21);
     int tours = 0;
+    int raisedByBlossoms = 0;
     for (const CostFamily& family : costFamilies()) {
         SCOPED_TRACE(family.name);
         for (int trial = 0; trial < 40; ++trial) {
@@ -111,28 +113,41 @@ TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCuts) {
             const Rows rows = randomRows(random, n, family, trial % 4 == 0 ? 0.3 : 0.0);
             const Graph graph = rows.graph();
             const std::int64_t optimum = heldKarpOptimum(rows);
-            LpRelaxation lp(graph);
-            lp.addCheapestArcs(1);
-            CutPool pool(n);
-            CuttingPlanes loop(lp, &pool);
-            const CuttingPlaneResult result = loop.bound(nullptr);
-            ASSERT_LE(result.bound, optimum) << "n " << n << " trial " << trial;
-            if (result.status == CuttingPlaneStatus::Infeasible) {
-                EXPECT_EQ(optimum, InfeasibleBound);
-                continue;
-            }
-            ASSERT_EQ(result.status, CuttingPlaneStatus::Solved);
-            EXPECT_EQ(result.bound, allCutsBound(graph, nullptr))
-                << "n " << n << " trial " << trial;
-            if (!result.tour.empty()) {
-                ++tours;
-                EXPECT_TRUE(testing_support::isSingleCycle(result.tour));
-                EXPECT_EQ(successorCost(rows, result.tour), optimum);
-                EXPECT_EQ(result.bound, optimum);
+            const std::int64_t subtourBound = allCutsBound(graph, nullptr);
+            // Without blossoms the loop's end is the bound of all subtour
+            // cuts; blossoms may only raise it, never past the optimum.
+            for (const bool blossoms : {false, true}) {
+                SCOPED_TRACE(blossoms ? "with blossoms" : "subtour cuts alone");
+                LpRelaxation lp(graph);
+                lp.addCheapestArcs(1);
+                CutPool pool(n);
+                CuttingPlaneOptions options;
+                options.blossoms = blossoms;
+                CuttingPlanes loop(lp, &pool, options);
+                const CuttingPlaneResult result = loop.bound(nullptr);
+                ASSERT_LE(result.bound, optimum) << "n " << n << " trial " << trial;
+                if (result.status == CuttingPlaneStatus::Infeasible) {
+                    EXPECT_EQ(optimum, InfeasibleBound);
+                    continue;
+                }
+                ASSERT_EQ(result.status, CuttingPlaneStatus::Solved);
+                if (blossoms) {
+                    EXPECT_GE(result.bound, subtourBound) << "n " << n << " trial " << trial;
+                    raisedByBlossoms += result.bound > subtourBound ? 1 : 0;
+                } else {
+                    EXPECT_EQ(result.bound, subtourBound) << "n " << n << " trial " << trial;
+                }
+                if (!result.tour.empty()) {
+                    ++tours;
+                    EXPECT_TRUE(testing_support::isSingleCycle(result.tour));
+                    EXPECT_EQ(successorCost(rows, result.tour), optimum);
+                    EXPECT_EQ(result.bound, optimum);
+                }
             }
         }
     }
     EXPECT_GT(tours, 0);
+    std::cout << raisedByBlossoms << " bounds raised by blossoms\n";
 }
 
 // One LP and one pool from node to node, as a search uses them: each node's

@@ -16,6 +16,7 @@
 
 #include "assignment/ArcMask.h"
 #include "assignment/AssignmentProblem.h"
+#include "lp/BlossomSeparation.h"
 #include "lp/LpRelaxation.h"
 #include "tests/lp/LpTestSupport.h"
 #include "tests/support/TestGraphs.h"
@@ -486,6 +487,57 @@ TEST(LpRelaxation, DroppingSlackCutsKeepsTheValue) {
         EXPECT_EQ(lp.safeBound(), bound);
         EXPECT_EQ(lp.addCuts(allSubtourCuts(n)), dropped);
     }
+}
+
+// Blossom rows (sums of several sets' outflows, right-hand sides above 1, an
+// arc counted once per set it leaves) through every exact computation: the
+// bound of all columns is CLP's value rounded up, never above the optimum, and
+// a sparse start priced out reaches the same bound, so the reduced costs
+// pricing and the bound use are the rows CLP solves.
+TEST(LpRelaxation, BlossomRowsKeepTheBoundExactAndPricingComplete) {
+    std::mt19937_64 random(13);
+    int raised = 0;
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 30; ++trial) {
+            const int n = 6 + trial % 4;
+            const Rows rows = randomRows(random, n, family);
+            const Graph graph = rows.graph();
+            const std::int64_t optimum = heldKarpOptimum(rows);
+            LpRelaxation full(graph);
+            full.addArcs(allArcs(graph));
+            full.addCuts(allSubtourCuts(n));
+            ASSERT_EQ(full.solve(), LpStatus::Optimal);
+            const std::int64_t subtourBound = full.safeBound();
+            std::vector<Blossom> added;
+            BlossomSeparation separation(n);
+            for (std::vector<Blossom> found = separation.separate(full.support(), 1e-6);
+                 !found.empty(); found = separation.separate(full.support(), 1e-6)) {
+                ASSERT_EQ(full.addBlossoms(found), found.size());
+                EXPECT_EQ(full.addBlossoms(found), 0u) << "a known blossom is added again";
+                added.insert(added.end(), found.begin(), found.end());
+                ASSERT_EQ(full.solve(), LpStatus::Optimal);
+            }
+            const std::int64_t bound = full.safeBound();
+            SCOPED_TRACE(testing::Message() << "n " << n << " trial " << trial);
+            EXPECT_LE(bound, optimum);
+            EXPECT_GE(bound, subtourBound);
+            // ceil of the LP's value, up to CLP's accuracy.
+            EXPECT_NEAR(static_cast<double>(bound), full.objective(),
+                        1 + tolerance(full.objective()));
+            raised += bound > subtourBound ? 1 : 0;
+
+            LpRelaxation sparse(graph);
+            sparse.addCheapestArcs(1);
+            sparse.addCuts(allSubtourCuts(n));
+            sparse.addBlossoms(added);
+            do {
+                sparse.solve();
+            } while (sparse.priceArcs(n) > 0);
+            EXPECT_EQ(sparse.safeBound(), bound);
+        }
+    }
+    EXPECT_GT(raised, 0);
 }
 
 // Strong branching's estimates against each child's LP solved on its own:

@@ -1,0 +1,169 @@
+// Blossom separation against certificates: the textbook fractional point of
+// two triangles joined by three edges, and the LP solutions of random small
+// graphs, where every reported blossom is measured again here and checked
+// against every tour of the cities (a blossom no tour meets would cut off
+// the optimum).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "lp/BlossomSeparation.h"
+#include "lp/CutPool.h"
+#include "lp/CuttingPlanes.h"
+#include "lp/LpRelaxation.h"
+#include "tests/lp/LpTestSupport.h"
+#include "tests/support/TestGraphs.h"
+
+namespace atsp {
+
+namespace {
+
+using lp_testing::costFamilies;
+using lp_testing::CostFamily;
+using lp_testing::randomRows;
+using testing_support::Rows;
+
+// x(out of S) over the arcs.
+double outflow(const std::vector<SupportArc>& arcs, const std::vector<std::uint32_t>& set,
+               std::size_t n) {
+    std::vector<char> in(n, 0);
+    for (const std::uint32_t city : set) {
+        in[city] = 1;
+    }
+    double sum = 0;
+    for (const SupportArc& arc : arcs) {
+        if (in[arc.tail] != 0 && in[arc.head] == 0) {
+            sum += arc.value;
+        }
+    }
+    return sum;
+}
+
+double blossomLhs(const std::vector<SupportArc>& arcs, const Blossom& blossom, std::size_t n) {
+    double sum = outflow(arcs, blossom.handle, n);
+    for (const auto& [inside, outside] : blossom.teeth) {
+        sum += outflow(arcs, {inside, outside}, n);
+    }
+    return sum;
+}
+
+// The shape every reported blossom must have: an odd number of at least
+// three disjoint teeth, each with exactly its first city in the handle.
+void expectWellFormed(const Blossom& blossom, std::size_t n) {
+    EXPECT_TRUE(std::is_sorted(blossom.handle.begin(), blossom.handle.end()));
+    EXPECT_GE(blossom.teeth.size(), 3u);
+    EXPECT_EQ(blossom.teeth.size() % 2, 1u);
+    EXPECT_LT(blossom.handle.size(), n);
+    std::vector<int> uses(n, 0);
+    const auto inHandle = [&](std::uint32_t city) {
+        return std::binary_search(blossom.handle.begin(), blossom.handle.end(), city);
+    };
+    for (const auto& [inside, outside] : blossom.teeth) {
+        EXPECT_TRUE(inHandle(inside));
+        EXPECT_FALSE(inHandle(outside));
+        EXPECT_EQ(++uses[inside], 1);
+        EXPECT_EQ(++uses[outside], 1);
+    }
+}
+
+TEST(BlossomSeparation, TwoTrianglesJoinedByThreeEdgesGiveBothHandles) {
+    // Triangles 0 1 2 and 3 4 5 at 1/2 each way round, and 0-3, 1-4, 2-5 at
+    // 1/2 each way: every degree is 1 and every subtour cut holds (the
+    // least outflow is 1), but x(out of {0,1,2}) + the teeth's outflows is
+    // 3/2 + 3 against the blossom's 5.
+    std::vector<SupportArc> arcs;
+    for (const std::uint32_t base : {0u, 3u}) {
+        for (std::uint32_t k = 0; k < 3; ++k) {
+            arcs.push_back({base + k, base + (k + 1) % 3, 0.5});
+        }
+    }
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        arcs.push_back({k, k + 3, 0.5});
+        arcs.push_back({k + 3, k, 0.5});
+    }
+    const std::vector<Blossom> found = BlossomSeparation(6).separate(arcs, 1e-9);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].handle, (std::vector<std::uint32_t>{0, 1, 2}));
+    EXPECT_EQ(found[1].handle, (std::vector<std::uint32_t>{3, 4, 5}));
+    for (const Blossom& blossom : found) {
+        expectWellFormed(blossom, 6);
+        EXPECT_EQ(blossom.rhs(), 5);
+        EXPECT_DOUBLE_EQ(blossom.lhs, 4.5);
+        EXPECT_DOUBLE_EQ(blossomLhs(arcs, blossom, 6), 4.5);
+    }
+    // Violated by 1/2: a tolerance above that reports nothing.
+    EXPECT_TRUE(BlossomSeparation(6).separate(arcs, 0.6).empty());
+}
+
+TEST(BlossomSeparation, SmallOrIntegralSupportsGiveNoneAndBadCitiesThrow) {
+    for (std::size_t n = 0; n < 6; ++n) {
+        std::vector<SupportArc> arcs;
+        for (std::uint32_t city = 0; city < n; ++city) {
+            arcs.push_back({city, static_cast<std::uint32_t>((city + 1) % n), 0.5});
+            arcs.push_back({static_cast<std::uint32_t>((city + 1) % n), city, 0.5});
+        }
+        EXPECT_TRUE(BlossomSeparation(n).separate(arcs, 1e-9).empty()) << n;
+    }
+    // One tour: no fractional edge, so no handle.
+    std::vector<SupportArc> tour;
+    for (std::uint32_t city = 0; city < 10; ++city) {
+        tour.push_back({city, (city + 1) % 10, 1.0});
+    }
+    EXPECT_TRUE(BlossomSeparation(10).separate(tour, 1e-9).empty());
+    const std::vector<SupportArc> outOfRange{{0, 6, 1.0}};
+    EXPECT_THROW(BlossomSeparation(6).separate(outOfRange, 1e-9), std::invalid_argument);
+}
+
+// The LP solutions the search meets: every blossom reported on them is
+// violated as measured and holds for every tour of the cities.
+TEST(BlossomSeparation, EveryBlossomFoundOnAnLpSolutionIsViolatedAndValid) {
+    std::mt19937_64 random(31);
+    std::size_t checked = 0;
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 40; ++trial) {
+            const int n = 6 + trial % 3;
+            const Rows rows = randomRows(random, n, family);
+            const Graph graph = rows.graph();
+            LpRelaxation lp(graph);
+            lp.addCheapestArcs(2);
+            CuttingPlaneOptions options;
+            options.blossoms = false;
+            CuttingPlanes loop(lp, nullptr, options);
+            if (loop.bound(nullptr).status != CuttingPlaneStatus::Solved) {
+                continue;
+            }
+            const std::vector<SupportArc> support = lp.support();
+            const std::vector<Blossom> found = BlossomSeparation(n).separate(support, 1e-6);
+            // Every tour of the complete graph on n cities, as unit arcs.
+            std::vector<std::uint32_t> order(n - 1);
+            std::iota(order.begin(), order.end(), 1u);
+            for (const Blossom& blossom : found) {
+                expectWellFormed(blossom, n);
+                EXPECT_NEAR(blossom.lhs, blossomLhs(support, blossom, n), 1e-9);
+                EXPECT_LT(blossom.lhs, static_cast<double>(blossom.rhs()) - 1e-6);
+                do {
+                    std::vector<SupportArc> tourArcs;
+                    std::uint32_t tail = 0;
+                    for (const std::uint32_t head : order) {
+                        tourArcs.push_back({tail, head, 1.0});
+                        tail = head;
+                    }
+                    tourArcs.push_back({tail, 0, 1.0});
+                    ASSERT_GE(blossomLhs(tourArcs, blossom, n), static_cast<double>(blossom.rhs()));
+                } while (std::next_permutation(order.begin(), order.end()));
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 0u);
+}
+
+}  // namespace
+
+}  // namespace atsp
