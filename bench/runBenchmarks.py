@@ -839,7 +839,7 @@ def parse_arguments():
     parser.add_argument("--out", help="CSV folder (default docs/benchmarks, or BUILD/bench-quick/benchmarks)")
     parser.add_argument("--baseline", help="build folder of another commit to compare `solver` with")
     parser.add_argument("--tsplib", default=str(REPOSITORY.parent / "shared" / "tsplib"))
-    parser.add_argument("--only", choices=["families", "tour-quality", "speedup"],
+    parser.add_argument("--only", choices=["tsplib", "families", "tour-quality", "speedup"],
                         help="run this one section (whose tables need no other), keeping the other CSV files")
     return parser.parse_args()
 
@@ -881,7 +881,7 @@ def main():
 
         section_done()
         if arguments.only:
-            {"families": families_section, "tour-quality": tour_quality_section,
+            {"tsplib": tsplib_section, "families": families_section, "tour-quality": tour_quality_section,
              "speedup": lambda ctx: speedup_section(ctx, tsplib_serial(ctx))}[arguments.only](ctx)
             section_done(finished=True)
             return finish(ctx, out, started)
