@@ -1,5 +1,6 @@
 // The cutting-plane loop that bounds one search node by the LP with subtour
-// cuts (the Held-Karp bound of the ATSP when it runs to the end).
+// cuts (the Held-Karp bound of the ATSP when it runs to the end), raised
+// further by blossoms where the heuristic finds them.
 //
 // Method. Restrict the LP to the node's arcs (its mask) and solve by warm
 // dual simplex. While the solution violates subtour cuts, add them and solve
@@ -20,8 +21,8 @@
 // Why the bound cannot exceed the optimum: it is always LpRelaxation's safe
 // bound, ceil(L(y)) summed exactly over every arc the mask allows, which
 // holds for any duals y (LpRelaxation.h), whatever cuts, columns or solver
-// state led to them. Cuts only remove non-tours; a set and its complement are
-// the same cut. An integral LP solution that is one tour is optimal for the
+// state led to them. Cuts only remove non-tours (a blossom holds for every
+// tour: BlossomSeparation.h); a set and its complement are the same cut. An integral LP solution that is one tour is optimal for the
 // node exactly when the bound reaches its cost.
 //
 // Cost per round: one warm re-solve (a few pivots after a branch, more after
