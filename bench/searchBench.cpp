@@ -131,7 +131,7 @@ TourResult solveRootOnCore(const Instance& instance, const BenchOptions&,
     return TourResult{root.solution(), root.solutionValue()};
 }
 
-// The LP bound's root alone: the relaxation with subtour cuts on all arcs,
+// The LP bound's root alone: the relaxation with its cuts on all arcs,
 // with the search's cutting-plane settings (the loop may tail off before no
 // cut is violated); the cost reported is its bound.
 TourResult solveRootLp(const Instance& instance, const BenchOptions&, SearchStatistics* statistics) {

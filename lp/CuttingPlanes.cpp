@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace atsp {
 
@@ -57,12 +58,10 @@ std::size_t CuttingPlanes::addViolatedCuts(const std::vector<SupportArc>& suppor
     if (cuts.empty() && options_.blossoms) {
         // Only once no subtour cut is violated: a blossom's teeth and handle
         // are read off a support that meets them all.
-        std::vector<Blossom> blossoms =
+        const std::vector<Blossom> blossoms =
             blossomSeparation_.separate(support, options_.violationTolerance);
-        if (blossoms.size() > options_.maxCutsPerRound) {
-            blossoms.resize(options_.maxCutsPerRound);
-        }
-        return lp_.addBlossoms(blossoms);
+        return lp_.addBlossoms(std::span(blossoms).first(
+            std::min(blossoms.size(), options_.maxCutsPerRound)));
     }
     if (cuts.size() > options_.maxCutsPerRound) {
         cuts.resize(options_.maxCutsPerRound);

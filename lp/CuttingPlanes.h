@@ -22,8 +22,9 @@
 // bound, ceil(L(y)) summed exactly over every arc the mask allows, which
 // holds for any duals y (LpRelaxation.h), whatever cuts, columns or solver
 // state led to them. Cuts only remove non-tours (a blossom holds for every
-// tour: BlossomSeparation.h); a set and its complement are the same cut. An integral LP solution that is one tour is optimal for the
-// node exactly when the bound reaches its cost.
+// tour: BlossomSeparation.h); a set and its complement are the same cut. An
+// integral LP solution that is one tour is optimal for the node exactly when
+// the bound reaches its cost.
 //
 // Cost per round: one warm re-solve (a few pivots after a branch, more after
 // many cuts), a pass over the support per pooled cut, the separation
@@ -36,8 +37,8 @@
 #include <vector>
 
 #include "assignment/ArcMask.h"
-#include "lp/BlossomSeparation.h"
 #include "graph/Graph.h"
+#include "lp/BlossomSeparation.h"
 #include "lp/CutPool.h"
 #include "lp/LpRelaxation.h"
 #include "lp/SubtourSeparation.h"

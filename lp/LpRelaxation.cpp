@@ -605,27 +605,23 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
         return estimates;
     }
     constexpr double Infinite = std::numeric_limits<double>::infinity();
-    // One copy per call, the model the search goes on with never touched;
-    // each child starts from the parent's optimal basis and solution, put
-    // back after the child before.
+    // One copy per call: the model the search goes on with is never touched.
     ClpSimplex trial(*model_);
     trial.setLogLevel(0);
     trial.setMaximumIterations(iterations);
     trial.setMaximumWallSeconds(COIN_DBL_MAX);
     trial.setDualObjectiveLimit(cutoff == InfeasibleBound ? COIN_DBL_MAX
                                                           : static_cast<double>(cutoff) - 0.5);
+    // The parent's basis and solution, which every child starts from: the
+    // arrays CLP reads its warm start from, with their lengths.
     const int rows = trial.numberRows();
     const int columns = trial.numberColumns();
-    const std::vector<unsigned char> status(trial.statusArray(),
-                                            trial.statusArray() + rows + columns);
-    const std::vector<double> primalColumns(trial.primalColumnSolution(),
-                                            trial.primalColumnSolution() + columns);
-    const std::vector<double> primalRows(trial.primalRowSolution(),
-                                         trial.primalRowSolution() + rows);
-    const std::vector<double> dualRows(trial.dualRowSolution(), trial.dualRowSolution() + rows);
-    const std::vector<double> dualColumns(trial.dualColumnSolution(),
-                                          trial.dualColumnSolution() + columns);
-    bool first = true;
+    const auto kept = [](auto* begin, int size) { return std::vector(begin, begin + size); };
+    const auto status = kept(trial.statusArray(), rows + columns);
+    const auto primalColumns = kept(trial.primalColumnSolution(), columns);
+    const auto primalRows = kept(trial.primalRowSolution(), rows);
+    const auto dualRows = kept(trial.dualRowSolution(), rows);
+    const auto dualColumns = kept(trial.dualColumnSolution(), columns);
     for (std::size_t k = 0; k < arcs.size(); ++k) {
         const std::int32_t column = columnOfArc_[arcIndex(arcs[k])];
         if (column < 0) {
@@ -634,15 +630,11 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
         const double lower = trial.getColLower()[column];
         const double upper = trial.getColUpper()[column];
         for (const bool up : {false, true}) {
-            if (!first) {
-                std::copy(status.begin(), status.end(), trial.statusArray());
-                std::copy(primalColumns.begin(), primalColumns.end(),
-                          trial.primalColumnSolution());
-                std::copy(primalRows.begin(), primalRows.end(), trial.primalRowSolution());
-                std::copy(dualRows.begin(), dualRows.end(), trial.dualRowSolution());
-                std::copy(dualColumns.begin(), dualColumns.end(), trial.dualColumnSolution());
-            }
-            first = false;
+            std::copy(status.begin(), status.end(), trial.statusArray());
+            std::copy(primalColumns.begin(), primalColumns.end(), trial.primalColumnSolution());
+            std::copy(primalRows.begin(), primalRows.end(), trial.primalRowSolution());
+            std::copy(dualRows.begin(), dualRows.end(), trial.dualRowSolution());
+            std::copy(dualColumns.begin(), dualColumns.end(), trial.dualColumnSolution());
             if (up) {
                 trial.setColumnBounds(column, 1.0, upper);
             } else {
