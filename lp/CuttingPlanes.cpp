@@ -116,6 +116,7 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
         return priced > 0;
     };
     bool useCutoff = true;
+    bool tailedOff = false;
     for (;;) {
         if (result.rounds >= options_.maxRounds) {
             finish(result, CuttingPlaneStatus::TailedOff, cutoff);
@@ -149,7 +150,7 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
                    cutoff);
             return result;
         }
-        const std::size_t added = addViolatedCuts(lp_.support());
+        const std::size_t added = tailedOff ? 0 : addViolatedCuts(lp_.support());
         if (added > 0) {
             result.cutsAdded += added;
             values.push_back(lp_.objective());
@@ -159,10 +160,11 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
                 const double enough =
                     options_.tailingOffGain * std::max(1.0, std::abs(values.back()));
                 if (gain < enough) {
-                    // The cuts just added are not solved for: the bound stands
-                    // on the last solve's duals.
-                    finish(result, CuttingPlaneStatus::TailedOff, cutoff);
-                    return result;
+                    // No more cuts, but the LP is still solved out and priced:
+                    // the safe bound counts every arc that prices negative,
+                    // so duals of unpriced columns can leave it far below
+                    // the LP's value.
+                    tailedOff = true;
                 }
             }
             if (Clock::now() >= deadline || lp_.stopRequested()) {
@@ -174,7 +176,8 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
         if (priceArcsIn()) {
             continue;
         }
-        finish(result, CuttingPlaneStatus::Solved, cutoff);
+        finish(result, tailedOff ? CuttingPlaneStatus::TailedOff : CuttingPlaneStatus::Solved,
+               cutoff);
         return result;
     }
 }

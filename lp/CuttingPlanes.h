@@ -13,10 +13,13 @@
 // the node's LP is solved. Columns without a solution get the arcs that break
 // their certificate; one that holds over all the node's arcs ends the node
 // as infeasible. The loop also ends when the safe bound reaches the cutoff
-// (the incumbent's cost), when the LP's value has risen by less than a
-// fraction in the last rounds that added cuts (tailing off: the rest is the
-// tree's work), after a number of rounds, at the deadline, or when the LP's
-// stop flag is set (LpRelaxation::watchStopFlag).
+// (the incumbent's cost), after a number of rounds, at the deadline, or when
+// the LP's stop flag is set (LpRelaxation::watchStopFlag). When the LP's
+// value has risen by less than a fraction in the last rounds that added cuts
+// (tailing off: the rest is the tree's work), no more cuts are separated,
+// but the LP is still solved and priced to the end: the safe bound counts
+// every arc that prices negative, so stopping with columns unpriced could
+// leave it far below the LP's value, even below the assignment bound.
 //
 // Why the bound cannot exceed the optimum: it is always LpRelaxation's safe
 // bound, ceil(L(y)) summed exactly over every arc the mask allows, which

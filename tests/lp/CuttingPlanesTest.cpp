@@ -319,6 +319,38 @@ TEST(CuttingPlanes, ARoundLimitStopsEarlyWithABoundThatStands) {
     }
 }
 
+// Tailing off ends the separation, not the LP: a loop told to tail off at
+// its second round of cuts still solves and prices to the end, so that no
+// arc prices negative and the bound is at least the assignment bound (from a
+// sparse start, the duals of the columns alone can lie far below both).
+TEST(CuttingPlanes, TailedOffTheLoopStillPricesEveryArcIn) {
+    std::mt19937_64 random(27);
+    int tailedOff = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        const CostFamily& family = costFamilies()[trial % 4];
+        SCOPED_TRACE(family.name);
+        const int n = 8 + trial % 5;
+        const Rows rows = randomRows(random, n, family);
+        const Graph graph = rows.graph();
+        LpRelaxation assignment(graph);
+        assignment.addCheapestArcs(static_cast<std::size_t>(n));
+        ASSERT_EQ(assignment.solve(), LpStatus::Optimal);
+        const std::int64_t assignmentBound = assignment.safeBound();
+
+        LpRelaxation lp(graph);
+        lp.addCheapestArcs(1);
+        CuttingPlaneOptions options;
+        options.tailingOffRounds = 1;
+        options.tailingOffGain = 1e18;  // no gain is enough
+        const CuttingPlaneResult result = CuttingPlanes(lp, nullptr, options).bound(nullptr);
+        ASSERT_LE(result.bound, heldKarpOptimum(rows)) << "trial " << trial;
+        EXPECT_GE(result.bound, assignmentBound) << "trial " << trial;
+        EXPECT_EQ(lp.priceArcs(graph.arcCount()), 0u) << "trial " << trial;
+        tailedOff += result.status == CuttingPlaneStatus::TailedOff ? 1 : 0;
+    }
+    EXPECT_GT(tailedOff, 0);
+}
+
 // The root of every TSPLIB instance, within a minute each: a bound at most
 // the published optimum, and the optimum itself when the solved LP's
 // solution is a tour.
