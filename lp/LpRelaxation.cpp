@@ -599,7 +599,7 @@ LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {
 }
 
 std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
-    std::span<const LpArc> arcs, int iterations, std::int64_t cutoff) {
+    std::span<const LpArc> arcs, int iterations, std::int64_t cutoff, Clock::time_point deadline) {
     std::vector<BranchEstimate> estimates(arcs.size());
     if (status_ != LpStatus::Optimal || columns_.empty()) {
         return estimates;
@@ -630,6 +630,13 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
         const double lower = trial.getColLower()[column];
         const double upper = trial.getColUpper()[column];
         for (const bool up : {false, true}) {
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline || stopRequested()) {
+                return estimates;
+            }
+            if (deadline != Clock::time_point::max()) {
+                trial.setMaximumWallSeconds(std::chrono::duration<double>(deadline - now).count());
+            }
             std::copy(status.begin(), status.end(), trial.statusArray());
             std::copy(primalColumns.begin(), primalColumns.end(), trial.primalColumnSolution());
             std::copy(primalRows.begin(), primalRows.end(), trial.primalRowSolution());

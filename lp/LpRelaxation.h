@@ -173,13 +173,16 @@ class LpRelaxation {
     // copy of the LP, whose value is then still a bound on that child's LP. A
     // child the pivots prove infeasible or cut off at `cutoff` gets +inf. For
     // choosing an arc only: the values are floating point, never a prune.
-    // Zeros for an arc that is no column.
+    // Zeros for an arc that is no column, and for the arcs not reached when
+    // the deadline passes or a stop is requested (a child's pivots stop then
+    // too).
     struct BranchEstimate {
         double down = 0;
         double up = 0;
     };
-    std::vector<BranchEstimate> estimateBranches(std::span<const LpArc> arcs, int iterations,
-                                                 std::int64_t cutoff);
+    std::vector<BranchEstimate> estimateBranches(
+        std::span<const LpArc> arcs, int iterations, std::int64_t cutoff,
+        Clock::time_point deadline = Clock::time_point::max());
 
     // With U = upperBound, the allowed arcs that lie on no tour cheaper than
     // U (ceil(L + r) >= U, r > 0) and those that lie on every such tour

@@ -27,10 +27,9 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     expanded.add(1);
     mask.clear();
     node->constraints.applyTo(mask);
-    const CuttingPlaneResult result =
-        planes.bound(&mask, lastBest,
-                     round.monitor != nullptr ? round.monitor->deadline()
-                                              : LpRelaxation::Clock::time_point::max());
+    const LpRelaxation::Clock::time_point deadline =
+        round.monitor != nullptr ? round.monitor->deadline() : LpRelaxation::Clock::time_point::max();
+    const CuttingPlaneResult result = planes.bound(&mask, lastBest, deadline);
     // The LP's own tour, or one read off its solution.
     std::vector<Node> tour =
         result.tour.empty() ? tourFromSupport(graph, result.support) : result.tour;
@@ -46,7 +45,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     if (node->lowerBound >= lastBest || result.status == CuttingPlaneStatus::Infeasible) {
         return;
     }
-    const BranchArc arc = chooseArc(result.support, result.lpValue);
+    const BranchArc arc = chooseArc(result.support, result.lpValue, deadline);
     if (arc.tail == NoNode) {
         offerOnlyAssignment();
         return;
@@ -88,7 +87,8 @@ void LpExpander::offerOnlyAssignment() {
 }
 
 LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& support,
-                                            double lpValue) {
+                                            double lpValue,
+                                            LpRelaxation::Clock::time_point deadline) {
     // The candidates: fractional arcs of rows that still have a choice (a
     // forced arc's row is down to it: branching on it again would make a
     // child without tours and one equal to the node), nearest 1/2 first.
@@ -121,7 +121,7 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
             arcs.push_back({candidate.tail, graph.arcPosition(candidate.tail, candidate.head)});
         }
         const std::vector<LpRelaxation::BranchEstimate> estimates =
-            lp.estimateBranches(arcs, StrongIterations, lastBest);
+            lp.estimateBranches(arcs, StrongIterations, lastBest, deadline);
         std::size_t bestCandidate = 0;
         double bestScore = -1;
         for (std::size_t k = 0; k < candidates.size(); ++k) {

@@ -61,7 +61,10 @@ class LpExpander {
         double value = 0;
         bool forceFirst = false;  // the forcing child is searched first
     };
-    BranchArc chooseArc(const std::vector<SupportArc>& support, double lpValue);
+    // Strong branching ends at the deadline; the arcs it did not reach
+    // then score as not rising.
+    BranchArc chooseArc(const std::vector<SupportArc>& support, double lpValue,
+                        LpRelaxation::Clock::time_point deadline);
 
     // Strong branching looks at this many of the most fractional arcs, each
     // child by at most this many dual simplex pivots. Many candidates matter

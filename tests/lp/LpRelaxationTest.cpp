@@ -603,6 +603,40 @@ TEST(LpRelaxation, BranchEstimatesBoundEachChildAndLeaveTheParentAsItWas) {
     }
 }
 
+// Past the deadline, or once a stop is asked for, strong branching estimates
+// nothing more (zeros: no rise), so that a search stops on time.
+TEST(LpRelaxation, BranchEstimatesEndAtTheDeadlineOrAStop) {
+    std::mt19937_64 random(13);
+    const Rows rows = randomRows(random, 9, costFamilies()[1]);
+    const Graph graph = rows.graph();
+    const std::vector<LpArc> arcs = allArcs(graph);
+    LpRelaxation lp(graph);
+    lp.addArcs(arcs);
+    ASSERT_EQ(lp.solve(), LpStatus::Optimal);
+    const double parent = lp.objective();
+    const auto expectNone = [&](const std::vector<LpRelaxation::BranchEstimate>& estimates) {
+        ASSERT_EQ(estimates.size(), arcs.size());
+        for (const LpRelaxation::BranchEstimate& estimate : estimates) {
+            EXPECT_EQ(estimate.down, 0);
+            EXPECT_EQ(estimate.up, 0);
+        }
+    };
+    expectNone(lp.estimateBranches(arcs, 100, InfeasibleBound,
+                                   LpRelaxation::Clock::now() - std::chrono::seconds(1)));
+    std::atomic<bool> stop{true};
+    lp.watchStopFlag(&stop);
+    expectNone(lp.estimateBranches(arcs, 100, InfeasibleBound));
+    lp.watchStopFlag(nullptr);
+    // Without either, some child rises.
+    bool rose = false;
+    for (const LpRelaxation::BranchEstimate& estimate :
+         lp.estimateBranches(arcs, 100, InfeasibleBound)) {
+        rose = rose || estimate.down > parent + 1e-6 || estimate.up > parent + 1e-6;
+    }
+    EXPECT_TRUE(rose);
+    EXPECT_EQ(lp.objective(), parent);
+}
+
 TEST(LpRelaxation, ColumnsAreAddedOnceAndOnlyFromTheGraph) {
     const Graph graph = testing_support::completeGraph(testing_support::constantMatrix(4, 3));
     LpRelaxation lp(graph);
