@@ -26,10 +26,24 @@ ConstraintChain ConstraintChain::withForbidden(Node tail, Node head) const {
     return extendedBy(tail, head, NoNode, false);
 }
 
+ConstraintChain ConstraintChain::withForbidden(
+    std::span<const std::pair<Node, Node>> arcs) const {
+    if (arcs.empty()) {
+        return *this;
+    }
+    return ConstraintChain(new Record{{1},
+                                      arcs.front().first,
+                                      arcs.front().second,
+                                      NoNode,
+                                      false,
+                                      acquire(newest),
+                                      {arcs.begin() + 1, arcs.end()}});
+}
+
 ConstraintChain ConstraintChain::extendedBy(Node tail, Node head, Node position,
                                             bool forced) const {
     // The new record takes over the reference that acquire adds to its parent.
-    return ConstraintChain(new Record{{1}, tail, head, position, forced, acquire(newest)});
+    return ConstraintChain(new Record{{1}, tail, head, position, forced, acquire(newest), {}});
 }
 
 void ConstraintChain::applyTo(ArcMask& mask) const {
@@ -38,6 +52,9 @@ void ConstraintChain::applyTo(ArcMask& mask) const {
             mask.force(record->tail, record->head, record->forcedPosition);
         } else {
             mask.forbid(record->tail, record->head);
+        }
+        for (const auto& [tail, head] : record->alsoForbidden) {
+            mask.forbid(tail, head);
         }
     }
 }

@@ -45,6 +45,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     if (node->lowerBound >= lastBest || result.status == CuttingPlaneStatus::Infeasible) {
         return;
     }
+    const ConstraintChain constraints = fixArcs(node->constraints);
     const BranchArc arc = chooseArc(result.support, result.lpValue, deadline);
     if (arc.tail == NoNode) {
         offerOnlyAssignment();
@@ -52,11 +53,11 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     }
     auto forbidding = std::make_unique<LpSubproblem>();
     forbidding->lowerBound = node->lowerBound;
-    forbidding->constraints = node->constraints.withForbidden(arc.tail, arc.head);
+    forbidding->constraints = constraints.withForbidden(arc.tail, arc.head);
     auto forcing = std::make_unique<LpSubproblem>();
     forcing->lowerBound = node->lowerBound;
     forcing->constraints =
-        node->constraints.withForced(arc.tail, arc.head, graph.arcPosition(arc.tail, arc.head));
+        constraints.withForced(arc.tail, arc.head, graph.arcPosition(arc.tail, arc.head));
     created.add(2);
     if (arc.forceFirst) {
         open.push_back(std::move(forcing));
@@ -65,6 +66,43 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
         open.push_back(std::move(forbidding));
         open.push_back(std::move(forcing));
     }
+}
+
+// Reduced-cost fixing against the best tour: arcs on no cheaper tour below
+// the node are forbidden, and arcs on every one forced, in the mask (so that
+// branching sees them) and in the chain the children extend. All forbidden
+// arcs go into one record. A forced arc whose row or column already has one
+// forced here is left out: two such arcs would mean no cheaper tour at all,
+// which the children's LPs then prove, and the mask takes at most one.
+ConstraintChain LpExpander::fixArcs(const ConstraintChain& constraints) {
+    const FixedArcs fixed = lp.reducedCostFixing(lastBest);
+    std::vector<std::pair<Node, Node>> forbidden;
+    forbidden.reserve(fixed.forbidden.size());
+    for (const LpArc& arc : fixed.forbidden) {
+        const Node head = graph.successors(arc.tail)[arc.position];
+        forbidden.emplace_back(arc.tail, head);
+        mask.forbid(arc.tail, head);
+    }
+    ConstraintChain fixedChain = constraints.withForbidden(forbidden);
+    std::vector<char> rowForced(fixed.forced.empty() ? 0 : graph.cityCount(), 0);
+    std::vector<char> columnForced(rowForced.size(), 0);
+    for (const LpArc& arc : fixed.forced) {
+        const Node head = graph.successors(arc.tail)[arc.position];
+        if (rowForced[arc.tail] != 0 || columnForced[head] != 0) {
+            continue;
+        }
+        rowForced[arc.tail] = columnForced[head] = 1;
+        fixedChain = fixedChain.withForced(arc.tail, head, arc.position);
+        mask.force(arc.tail, head, arc.position);
+    }
+    return fixedChain;
+}
+
+bool LpExpander::allows(Node tail, Node head) const {
+    const Node position = graph.arcPosition(tail, head);
+    const ArcMask::RowScan arcs = mask.scan(tail, graph.rowLength(tail));
+    return position != NoNode && position >= arcs.begin && position < arcs.end &&
+           !mask.blocked(head, arcs.stamp);
 }
 
 // Every row down to one arc: the node allows one assignment at most, which
@@ -96,7 +134,7 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
     for (const SupportArc& arc : support) {
         const auto tail = static_cast<Node>(arc.tail);
         const auto head = static_cast<Node>(arc.head);
-        if (arc.value < 1 - FractionalTolerance &&
+        if (arc.value < 1 - FractionalTolerance && allows(tail, head) &&
             mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
             candidates.push_back({tail, head, arc.value, arc.value >= 0.5});
         }
@@ -144,7 +182,8 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
     // it whose row still has a choice.
     for (const SupportArc& arc : support) {
         const auto tail = static_cast<Node>(arc.tail);
-        if (mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
+        if (allows(tail, static_cast<Node>(arc.head)) &&
+            mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
             return {tail, static_cast<Node>(arc.head), arc.value, true};
         }
     }

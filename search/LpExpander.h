@@ -7,8 +7,11 @@
 // the best tour that matters (CuttingPlanes.h). An integral solution that is
 // one tour is offered to the incumbent (so is a tour read off the LP's
 // support). A node whose bound reaches the best tour, or that allows no tour,
-// is dropped; any other is branched at once on an arc of its LP solution: one
-// child forbids the arc, the other forces it. The arc is chosen by strong
+// is dropped; any other first has its arcs fixed by their reduced costs
+// against the best tour (LpRelaxation::reducedCostFixing: arcs on no cheaper
+// tour below the node are forbidden, arcs on all of them forced, for the
+// node's whole subtree), then is branched at once on an arc of its LP
+// solution: one child forbids the arc, the other forces it. The arc is chosen by strong
 // branching among the 32 fractional arcs nearest 1/2 (ties: the lowest tail,
 // then head): each child's LP is estimated by a bounded number of dual
 // simplex iterations, and the arc whose children rise most (by the product
@@ -29,6 +32,7 @@
 #include "lp/CutPool.h"
 #include "lp/CuttingPlanes.h"
 #include "lp/LpRelaxation.h"
+#include "search/ConstraintChain.h"
 #include "search/LpSubproblem.h"
 #include "search/Round.h"
 
@@ -77,6 +81,13 @@ class LpExpander {
     static constexpr int StrongIterations = 50;
     static constexpr double FractionalTolerance = 1e-6;
     void offerOnlyAssignment();
+    // Whether the node's mask allows the arc. Branching takes only such arcs:
+    // fixing may have blocked an arc of the LP's solution (within rounding),
+    // and forcing a blocked arc would give its column two forced arcs.
+    bool allows(Node tail, Node head) const;
+    // The node's constraints with the arcs reduced-cost fixing takes out
+    // against the best tour, which the mask records too.
+    ConstraintChain fixArcs(const ConstraintChain& constraints);
 
     const Graph& graph;
     ArcMask mask;
