@@ -45,7 +45,11 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     if (node->lowerBound >= lastBest || result.status == CuttingPlaneStatus::Infeasible) {
         return;
     }
-    const ConstraintChain constraints = fixArcs(node->constraints);
+    const std::optional<ConstraintChain> fixedConstraints = fixArcs(node->constraints);
+    if (!fixedConstraints) {
+        return;
+    }
+    const ConstraintChain& constraints = *fixedConstraints;
     const BranchArc arc = chooseArc(result.support, result.lpValue, deadline);
     if (arc.tail == NoNode) {
         offerOnlyAssignment();
@@ -71,14 +75,19 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
 // Reduced-cost fixing against the best tour: arcs on no cheaper tour below
 // the node are forbidden, and arcs on every one forced, in the mask (so that
 // branching sees them) and in the chain the children extend. All forbidden
-// arcs go into one record. A forced arc whose row or column already has one
-// forced here is left out: two such arcs would mean no cheaper tour at all,
-// which the children's LPs then prove, and the mask takes at most one.
-ConstraintChain LpExpander::fixArcs(const ConstraintChain& constraints) {
+// arcs go into one record. A row's last allowed arc on no cheaper tour (its
+// forced arc, say) leaves the node none. A forced arc whose row or column
+// already has one forced here is left out: two such arcs would mean no
+// cheaper tour at all, which the children's LPs then prove, and the mask
+// takes at most one.
+std::optional<ConstraintChain> LpExpander::fixArcs(const ConstraintChain& constraints) {
     const FixedArcs fixed = lp.reducedCostFixing(lastBest);
     std::vector<std::pair<Node, Node>> forbidden;
     forbidden.reserve(fixed.forbidden.size());
     for (const LpArc& arc : fixed.forbidden) {
+        if (mask.allowedArcs(arc.tail, graph.successors(arc.tail), 2) < 2) {
+            return std::nullopt;
+        }
         const Node head = graph.successors(arc.tail)[arc.position];
         forbidden.emplace_back(arc.tail, head);
         mask.forbid(arc.tail, head);

@@ -11,13 +11,14 @@
 // against the best tour (LpRelaxation::reducedCostFixing: arcs on no cheaper
 // tour below the node are forbidden, arcs on all of them forced, for the
 // node's whole subtree), then is branched at once on an arc of its LP
-// solution: one child forbids the arc, the other forces it. The arc is chosen by strong
-// branching among the 32 fractional arcs nearest 1/2 (ties: the lowest tail,
-// then head): each child's LP is estimated by a bounded number of dual
-// simplex iterations, and the arc whose children rise most (by the product
-// of the two rises) wins; a single candidate is taken as it is. The child
-// whose LP stays lower is filed first, so that it is taken up next, while
-// the LP still holds its parent's basis.
+// solution: one child forbids the arc, the other forces it. The arc is
+// chosen by strong branching among the 32 fractional arcs nearest 1/2, of
+// those the mask still allows (ties: the lowest tail, then head): each
+// child's LP is estimated by a bounded number of dual simplex iterations,
+// and the arc whose children rise most (by the product of the two rises)
+// wins; a single candidate is taken as it is. The child whose LP stays lower
+// is filed first, so that it is taken up next, while the LP still holds its
+// parent's basis.
 //
 // A node stopped by the deadline before its loop ended goes back among the
 // open nodes with the bound it reached, to be dropped by the stopping search.
@@ -25,6 +26,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "assignment/ArcMask.h"
@@ -86,8 +88,9 @@ class LpExpander {
     // and forcing a blocked arc would give its column two forced arcs.
     bool allows(Node tail, Node head) const;
     // The node's constraints with the arcs reduced-cost fixing takes out
-    // against the best tour, which the mask records too.
-    ConstraintChain fixArcs(const ConstraintChain& constraints);
+    // against the best tour, which the mask records too; none when that
+    // leaves a row without arcs (no cheaper tour below the node).
+    std::optional<ConstraintChain> fixArcs(const ConstraintChain& constraints);
 
     const Graph& graph;
     ArcMask mask;
