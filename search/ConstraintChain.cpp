@@ -1,5 +1,7 @@
 #include "search/ConstraintChain.h"
 
+#include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace atsp {
@@ -31,19 +33,22 @@ ConstraintChain ConstraintChain::withForbidden(
     if (arcs.empty()) {
         return *this;
     }
+    auto more = std::make_unique<std::pair<Node, Node>[]>(arcs.size() - 1);
+    std::copy(arcs.begin() + 1, arcs.end(), more.get());
     return ConstraintChain(new Record{{1},
                                       arcs.front().first,
                                       arcs.front().second,
                                       NoNode,
+                                      static_cast<std::uint32_t>(arcs.size() - 1),
                                       false,
                                       acquire(newest),
-                                      {arcs.begin() + 1, arcs.end()}});
+                                      std::move(more)});
 }
 
 ConstraintChain ConstraintChain::extendedBy(Node tail, Node head, Node position,
                                             bool forced) const {
     // The new record takes over the reference that acquire adds to its parent.
-    return ConstraintChain(new Record{{1}, tail, head, position, forced, acquire(newest), {}});
+    return ConstraintChain(new Record{{1}, tail, head, position, 0, forced, acquire(newest), {}});
 }
 
 void ConstraintChain::applyTo(ArcMask& mask) const {
@@ -53,8 +58,8 @@ void ConstraintChain::applyTo(ArcMask& mask) const {
         } else {
             mask.forbid(record->tail, record->head);
         }
-        for (const auto& [tail, head] : record->alsoForbidden) {
-            mask.forbid(tail, head);
+        for (std::uint32_t k = 0; k < record->alsoForbiddenCount; ++k) {
+            mask.forbid(record->alsoForbidden[k].first, record->alsoForbidden[k].second);
         }
     }
 }

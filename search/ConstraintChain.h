@@ -20,9 +20,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <utility>
-#include <vector>
 
 #include "assignment/ArcMask.h"
 #include "graph/Graph.h"
@@ -58,16 +58,21 @@ class ConstraintChain {
     bool sameAs(const ConstraintChain& other) const { return newest == other.newest; }
 
   private:
+    // 40 bytes, which glibc's allocator serves from the same 48-byte chunks
+    // as the 32 bytes of a record without the batch: the assignment bound's
+    // trees, which make records by the million, pay nothing for it.
     struct Record {
         mutable std::atomic<std::uint32_t> references;
         Node tail;
         Node head;
         Node forcedPosition;  // meaningful only when forced
+        // Further forbidden arcs of the same record, (tail, head) each.
+        std::uint32_t alsoForbiddenCount;
         bool forced;
         const Record* parent;  // holds one reference; null at the root
-        // Further forbidden arcs of the same record (tail, head).
-        std::vector<std::pair<Node, Node>> alsoForbidden;
+        std::unique_ptr<const std::pair<Node, Node>[]> alsoForbidden;
     };
+    static_assert(sizeof(Record) <= 40, "a record outgrew its allocation");
 
     explicit ConstraintChain(Record* newest) : newest(newest) {}
     ConstraintChain extendedBy(Node tail, Node head, Node position, bool forced) const;
