@@ -27,8 +27,9 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     expanded.add(1);
     mask.clear();
     node->constraints.applyTo(mask);
-    const LpRelaxation::Clock::time_point deadline =
-        round.monitor != nullptr ? round.monitor->deadline() : LpRelaxation::Clock::time_point::max();
+    const LpRelaxation::Clock::time_point deadline = round.monitor != nullptr
+                                                         ? round.monitor->deadline()
+                                                         : LpRelaxation::Clock::time_point::max();
     const CuttingPlaneResult result = planes.bound(&mask, lastBest, deadline);
     // The LP's own tour, or one read off its solution.
     std::vector<Node> tour =
@@ -38,6 +39,11 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
         lastBest = round.bestNow();
     }
     node->lowerBound = std::max(node->lowerBound, result.bound);
+    if (node->branch.tail != NoNode && (result.status == CuttingPlaneStatus::Solved ||
+                                        result.status == CuttingPlaneStatus::TailedOff)) {
+        pseudoCosts.record(node->branch.tail, node->branch.head, node->branch.forced,
+                           node->branch.movement, result.lpValue - node->branch.parentValue);
+    }
     if (result.status == CuttingPlaneStatus::Stopped) {
         open.push_back(std::move(node));
         return;
@@ -62,6 +68,8 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     forcing->lowerBound = node->lowerBound;
     forcing->constraints =
         constraints.withForced(arc.tail, arc.head, graph.arcPosition(arc.tail, arc.head));
+    forbidding->branch = {arc.tail, arc.head, false, arc.value, result.lpValue};
+    forcing->branch = {arc.tail, arc.head, true, 1 - arc.value, result.lpValue};
     created.add(2);
     if (arc.forceFirst) {
         open.push_back(std::move(forcing));
@@ -133,8 +141,7 @@ void LpExpander::offerOnlyAssignment() {
     }
 }
 
-LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& support,
-                                            double lpValue,
+LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& support, double lpValue,
                                             LpRelaxation::Clock::time_point deadline) {
     // The candidates: fractional arcs of rows that still have a choice (a
     // forced arc's row is down to it: branching on it again would make a
@@ -161,14 +168,45 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
         candidates.resize(StrongCandidates);
     }
     if (candidates.size() > 1) {
-        // Strong branching: the arc whose weaker child rises most, by the
-        // product of both children's rises.
-        std::vector<LpArc> arcs;
-        for (const BranchArc& candidate : candidates) {
-            arcs.push_back({candidate.tail, graph.arcPosition(candidate.tail, candidate.head)});
+        // The arc whose weaker child rises most, by the product of both
+        // children's rises: estimated by strong branching, or for an arc
+        // whose rises have been seen often enough, by its pseudocosts.
+        std::vector<LpRelaxation::BranchEstimate> estimates(candidates.size());
+        std::vector<std::size_t> strongOnes;
+        std::vector<LpArc> strongArcs;
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+            const BranchArc& candidate = candidates[k];
+            if (pseudoCosts.reliable(candidate.tail, candidate.head, PseudoCostReliability)) {
+                estimates[k].down =
+                    lpValue +
+                    candidate.value * pseudoCosts.perUnit(candidate.tail, candidate.head, false);
+                estimates[k].up =
+                    lpValue + (1 - candidate.value) *
+                                  pseudoCosts.perUnit(candidate.tail, candidate.head, true);
+            } else {
+                strongOnes.push_back(k);
+                strongArcs.push_back(
+                    {candidate.tail, graph.arcPosition(candidate.tail, candidate.head)});
+            }
         }
-        const std::vector<LpRelaxation::BranchEstimate> estimates =
-            lp.estimateBranches(arcs, StrongIterations, lastBest, deadline);
+        const std::vector<LpRelaxation::BranchEstimate> strong =
+            strongArcs.empty()
+                ? std::vector<LpRelaxation::BranchEstimate>{}
+                : lp.estimateBranches(strongArcs, StrongIterations, lastBest, deadline);
+        for (std::size_t j = 0; j < strongOnes.size(); ++j) {
+            const BranchArc& candidate = candidates[strongOnes[j]];
+            estimates[strongOnes[j]] = strong[j];
+            // An infinite estimate (a child without tours, or cut off) has no
+            // rise per unit; zeros are arcs the deadline left unreached.
+            if (std::isfinite(strong[j].down) && strong[j].down != 0) {
+                pseudoCosts.record(candidate.tail, candidate.head, false, candidate.value,
+                                   strong[j].down - lpValue);
+            }
+            if (std::isfinite(strong[j].up) && strong[j].up != 0) {
+                pseudoCosts.record(candidate.tail, candidate.head, true, 1 - candidate.value,
+                                   strong[j].up - lpValue);
+            }
+        }
         std::size_t bestCandidate = 0;
         double bestScore = -1;
         for (std::size_t k = 0; k < candidates.size(); ++k) {

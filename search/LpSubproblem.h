@@ -21,6 +21,17 @@ struct LpSubproblem {
     // least its parent's.
     std::int64_t lowerBound = 0;
     ConstraintChain constraints;
+    // The branch that made the node, for the pseudocosts (PseudoCosts.h):
+    // the arc (tail NoNode at the root), whether it was forced, how far the
+    // branch moved its value, and the parent's LP value.
+    struct Branch {
+        Node tail = NoNode;
+        Node head = NoNode;
+        bool forced = false;
+        double movement = 0;
+        double parentValue = 0;
+    };
+    Branch branch;
 };
 
 }  // namespace atsp

@@ -1,0 +1,55 @@
+// Pseudocosts of branching on an arc under the LP bound: how much a child's
+// LP value rose, per unit of the arc's value the branch moved, averaged over
+// the children seen so far (strong branching's estimates and the children
+// the tree bounded).
+//
+// Why: strong branching is most of a node's time (about 85 % at n = 316),
+// and the same arcs come back as candidates at node after node. Once an
+// arc's rises in both directions have been seen `reliability` times, its
+// average stands in for a new estimate (reliability branching, as in
+// Achterberg, Koch and Martin 2005).
+//
+// For choosing an arc only: the averages are floating point and never prune.
+// Units: rises per unit of value, in cost units.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+
+#include "graph/Graph.h"
+
+namespace atsp {
+
+class PseudoCosts {
+  public:
+    // A child that forbids the arc (`forced` false, the arc's value x fell to
+    // 0: movement x) or forces it (movement 1 - x), whose LP value rose by
+    // `rise`. Rises below zero (a child's LP may come out lower than its
+    // parent's within the solver's tolerance) count as zero.
+    void record(Node tail, Node head, bool forced, double movement, double rise);
+
+    // Whether both directions of the arc have `reliability` observations.
+    bool reliable(Node tail, Node head, int reliability) const;
+
+    // The expected rise of the child per unit of movement: the arc's average,
+    // or where it has none in that direction the average over all arcs
+    // (1 before anything was seen).
+    double perUnit(Node tail, Node head, bool forced) const;
+
+  private:
+    struct Average {
+        double sum = 0;
+        std::int64_t count = 0;
+    };
+    struct Entry {
+        Average direction[2];  // [0]: forbidden, [1]: forced
+    };
+    static std::uint64_t key(Node tail, Node head) {
+        return static_cast<std::uint64_t>(tail) << 32 | head;
+    }
+
+    std::unordered_map<std::uint64_t, Entry> arcs;
+    Average overall[2];
+};
+
+}  // namespace atsp
