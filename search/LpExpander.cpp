@@ -11,8 +11,13 @@
 namespace atsp {
 
 LpExpander::LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns, CutPool& pool,
-                       const CuttingPlaneOptions& options, Round& round)
-    : graph(graph), mask(graph.cityCount()), lp(graph), planes(lp, &pool, options), round(round) {
+                       PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round)
+    : graph(graph),
+      mask(graph.cityCount()),
+      lp(graph),
+      planes(lp, &pool, options),
+      round(round),
+      pseudoCosts(pseudoCosts) {
     lp.addArcs(seedColumns);
     lp.watchStopFlag(round.stop.requested);
 }

@@ -16,7 +16,7 @@
 // allows (ties: the lowest tail, then head): each child's LP is estimated by
 // a bounded number of dual simplex iterations (strong branching), or, once
 // the arc's rises have been seen often enough, by its pseudocosts (the
-// thread's own: PseudoCosts.h), and the arc whose children rise most (by the
+// team's: PseudoCosts.h), and the arc whose children rise most (by the
 // product of the two rises) wins; a single candidate is taken as it is. The
 // estimates only choose: the bounds that prune are the children's own. The
 // child whose LP stays lower
@@ -46,9 +46,10 @@ namespace atsp {
 
 class LpExpander {
   public:
-    // The graph, the pool and the round must outlive the expander.
+    // The graph, the pool, the pseudocosts (shared by the team) and the
+    // round must outlive the expander.
     LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns, CutPool& pool,
-               const CuttingPlaneOptions& options, Round& round);
+               PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round);
 
     LpExpander(const LpExpander&) = delete;
     LpExpander& operator=(const LpExpander&) = delete;
@@ -111,7 +112,7 @@ class LpExpander {
     std::int64_t lastBest = InfeasibleBound;
     Counter created;
     Counter expanded;
-    PseudoCosts pseudoCosts;
+    PseudoCosts& pseudoCosts;
 };
 
 }  // namespace atsp

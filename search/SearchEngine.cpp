@@ -22,6 +22,7 @@
 #include "search/LpExpander.h"
 #include "search/LpRoot.h"
 #include "search/LpSubproblem.h"
+#include "search/PseudoCosts.h"
 #include "search/Round.h"
 #include "search/SearchMonitor.h"
 #include "search/Subproblem.h"
@@ -312,10 +313,11 @@ class Search {
                 tail, head, lpRoot.treeGraph.arcPosition(tail, head));
         }
         const std::int64_t rootBound = rootNode->lowerBound;
+        PseudoCosts pseudoCosts;
         runTree<LpSubproblem, LpExpander>(
             incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
                 return std::make_unique<LpExpander>(lpRoot.treeGraph, lpRoot.columns, pool,
-                                                    options.cuttingPlanes, round);
+                                                    pseudoCosts, options.cuttingPlanes, round);
             });
     }
 
