@@ -368,7 +368,7 @@ int main(int argc, char** argv) {
     if (search == nullptr) {
         std::printf(
             "usage: searchBench [--mode serial|parallel|described|described-parallel|root|"
-            "root-core] [--sizes N,N,...] "
+            "root-core|lp-root] [--sizes N,N,...] "
             "[--seeds S,S,...] [--max-cost C] [--threads N] [--file PATH] [--write PATH]\n");
         return 1;
     }
