@@ -19,9 +19,8 @@
 // team's: PseudoCosts.h), and the arc whose children rise most (by the
 // product of the two rises) wins; a single candidate is taken as it is. The
 // estimates only choose: the bounds that prune are the children's own. The
-// child whose LP stays lower
-// is filed first, so that it is taken up next, while the LP still holds its
-// parent's basis.
+// child whose LP stays lower is filed first, so that it is taken up next,
+// while the LP still holds its parent's basis.
 //
 // A node stopped by the deadline before its loop ended goes back among the
 // open nodes with the bound it reached, to be dropped by the stopping search.

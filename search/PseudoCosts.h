@@ -3,7 +3,7 @@
 // the children seen so far (strong branching's estimates and the children
 // the tree bounded).
 //
-// Why: strong branching is most of a node's time (about 85 % at n = 316),
+// Why: strong branching at every node took about 85 % of the time at n = 316,
 // and the same arcs come back as candidates at node after node. Once an
 // arc's rises in both directions have been seen `reliability` times, its
 // average stands in for a new estimate (reliability branching, as in
