@@ -181,13 +181,10 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
         std::vector<LpArc> strongArcs;
         for (std::size_t k = 0; k < candidates.size(); ++k) {
             const BranchArc& candidate = candidates[k];
-            if (pseudoCosts.reliable(candidate.tail, candidate.head, PseudoCostReliability)) {
-                estimates[k].down =
-                    lpValue +
-                    candidate.value * pseudoCosts.perUnit(candidate.tail, candidate.head, false);
-                estimates[k].up =
-                    lpValue + (1 - candidate.value) *
-                                  pseudoCosts.perUnit(candidate.tail, candidate.head, true);
+            if (const std::optional<PseudoCosts::Rates> rates = pseudoCosts.reliableRates(
+                    candidate.tail, candidate.head, PseudoCostReliability)) {
+                estimates[k].down = lpValue + candidate.value * rates->forbidden;
+                estimates[k].up = lpValue + (1 - candidate.value) * rates->forced;
             } else {
                 strongOnes.push_back(k);
                 strongArcs.push_back(

@@ -1,5 +1,7 @@
 #include "search/PseudoCosts.h"
 
+#include <algorithm>
+
 namespace atsp {
 
 void PseudoCosts::record(Node tail, Node head, bool forced, double movement, double rise) {
@@ -11,27 +13,23 @@ void PseudoCosts::record(Node tail, Node head, bool forced, double movement, dou
     Average& own = arcs[key(tail, head)].direction[forced ? 1 : 0];
     own.sum += perUnit;
     ++own.count;
-    overall[forced ? 1 : 0].sum += perUnit;
-    ++overall[forced ? 1 : 0].count;
 }
 
-bool PseudoCosts::reliable(Node tail, Node head, int reliability) const {
+std::optional<PseudoCosts::Rates> PseudoCosts::reliableRates(Node tail, Node head,
+                                                             int reliability) const {
     const std::lock_guard lock(mutex);
     const auto found = arcs.find(key(tail, head));
-    return found != arcs.end() && found->second.direction[0].count >= reliability &&
-           found->second.direction[1].count >= reliability;
-}
-
-double PseudoCosts::perUnit(Node tail, Node head, bool forced) const {
-    const int side = forced ? 1 : 0;
-    const std::lock_guard lock(mutex);
-    const auto found = arcs.find(key(tail, head));
-    if (found != arcs.end() && found->second.direction[side].count > 0) {
-        const Average& own = found->second.direction[side];
-        return own.sum / static_cast<double>(own.count);
+    if (found == arcs.end()) {
+        return std::nullopt;
     }
-    return overall[side].count > 0 ? overall[side].sum / static_cast<double>(overall[side].count)
-                                   : 1.0;
+    const Average& forbidden = found->second.direction[0];
+    const Average& forced = found->second.direction[1];
+    const std::int64_t needed = std::max(reliability, 1);  // an average needs one observation
+    if (forbidden.count < needed || forced.count < needed) {
+        return std::nullopt;
+    }
+    return Rates{forbidden.sum / static_cast<double>(forbidden.count),
+                 forced.sum / static_cast<double>(forced.count)};
 }
 
 }  // namespace atsp

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "graph/Graph.h"
@@ -34,13 +35,14 @@ class PseudoCosts {
     // parent's within the solver's tolerance) count as zero.
     void record(Node tail, Node head, bool forced, double movement, double rise);
 
-    // Whether both directions of the arc have `reliability` observations.
-    bool reliable(Node tail, Node head, int reliability) const;
-
-    // The expected rise of the child per unit of movement: the arc's average,
-    // or where it has none in that direction the average over all arcs
-    // (1 before anything was seen).
-    double perUnit(Node tail, Node head, bool forced) const;
+    // The arc's average rises per unit of movement, when both directions
+    // have at least `reliability` observations (and at least one); none
+    // otherwise.
+    struct Rates {
+        double forbidden = 0;
+        double forced = 0;
+    };
+    std::optional<Rates> reliableRates(Node tail, Node head, int reliability) const;
 
   private:
     struct Average {
@@ -56,7 +58,6 @@ class PseudoCosts {
 
     mutable std::mutex mutex;
     std::unordered_map<std::uint64_t, Entry> arcs;
-    Average overall[2];
 };
 
 }  // namespace atsp
