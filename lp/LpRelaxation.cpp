@@ -16,7 +16,8 @@ using Wide = __int128;
 
 // Duals are rounded to multiples of 2^-DualBits: costs scaled by 2^30 stay
 // below 2^61, and the rounding costs each reduced cost at most 3 * 2^-31
-// plus 2^-31 per cut, far below a unit even summed over a million arcs.
+// plus 2^-31 per cut and unit of its coefficient, far below a unit even
+// summed over a million arcs.
 constexpr int DualBits = 30;
 // A ray is scaled so that its largest entry is 2^RayBits.
 constexpr int RayBits = 40;
@@ -140,8 +141,35 @@ class LpRelaxation::ArcPass {
         const auto members = [&](std::uint32_t k) -> const std::vector<std::uint32_t>& {
             return lp.cuts_[sets[k].cut].sets[sets[k].set];
         };
+        // The single arcs of the cuts of positive multiplier, by tail, each
+        // with its multiplier times its coefficient.
+        struct Term {
+            std::uint32_t head;
+            Wide weight;
+        };
+        std::vector<std::uint32_t> termStart(n + 1, 0);
+        for (std::size_t cut = 0; cut < lp.cuts_.size(); ++cut) {
+            if (y[2 * n + cut] > 0) {
+                for (const WeightedArc& arc : lp.cuts_[cut].arcs) {
+                    ++termStart[arc.tail + 1];
+                }
+            }
+        }
+        std::partial_sum(termStart.begin(), termStart.end(), termStart.begin());
+        std::vector<Term> terms(termStart.back());
+        {
+            std::vector<std::uint32_t> fill(termStart.begin(), termStart.end() - 1);
+            for (std::size_t cut = 0; cut < lp.cuts_.size(); ++cut) {
+                if (const Wide value = y[2 * n + cut]; value > 0) {
+                    for (const WeightedArc& arc : lp.cuts_[cut].arcs) {
+                        terms[fill[arc.tail]++] = {arc.head, value * arc.coefficient};
+                    }
+                }
+            }
+        }
         // within[j]: the multipliers of the current tail's sets that hold j
-        // too, which the arc tail -> j therefore does not leave.
+        // too, which the arc tail -> j therefore does not leave, less the
+        // weights of tail -> j as a single arc.
         std::vector<Wide> within(n, 0);
         std::vector<std::uint8_t> columnReached(n, 0);
         for (std::size_t row = 0; row < n; ++row) {
@@ -153,6 +181,9 @@ class LpRelaxation::ArcPass {
                 for (const std::uint32_t city : members(tailSets[k])) {
                     within[city] += value;
                 }
+            }
+            for (std::uint32_t k = termStart[tail]; k < termStart[tail + 1]; ++k) {
+                within[terms[k].head] -= terms[k].weight;
             }
             const std::span<const Node> heads = graph.successors(tail);
             const std::span<const std::int32_t> costs = graph.costs(tail);
@@ -188,6 +219,9 @@ class LpRelaxation::ArcPass {
                 for (const std::uint32_t city : members(tailSets[k])) {
                     within[city] = 0;
                 }
+            }
+            for (std::uint32_t k = termStart[tail]; k < termStart[tail + 1]; ++k) {
+                within[terms[k].head] = 0;
             }
         }
         for (std::size_t column = 0; column < n; ++column) {
@@ -292,7 +326,7 @@ std::size_t LpRelaxation::addArcs(std::span<const LpArc> arcs) {
         elements.push_back(1.0);
         elements.push_back(1.0);
         for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
-            if (const int count = coefficient(cuts_[cut], arc.tail, head); count > 0) {
+            if (const int count = coefficient(cuts_[cut], arc.tail, head); count != 0) {
                 rows.push_back(static_cast<int>(2 * n_ + cut));
                 elements.push_back(count);
             }
@@ -402,13 +436,56 @@ std::size_t LpRelaxation::addBlossoms(std::span<const Blossom> blossoms) {
     return addCutRows(std::move(rows));
 }
 
+std::size_t LpRelaxation::addLiftedCycles(std::span<const LiftedCycle> cycles) {
+    std::vector<Cut> rows;
+    std::vector<char> seen(n_, 0);
+    for (const LiftedCycle& cycle : cycles) {
+        const std::size_t k = cycle.cities.size();
+        bool distinct = k >= 3 && k < n_;
+        for (std::size_t h = 0; distinct && h < k; ++h) {
+            distinct = cycle.cities[h] < n_ && seen[cycle.cities[h]] == 0;
+            if (distinct) {
+                seen[cycle.cities[h]] = 1;
+            }
+        }
+        for (const std::uint32_t city : cycle.cities) {
+            if (city < n_) {
+                seen[city] = 0;
+            }
+        }
+        if (!distinct) {
+            throw std::invalid_argument("a lifted cycle needs 3 to n - 1 distinct cities");
+        }
+        Cut cut;
+        cut.rhs = 1 - static_cast<std::int64_t>(k);
+        cut.arcs = liftedCycleArcs(cycle);
+        for (WeightedArc& arc : cut.arcs) {
+            arc.coefficient = -arc.coefficient;
+        }
+        // n + 1, no city, first: no subtour side or blossom begins so.
+        cut.key.push_back(static_cast<std::uint32_t>(n_ + 1));
+        cut.key.push_back(cycle.reversed ? 1 : 0);
+        cut.key.insert(cut.key.end(), cycle.cities.begin(), cycle.cities.end());
+        rows.push_back(std::move(cut));
+    }
+    return addCutRows(std::move(rows));
+}
+
 std::size_t LpRelaxation::addCutRows(std::vector<Cut> cuts) {
     const std::size_t words = (n_ + 63) / 64;
     std::vector<CoinBigIndex> starts{0};
     std::vector<int> columns;
     std::vector<double> elements, lower;
     std::vector<int> count(columns_.size(), 0);
+    std::vector<char> isTouched(columns_.size(), 0);
     std::vector<std::uint32_t> touched;
+    const auto addTo = [&](std::uint32_t column, int coefficient) {
+        if (isTouched[column] == 0) {
+            isTouched[column] = 1;
+            touched.push_back(column);
+        }
+        count[column] += coefficient;
+    };
     std::size_t added = 0;
     for (Cut& cut : cuts) {
         if (cutSides_.contains(cut.key)) {
@@ -426,17 +503,29 @@ std::size_t LpRelaxation::addCutRows(std::vector<Cut> cuts) {
                 for (const std::uint32_t column : tailColumns_[tail]) {
                     const std::size_t head = headOf(columns_[column]);
                     if ((cut.members[set][head / 64] >> (head % 64) & 1u) == 0) {
-                        if (count[column]++ == 0) {
-                            touched.push_back(column);
-                        }
+                        addTo(column, 1);
                     }
                 }
             }
         }
+        for (const WeightedArc& arc : cut.arcs) {
+            const Node position = graph_->arcPosition(arc.tail, arc.head);
+            if (position == NoNode) {
+                continue;
+            }
+            if (const std::int32_t column =
+                    columnOfArc_[arcIndex({static_cast<Node>(arc.tail), position})];
+                column >= 0) {
+                addTo(static_cast<std::uint32_t>(column), arc.coefficient);
+            }
+        }
         for (const std::uint32_t column : touched) {
-            columns.push_back(static_cast<int>(column));
-            elements.push_back(count[column]);
+            if (count[column] != 0) {
+                columns.push_back(static_cast<int>(column));
+                elements.push_back(count[column]);
+            }
             count[column] = 0;
+            isTouched[column] = 0;
         }
         touched.clear();
         starts.push_back(static_cast<CoinBigIndex>(columns.size()));

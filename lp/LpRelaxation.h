@@ -4,8 +4,10 @@
 // The LP. x(a) in [0, 1] for arcs a; rows: out-degree 1 and in-degree 1 at
 // every city (rows i and n + i), then cuts: subtour cuts x(out of S) >= 1,
 // each over its side (CutPool.h), at most half the cities, and blossoms
-// (BlossomSeparation.h), x(out of H) + the teeth's outflows >= (3t + 1) / 2;
-// every cut row is a sum of outflows of sets, >= an integer b. Columns are arcs added
+// (BlossomSeparation.h), x(out of H) + the teeth's outflows >= (3t + 1) / 2,
+// and lifted cycle inequalities (LiftedCycleSeparation.h), written as
+// -(their left-hand side) >= 1 - k. Every cut row is a sum of outflows of
+// sets plus integer multiples of single arcs, >= an integer b. Columns are arcs added
 // on demand (a sparse start, then pricing); a node's mask gives blocked
 // columns the upper bound 0. Re-solves start from the last basis: dual
 // simplex after new rows or bounds (the basis stays dual feasible, boxed
@@ -36,10 +38,12 @@
 // at least L + r(a); one that avoids an arc with r(a) < 0 at least L - r(a).
 //
 // Cost: a solve is CLP's; the bound, pricing and fixing are a pass over all
-// allowed arcs, O(m) plus the squared sizes of the cuts with a positive dual.
+// allowed arcs, O(m) plus the squared sizes of the cuts with a positive dual
+// and their single arcs.
 // One object per thread: CLP models are independent, this one is not shared.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -47,12 +51,14 @@
 #include <memory>
 #include <span>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "assignment/ArcMask.h"
 #include "graph/Graph.h"
 #include "lp/BlossomSeparation.h"
 #include "lp/CutPool.h"
+#include "lp/LiftedCycleSeparation.h"
 #include "lp/SubtourSeparation.h"
 
 class ClpSimplex;
@@ -114,10 +120,16 @@ class LpRelaxation {
     // Rows for the given blossoms, skipping those the LP already has; returns
     // how many were added.
     std::size_t addBlossoms(std::span<const Blossom> blossoms);
-    // The side each cut row is written over, in row order.
-    // (A blossom's first set is its handle.)
+    // Rows for the given lifted cycle inequalities, skipping those the LP
+    // already has; returns how many were added. Each must have 3 to n - 1
+    // distinct cities (std::invalid_argument otherwise): with n it would cut
+    // off the tour along its cycle.
+    std::size_t addLiftedCycles(std::span<const LiftedCycle> cycles);
+    // The side each cut row is written over, in row order. (A blossom's
+    // first set is its handle; a lifted cycle has none: empty.)
     const std::vector<std::uint32_t>& cutSideOf(std::size_t cut) const {
-        return cuts_[cut].sets.front();
+        static const std::vector<std::uint32_t> none;
+        return cuts_[cut].sets.empty() ? none : cuts_[cut].sets.front();
     }
     // Deletes the cut rows whose slack was basic and positive at each of the
     // last `solves` optimal solves (and still is basic); returns how many.
@@ -192,10 +204,12 @@ class LpRelaxation {
     FixedArcs reducedCostFixing(std::int64_t upperBound);
 
   private:
-    // The row sum over `sets` of x(out of set) >= rhs.
+    // The row sum over `sets` of x(out of set) + sum over `arcs` of
+    // coefficient x(arc) >= rhs.
     struct Cut {
         std::vector<std::vector<std::uint32_t>> sets;
         std::vector<std::vector<std::uint64_t>> members;  // per set, bit c: city c is in it
+        std::vector<WeightedArc> arcs;  // sorted by tail, then head; each arc once
         std::int64_t rhs = 1;
         // The key it is known by in cutSides_.
         std::vector<std::uint32_t> key;
@@ -206,13 +220,21 @@ class LpRelaxation {
     Node headOf(LpArc arc) const { return graph_->successors(arc.tail)[arc.position]; }
     std::size_t arcIndex(LpArc arc) const { return rowStart_[arc.tail] + arc.position; }
     // The cut row's coefficient of the arc tail -> head: the number of its
-    // sets the arc leaves.
+    // sets the arc leaves, plus its own coefficient.
     static int coefficient(const Cut& cut, std::size_t tail, std::size_t head) {
         int count = 0;
         for (const std::vector<std::uint64_t>& members : cut.members) {
             const bool tailIn = (members[tail / 64] >> (tail % 64) & 1u) != 0;
             const bool headIn = (members[head / 64] >> (head % 64) & 1u) != 0;
             count += tailIn && !headIn ? 1 : 0;
+        }
+        const auto arc = std::lower_bound(
+            cut.arcs.begin(), cut.arcs.end(), std::pair{tail, head},
+            [](const WeightedArc& a, const std::pair<std::size_t, std::size_t>& key) {
+                return a.tail != key.first ? a.tail < key.first : a.head < key.second;
+            });
+        if (arc != cut.arcs.end() && arc->tail == tail && arc->head == head) {
+            count += arc->coefficient;
         }
         return count;
     }

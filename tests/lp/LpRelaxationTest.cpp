@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
 #include "assignment/ArcMask.h"
 #include "assignment/AssignmentProblem.h"
 #include "lp/BlossomSeparation.h"
+#include "lp/LiftedCycleSeparation.h"
 #include "lp/LpRelaxation.h"
 #include "tests/lp/LpTestSupport.h"
 #include "tests/support/TestGraphs.h"
@@ -490,13 +492,15 @@ TEST(LpRelaxation, DroppingSlackCutsKeepsTheValue) {
 }
 
 // Blossom rows (sums of several sets' outflows, right-hand sides above 1, an
-// arc counted once per set it leaves) through every exact computation: the
-// bound of all columns is CLP's value rounded up, never above the optimum, and
-// a sparse start priced out reaches the same bound, so the reduced costs
-// pricing and the bound use are the rows CLP solves.
-TEST(LpRelaxation, BlossomRowsKeepTheBoundExactAndPricingComplete) {
+// arc counted once per set it leaves) and lifted cycle rows (single arcs of
+// coefficient -1 and -2, right-hand sides below 0) through every exact
+// computation: the bound of all columns is CLP's value rounded up, never
+// above the optimum, and a sparse start priced out reaches the same bound, so
+// the reduced costs pricing and the bound use are the rows CLP solves.
+TEST(LpRelaxation, BlossomAndLiftedCycleRowsKeepTheBoundExactAndPricingComplete) {
     std::mt19937_64 random(13);
-    int raised = 0;
+    int raisedByBlossoms = 0;
+    int raisedByCycles = 0;
     for (const CostFamily& family : costFamilies()) {
         SCOPED_TRACE(family.name);
         for (int trial = 0; trial < 30; ++trial) {
@@ -518,26 +522,60 @@ TEST(LpRelaxation, BlossomRowsKeepTheBoundExactAndPricingComplete) {
                 added.insert(added.end(), found.begin(), found.end());
                 ASSERT_EQ(full.solve(), LpStatus::Optimal);
             }
+            const std::int64_t blossomBound = full.safeBound();
+            std::vector<LiftedCycle> cycles;
+            LiftedCycleSeparation cycleSeparation(n);
+            for (std::vector<LiftedCycle> found = cycleSeparation.separate(full.support(), 1e-6, 20);
+                 !found.empty(); found = cycleSeparation.separate(full.support(), 1e-6, 20)) {
+                ASSERT_EQ(full.addLiftedCycles(found), found.size());
+                EXPECT_EQ(full.addLiftedCycles(found), 0u) << "a known cycle is added again";
+                cycles.insert(cycles.end(), found.begin(), found.end());
+                ASSERT_EQ(full.solve(), LpStatus::Optimal);
+            }
             const std::int64_t bound = full.safeBound();
             SCOPED_TRACE(testing::Message() << "n " << n << " trial " << trial);
             EXPECT_LE(bound, optimum);
-            EXPECT_GE(bound, subtourBound);
+            EXPECT_GE(blossomBound, subtourBound);
+            EXPECT_GE(bound, blossomBound);
             // ceil of the LP's value, up to CLP's accuracy.
             EXPECT_NEAR(static_cast<double>(bound), full.objective(),
                         1 + tolerance(full.objective()));
-            raised += bound > subtourBound ? 1 : 0;
+            raisedByBlossoms += blossomBound > subtourBound ? 1 : 0;
+            raisedByCycles += bound > blossomBound ? 1 : 0;
 
             LpRelaxation sparse(graph);
             sparse.addCheapestArcs(1);
             sparse.addCuts(allSubtourCuts(n));
             sparse.addBlossoms(added);
+            sparse.addLiftedCycles(cycles);
             do {
                 sparse.solve();
             } while (sparse.priceArcs(n) > 0);
             EXPECT_EQ(sparse.safeBound(), bound);
         }
     }
-    EXPECT_GT(raised, 0);
+    EXPECT_GT(raisedByBlossoms, 0);
+    EXPECT_GT(raisedByCycles, 0);
+}
+
+// A lifted cycle must leave a city out and name each city once: the cycle
+// through all cities is itself a tour, and one k - 1 bounds no longer holds
+// for, so these are refused rather than written.
+TEST(LpRelaxation, LiftedCyclesThroughEveryCityOrACityTwiceAreRefused) {
+    const Graph graph = testing_support::completeGraph(testing_support::Matrix(5, std::vector<std::int32_t>(5, 1)));
+    LpRelaxation lp(graph);
+    const std::vector<LiftedCycle> bad{{{0, 1, 2, 3, 4}, false, 0},
+                                       {{0, 1}, false, 0},
+                                       {{0, 1, 1}, false, 0},
+                                       {{0, 1, 5}, true, 0}};
+    for (const LiftedCycle& cycle : bad) {
+        EXPECT_THROW(lp.addLiftedCycles(std::span(&cycle, 1)), std::invalid_argument);
+    }
+    EXPECT_EQ(lp.cutCount(), 0u);
+    const std::vector<LiftedCycle> good{{{0, 1, 2, 3}, false, 0}, {{0, 1, 2, 3}, true, 0}};
+    EXPECT_EQ(lp.addLiftedCycles(good), 2u);
+    EXPECT_EQ(lp.addLiftedCycles(good), 0u);
+    EXPECT_TRUE(lp.cutSideOf(0).empty());
 }
 
 // Strong branching's estimates against each child's LP solved on its own:
