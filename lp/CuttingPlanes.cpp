@@ -40,7 +40,8 @@ CuttingPlanes::CuttingPlanes(LpRelaxation& lp, CutPool* pool, CuttingPlaneOption
       pool_(pool),
       options_(options),
       separation_(lp.cityCount()),
-      blossomSeparation_(lp.cityCount()) {}
+      blossomSeparation_(lp.cityCount()),
+      liftedCycleSeparation_(lp.cityCount()) {}
 
 std::size_t CuttingPlanes::addViolatedCuts(const std::vector<SupportArc>& support) {
     if (pool_ != nullptr) {
@@ -55,13 +56,25 @@ std::size_t CuttingPlanes::addViolatedCuts(const std::vector<SupportArc>& suppor
     if (cuts.empty()) {
         cuts = separation_.exact(support, options_.violationTolerance);
     }
-    if (cuts.empty() && options_.blossoms) {
+    if (cuts.empty()) {
         // Only once no subtour cut is violated: a blossom's teeth and handle
-        // are read off a support that meets them all.
-        const std::vector<Blossom> blossoms =
-            blossomSeparation_.separate(support, options_.violationTolerance);
-        return lp_.addBlossoms(std::span(blossoms).first(
-            std::min(blossoms.size(), options_.maxCutsPerRound)));
+        // are read off a support that meets them all. Lifted cycles only
+        // once no blossom is found either: in the same rounds, theirs often
+        // leave the LP's value where it is, count towards tailing off, and
+        // end the loop before the blossoms have done their work (measured
+        // on symmetric instances in disguise, where lifted cycles add little).
+        std::size_t added = 0;
+        if (options_.blossoms) {
+            const std::vector<Blossom> blossoms =
+                blossomSeparation_.separate(support, options_.violationTolerance);
+            added += lp_.addBlossoms(std::span(blossoms).first(
+                std::min(blossoms.size(), options_.maxCutsPerRound)));
+        }
+        if (options_.liftedCycles && added == 0) {
+            added = lp_.addLiftedCycles(liftedCycleSeparation_.separate(
+                support, options_.violationTolerance, options_.maxCutsPerRound));
+        }
+        return added;
     }
     if (cuts.size() > options_.maxCutsPerRound) {
         cuts.resize(options_.maxCutsPerRound);

@@ -1,13 +1,15 @@
 // The cutting-plane loop that bounds one search node by the LP with subtour
 // cuts (the Held-Karp bound of the ATSP when it runs to the end), raised
-// further by blossoms where the heuristic finds them.
+// further by blossoms and lifted cycle inequalities where heuristics find
+// them.
 //
 // Method. Restrict the LP to the node's arcs (its mask) and solve by warm
 // dual simplex. While the solution violates subtour cuts, add them and solve
 // again: first the pool's known cuts (measuring a set is cheap), else the
 // support's connected components, else the exact minimum-cut separation, and
 // the new ones go to the pool as well; where no subtour cut is violated,
-// blossoms found by a heuristic. When no cut is violated, price arcs
+// blossoms found by a heuristic, and where none is found either, lifted
+// cycle inequalities found by another. When no cut is violated, price arcs
 // outside the columns in and solve again while any prices negative; at the
 // end no cut is violated beyond the tolerance and no arc prices negative:
 // the node's LP is solved. Columns without a solution get the arcs that break
@@ -24,10 +26,10 @@
 // Why the bound cannot exceed the optimum: it is always LpRelaxation's safe
 // bound, ceil(L(y)) summed exactly over every arc the mask allows, which
 // holds for any duals y (LpRelaxation.h), whatever cuts, columns or solver
-// state led to them. Cuts only remove non-tours (a blossom holds for every
-// tour: BlossomSeparation.h); a set and its complement are the same cut. An
-// integral LP solution that is one tour is optimal for the node exactly when
-// the bound reaches its cost.
+// state led to them. Cuts only remove non-tours (blossoms and lifted cycles
+// hold for every tour: BlossomSeparation.h, LiftedCycleSeparation.h); a set
+// and its complement are the same cut. An integral LP solution that is one
+// tour is optimal for the node exactly when the bound reaches its cost.
 //
 // Cost per round: one warm re-solve (a few pivots after a branch, more after
 // many cuts), a pass over the support per pooled cut, the separation
@@ -43,6 +45,7 @@
 #include "graph/Graph.h"
 #include "lp/BlossomSeparation.h"
 #include "lp/CutPool.h"
+#include "lp/LiftedCycleSeparation.h"
 #include "lp/LpRelaxation.h"
 #include "lp/SubtourSeparation.h"
 
@@ -55,6 +58,9 @@ struct CuttingPlaneOptions {
     // Blossoms (BlossomSeparation.h) once no subtour cut is violated; they
     // are not pooled, each LP finds its own.
     bool blossoms = true;
+    // Lifted cycle inequalities (LiftedCycleSeparation.h) once no blossom
+    // is found either; also per LP, not pooled.
+    bool liftedCycles = true;
     // Arcs priced in per round, and the reduced cost they must fall below.
     std::size_t pricingBatch = 200;
     double pricingTolerance = 1e-9;
@@ -119,6 +125,7 @@ class CuttingPlanes {
     CuttingPlaneOptions options_;
     SubtourSeparation separation_;
     BlossomSeparation blossomSeparation_;
+    LiftedCycleSeparation liftedCycleSeparation_;
 };
 
 }  // namespace atsp

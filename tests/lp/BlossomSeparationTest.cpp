@@ -134,6 +134,7 @@ TEST(BlossomSeparation, EveryBlossomFoundOnAnLpSolutionIsViolatedAndValid) {
             lp.addCheapestArcs(2);
             CuttingPlaneOptions options;
             options.blossoms = false;
+            options.liftedCycles = false;
             CuttingPlanes loop(lp, nullptr, options);
             if (loop.bound(nullptr).status != CuttingPlaneStatus::Solved) {
                 continue;

@@ -67,6 +67,14 @@ std::int64_t allCutsBound(const Graph& graph, const ArcMask* mask) {
     return lp.safeBound();
 }
 
+// The loop with subtour cuts alone, whose end allCutsBound certifies.
+CuttingPlaneOptions subtourCutsOnly() {
+    CuttingPlaneOptions options;
+    options.blossoms = false;
+    options.liftedCycles = false;
+    return options;
+}
+
 std::int64_t successorCost(const Rows& rows, const std::vector<Node>& tour) {
     std::int64_t cost = 0;
     for (Node tail = 0; tail < tour.size(); ++tail) {
@@ -105,7 +113,7 @@ TEST(CuttingPlanes, TinyGraphsAreSolvedOrProvenEmpty) {
 TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCutsOrMore) {
     std::mt19937_64 random(21);
     int tours = 0;
-    int raisedByBlossoms = 0;
+    int raised = 0;
     for (const CostFamily& family : costFamilies()) {
         SCOPED_TRACE(family.name);
         for (int trial = 0; trial < 40; ++trial) {
@@ -114,16 +122,15 @@ TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCutsOrMore) {
             const Graph graph = rows.graph();
             const std::int64_t optimum = heldKarpOptimum(rows);
             const std::int64_t subtourBound = allCutsBound(graph, nullptr);
-            // Without blossoms the loop's end is the bound of all subtour
-            // cuts; blossoms may only raise it, never past the optimum.
+            // With subtour cuts alone the loop's end is the bound of all of
+            // them; blossoms and lifted cycles may only raise it, never past
+            // the optimum.
             for (const bool blossoms : {false, true}) {
-                SCOPED_TRACE(blossoms ? "with blossoms" : "subtour cuts alone");
+                SCOPED_TRACE(blossoms ? "with blossoms and lifted cycles" : "subtour cuts alone");
                 LpRelaxation lp(graph);
                 lp.addCheapestArcs(1);
                 CutPool pool(n);
-                CuttingPlaneOptions options;
-                options.blossoms = blossoms;
-                CuttingPlanes loop(lp, &pool, options);
+                CuttingPlanes loop(lp, &pool, blossoms ? CuttingPlaneOptions{} : subtourCutsOnly());
                 const CuttingPlaneResult result = loop.bound(nullptr);
                 ASSERT_LE(result.bound, optimum) << "n " << n << " trial " << trial;
                 if (result.status == CuttingPlaneStatus::Infeasible) {
@@ -133,7 +140,7 @@ TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCutsOrMore) {
                 ASSERT_EQ(result.status, CuttingPlaneStatus::Solved);
                 if (blossoms) {
                     EXPECT_GE(result.bound, subtourBound) << "n " << n << " trial " << trial;
-                    raisedByBlossoms += result.bound > subtourBound ? 1 : 0;
+                    raised += result.bound > subtourBound ? 1 : 0;
                 } else {
                     EXPECT_EQ(result.bound, subtourBound) << "n " << n << " trial " << trial;
                 }
@@ -147,7 +154,7 @@ TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCutsOrMore) {
         }
     }
     EXPECT_GT(tours, 0);
-    std::cout << raisedByBlossoms << " bounds raised by blossoms\n";
+    std::cout << raised << " bounds raised by blossoms and lifted cycles\n";
 }
 
 // One LP and one pool from node to node, as a search uses them: each node's
@@ -165,7 +172,7 @@ TEST(CuttingPlanes, NodeAfterNodeTheBoundIsThatOfTheMaskedGraph) {
             LpRelaxation lp(graph);
             lp.addCheapestArcs(2);
             CutPool pool(n);
-            CuttingPlanes loop(lp, &pool);
+            CuttingPlanes loop(lp, &pool, subtourCutsOnly());
             for (int node = 0; node < 12; ++node) {
                 const Constraints constraints =
                     randomConstraints(random, rows, node % 4, node % 3 == 0 ? 2 * n : n / 2);
@@ -271,7 +278,7 @@ TEST(CuttingPlanes, ParallelLoopsSharingAPoolGiveTheBoundsOfAllCuts) {
         threads.emplace_back([&, thread] {
             LpRelaxation lp(graph);
             lp.addCheapestArcs(2);
-            CuttingPlanes loop(lp, &pool);
+            CuttingPlanes loop(lp, &pool, subtourCutsOnly());
             for (int k = 0; k < nodesPerThread; ++k) {
                 const std::size_t node = static_cast<std::size_t>(thread * nodesPerThread + k);
                 const CuttingPlaneResult result = loop.bound(&masks[node]);
