@@ -13,9 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "lp/CuttingPlanes.h"
 #include "lp/LiftedCycleSeparation.h"
-#include "lp/LpRelaxation.h"
 #include "tests/lp/LpTestSupport.h"
 #include "tests/support/TestGraphs.h"
 
@@ -23,9 +21,13 @@ namespace atsp {
 
 namespace {
 
+using lp_testing::allTours;
 using lp_testing::costFamilies;
 using lp_testing::CostFamily;
 using lp_testing::randomRows;
+using lp_testing::subtourLpSupport;
+using lp_testing::Tour;
+using lp_testing::tourArcs;
 using testing_support::Rows;
 
 // The inequality's left-hand side over the arcs.
@@ -42,27 +44,25 @@ double lhsOver(const std::vector<SupportArc>& arcs, const LiftedCycle& cycle) {
     return sum;
 }
 
-// The largest left-hand side over every tour of n cities.
-double mostOverTours(std::size_t n, const LiftedCycle& cycle) {
-    std::vector<std::uint32_t> order(n - 1);
-    std::iota(order.begin(), order.end(), 1u);
+// The largest left-hand side over the tours.
+double mostOverTours(const std::vector<Tour>& tours, const LiftedCycle& cycle) {
     double most = 0;
-    do {
-        std::vector<SupportArc> tour;
-        std::uint32_t tail = 0;
-        for (const std::uint32_t head : order) {
-            tour.push_back({tail, head, 1.0});
-            tail = head;
-        }
-        tour.push_back({tail, 0, 1.0});
-        most = std::max(most, lhsOver(tour, cycle));
-    } while (std::next_permutation(order.begin(), order.end()));
+    for (const Tour& tour : tours) {
+        most = std::max(most, lhsOver(tourArcs(tour), cycle));
+    }
     return most;
+}
+
+// Every tour of n cities.
+std::vector<Tour> toursOf(std::size_t n) {
+    return allTours(testing_support::completeRows(
+        testing_support::Matrix(n, std::vector<std::int32_t>(n, 0))));
 }
 
 TEST(LiftedCycleSeparation, EveryTourMeetsEachInequalityAndSomeTourReachesIt) {
     std::mt19937_64 random(41);
     for (std::size_t n = 4; n <= 8; ++n) {
+        const std::vector<Tour> tours = toursOf(n);
         for (std::size_t k = 3; k < n && k <= 6; ++k) {
             for (const bool reversed : {false, true}) {
                 // In order, and in a random order of random cities.
@@ -88,7 +88,7 @@ TEST(LiftedCycleSeparation, EveryTourMeetsEachInequalityAndSomeTourReachesIt) {
                                                    [](const WeightedArc& a, const WeightedArc& b) {
                                                        return a.tail == b.tail && a.head == b.head;
                                                    }) == arcs.end());
-                    EXPECT_EQ(mostOverTours(n, cycle), static_cast<double>(cycle.rhs()));
+                    EXPECT_EQ(mostOverTours(tours, cycle), static_cast<double>(cycle.rhs()));
                 }
             }
         }
@@ -147,23 +147,17 @@ TEST(LiftedCycleSeparation, NothingOnMixturesOfToursAndOnlyValidCutsOnLpSolution
         for (int trial = 0; trial < 40; ++trial) {
             const int n = 5 + trial % 4;
             const Rows rows = randomRows(random, n, family);
-            const Graph graph = rows.graph();
-            LpRelaxation lp(graph);
-            lp.addCheapestArcs(2);
-            CuttingPlaneOptions options;
-            options.blossoms = false;
-            options.liftedCycles = false;
-            CuttingPlanes loop(lp, nullptr, options);
-            if (loop.bound(nullptr).status != CuttingPlaneStatus::Solved) {
+            const std::vector<SupportArc> support = subtourLpSupport(rows.graph());
+            if (support.empty()) {
                 continue;
             }
-            const std::vector<SupportArc> support = lp.support();
+            const std::vector<Tour> tours = allTours(rows);
             for (const LiftedCycle& cycle : LiftedCycleSeparation(n).separate(support, 1e-6, 50)) {
                 EXPECT_GE(cycle.cities.size(), 3u);
                 EXPECT_LT(cycle.cities.size(), static_cast<std::size_t>(n));
                 EXPECT_NEAR(cycle.lhs, lhsOver(support, cycle), 1e-9);
                 EXPECT_GT(cycle.lhs, static_cast<double>(cycle.rhs()) + 1e-6);
-                ASSERT_LE(mostOverTours(n, cycle), static_cast<double>(cycle.rhs()));
+                ASSERT_LE(mostOverTours(tours, cycle), static_cast<double>(cycle.rhs()));
                 ++checked;
             }
         }

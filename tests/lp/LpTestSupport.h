@@ -12,6 +12,9 @@
 
 #include "assignment/ArcMask.h"
 #include "graph/Graph.h"
+#include "lp/CuttingPlanes.h"
+#include "lp/LpRelaxation.h"
+#include "lp/SubtourSeparation.h"
 #include "tests/support/TestGraphs.h"
 
 namespace atsp::lp_testing {
@@ -185,6 +188,31 @@ inline std::vector<Tour> allTours(const Rows& rows) {
         }
     } while (std::next_permutation(order.begin(), order.end()));
     return tours;
+}
+
+// A tour's arcs at value 1, as a support.
+inline std::vector<SupportArc> tourArcs(const Tour& tour) {
+    std::vector<SupportArc> arcs;
+    for (std::size_t tail = 0; tail < tour.successors.size(); ++tail) {
+        arcs.push_back({static_cast<std::uint32_t>(tail), tour.successors[tail], 1.0});
+    }
+    return arcs;
+}
+
+// The support of the graph's LP with subtour cuts alone, solved to the end
+// from each city's two cheapest arcs: the fractional points the heuristic
+// separations meet first. Empty when the loop ends otherwise.
+inline std::vector<SupportArc> subtourLpSupport(const Graph& graph) {
+    LpRelaxation lp(graph);
+    lp.addCheapestArcs(2);
+    CuttingPlaneOptions options;
+    options.blossoms = false;
+    options.liftedCycles = false;
+    CuttingPlanes loop(lp, nullptr, options);
+    if (loop.bound(nullptr).status != CuttingPlaneStatus::Solved) {
+        return {};
+    }
+    return lp.support();
 }
 
 }  // namespace atsp::lp_testing
