@@ -438,22 +438,12 @@ std::size_t LpRelaxation::addBlossoms(std::span<const Blossom> blossoms) {
 
 std::size_t LpRelaxation::addLiftedCycles(std::span<const LiftedCycle> cycles) {
     std::vector<Cut> rows;
-    std::vector<char> seen(n_, 0);
     for (const LiftedCycle& cycle : cycles) {
         const std::size_t k = cycle.cities.size();
-        bool distinct = k >= 3 && k < n_;
-        for (std::size_t h = 0; distinct && h < k; ++h) {
-            distinct = cycle.cities[h] < n_ && seen[cycle.cities[h]] == 0;
-            if (distinct) {
-                seen[cycle.cities[h]] = 1;
-            }
-        }
-        for (const std::uint32_t city : cycle.cities) {
-            if (city < n_) {
-                seen[city] = 0;
-            }
-        }
-        if (!distinct) {
+        std::vector<std::uint32_t> sorted = cycle.cities;
+        std::sort(sorted.begin(), sorted.end());
+        if (k < 3 || k >= n_ || sorted.back() >= n_ ||
+            std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
             throw std::invalid_argument("a lifted cycle needs 3 to n - 1 distinct cities");
         }
         Cut cut;
