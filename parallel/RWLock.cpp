@@ -2,7 +2,7 @@
 
 namespace atsp {
 
-RWLock::RWLock() : readerCount(0), resource(1) {}
+RWLock::RWLock() : readerCount(0) {}
 
 RWLock::~RWLock() = default;
 
@@ -12,7 +12,7 @@ void RWLock::readLock() {
     if (readerCount == 1) {
         // Still holding countLock: later readers queue behind this one while
         // it waits out a writer.
-        resource.acquire();
+        acquireResource();
     }
 }
 
@@ -21,16 +21,30 @@ void RWLock::readUnlock() {
     --readerCount;
     if (readerCount == 0) {
         // Possibly acquired by another reader: see the header.
-        resource.release();
+        releaseResource();
     }
 }
 
+void RWLock::acquireResource() {
+    std::unique_lock<std::mutex> guard(resourceLock);
+    resourceFreed.wait(guard, [this] { return !resourceHeld; });
+    resourceHeld = true;
+}
+
+void RWLock::releaseResource() {
+    {
+        const std::lock_guard<std::mutex> guard(resourceLock);
+        resourceHeld = false;
+    }
+    resourceFreed.notify_one();
+}
+
 void RWLock::writeLock() {
-    resource.acquire();
+    acquireResource();
 }
 
 void RWLock::writeUnlock() {
-    resource.release();
+    releaseResource();
 }
 
 }  // namespace atsp

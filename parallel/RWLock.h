@@ -1,4 +1,4 @@
-// A readers-writer lock built from a mutex, a one-permit semaphore and a
+// A readers-writer lock built from two mutexes, a condition variable and a
 // counter.
 //
 // It guards the incumbent of a search on a team (Incumbent.h): a thread that
@@ -24,11 +24,14 @@
 // writer leaves they all get in together. Lock order: `countLock` before
 // `resource`; a writer takes only `resource`.
 //
-// Why a semaphore: the reader that acquired `resource` is in general not the
-// last one out, so the release comes from a different thread. A mutex (or an
-// OpenMP lock) must be released by the thread that holds it; a semaphore's
-// permit may be given back by any thread, which is its contract. `countLock`
-// is always released by the thread that took it: an ordinary mutex.
+// Why a permit of its own: the reader that acquired `resource` is in general
+// not the last one out, so the release comes from a different thread. A mutex
+// (or an OpenMP lock) must be released by the thread that holds it. So
+// `resource` is a flag under its own mutex with a condition variable, which
+// any thread may clear. (std::binary_semaphore has that contract too, but
+// libstdc++ 12's could sleep through a release: under ThreadSanitizer, 8 of
+// 150 runs of the heavy mixed-use test hung.) `countLock` is always released
+// by the thread that took it: an ordinary mutex.
 //
 // Usage: readLock() ... readUnlock() and writeLock() ... writeUnlock() in
 // pairs on one thread. The lock is not re-entrant: a thread holding it in
@@ -37,8 +40,8 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
-#include <semaphore>
 
 namespace atsp {
 
@@ -48,7 +51,7 @@ class RWLock {
     ~RWLock();
 
     // It lives inside the shared record it guards and is never copied or
-    // moved: mutexes and semaphores have no copy semantics.
+    // moved: mutexes and condition variables have no copy semantics.
     RWLock(const RWLock&) = delete;
     RWLock& operator=(const RWLock&) = delete;
 
@@ -63,7 +66,13 @@ class RWLock {
   private:
     std::int32_t readerCount;  // readers inside now; guarded by countLock
     std::mutex countLock;
-    std::binary_semaphore resource;  // held by one writer or by all readers together
+    // `resource`: held by one writer or by all readers together.
+    bool resourceHeld = false;  // guarded by resourceLock
+    std::mutex resourceLock;
+    std::condition_variable resourceFreed;
+
+    void acquireResource();
+    void releaseResource();
 };
 
 }  // namespace atsp
