@@ -97,8 +97,27 @@ struct Search {
     double tolerance;
     bool reversed;
     std::vector<std::uint32_t> sequence;
-    std::vector<char> inSequence;
+    // A city's 0-based place in the sequence, NotInSequence outside it.
+    std::vector<std::uint32_t> place;
+    // x(first city, c) for every c: the chords from the first city are read
+    // once per city added, so they are spread out when the first is chosen.
+    std::vector<double> fromFirst;
     std::vector<LiftedCycle>& found;
+
+    static constexpr std::uint32_t NotInSequence = ~std::uint32_t{0};
+
+    void start(std::uint32_t first) {
+        sequence.assign(1, first);
+        place[first] = 0;
+        for (const SupportLists::Entry& entry : x.out(first)) {
+            fromFirst[entry.head] = entry.value;
+        }
+        extend(0);
+        for (const SupportLists::Entry& entry : x.out(first)) {
+            fromFirst[entry.head] = 0;
+        }
+        place[first] = NotInSequence;
+    }
 
     // `lhs`: the inequality's left-hand side over the sequence so far, all
     // but the closing arc back to its first city.
@@ -120,24 +139,27 @@ struct Search {
             if (tried == branching) {
                 break;
             }
-            if (inSequence[next.head] != 0) {
+            if (place[next.head] != NotInSequence) {
                 continue;
             }
             ++tried;
             const std::uint32_t city = next.head;
             // City k (0-based) joins: its cycle arc in, the chord from the
-            // first city, and its backward chords to cities 2..k-1.
+            // first city, and its backward chords to cities 2..k-1 (the
+            // support arcs out of it that end there).
             double added = next.value;
             if (k >= 2) {
-                added += 2 * x.value(first, city);
-            }
-            for (std::size_t j = 2; j < k; ++j) {
-                added += x.value(city, sequence[j]);
+                added += 2 * fromFirst[city];
+                for (const SupportLists::Entry& chord : x.out(city)) {
+                    if (const std::uint32_t j = place[chord.head]; j != NotInSequence && j >= 2) {
+                        added += chord.value;
+                    }
+                }
             }
             sequence.push_back(city);
-            inSequence[city] = 1;
+            place[city] = static_cast<std::uint32_t>(k);
             extend(lhs + added);
-            inSequence[city] = 0;
+            place[city] = NotInSequence;
             sequence.pop_back();
         }
     }
@@ -178,13 +200,18 @@ std::vector<LiftedCycle> LiftedCycleSeparation::separate(std::span<const Support
     };
     for (const bool reversed : {false, true}) {
         const SupportLists lists(arcs, n, reversed);
-        Search search{lists,    n,  maxLength_,        branching_, tolerance,
-                      reversed, {}, std::vector<char>(n, 0), found};
+        Search search{lists,
+                      n,
+                      maxLength_,
+                      branching_,
+                      tolerance,
+                      reversed,
+                      {},
+                      std::vector<std::uint32_t>(n, Search::NotInSequence),
+                      std::vector<double>(n, 0),
+                      found};
         for (std::uint32_t first = 0; first < n; ++first) {
-            search.sequence.assign(1, first);
-            search.inSequence[first] = 1;
-            search.extend(0);
-            search.inSequence[first] = 0;
+            search.start(first);
             if (found.size() > 4 * maxCount) {
                 trim();
             }
