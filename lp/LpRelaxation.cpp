@@ -963,4 +963,38 @@ FixedArcs LpRelaxation::reducedCostFixing(std::int64_t upperBound) {
     return fixed;
 }
 
+std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(std::size_t perRow) const {
+    if (status_ != LpStatus::Optimal || rowDuals_.empty() || perRow == 0) {
+        return {};
+    }
+    struct Candidate {
+        Wide reduced;
+        Node position;
+    };
+    std::vector<std::vector<Candidate>> rows(n_);
+    const ArcPass::Summary summary =
+        ArcPass(*this, gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits)
+            .run([&](LpArc arc, Node, Wide reduced) {
+                rows[arc.tail].push_back({reduced, arc.position});
+            });
+    if (summary.overflow) {
+        return {};
+    }
+    std::vector<std::vector<Node>> least(n_);
+    for (std::size_t row = 0; row < n_; ++row) {
+        std::vector<Candidate>& candidates = rows[row];
+        const std::size_t kept = std::min(perRow, candidates.size());
+        std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(kept),
+                          candidates.end(), [](const Candidate& first, const Candidate& second) {
+                              return first.reduced != second.reduced
+                                         ? first.reduced < second.reduced
+                                         : first.position < second.position;
+                          });
+        for (std::size_t k = 0; k < kept; ++k) {
+            least[row].push_back(candidates[k].position);
+        }
+    }
+    return least;
+}
+
 }  // namespace atsp

@@ -203,6 +203,12 @@ class LpRelaxation {
     // when safeBound() >= U: then there is no such tour at all.
     FixedArcs reducedCostFixing(std::int64_t upperBound);
 
+    // For each row, the positions of its `perRow` allowed arcs of least
+    // reduced cost under the last solve's duals, least first (ties: first in
+    // the row): the arcs a good tour is likely to use, cut duals counted.
+    // Empty when the last solve gave no duals.
+    std::vector<std::vector<Node>> leastReducedCostArcs(std::size_t perRow) const;
+
   private:
     // The row sum over `sets` of x(out of set) + sum over `arcs` of
     // coefficient x(arc) >= rhs.

@@ -67,14 +67,24 @@ void Presolve::patchRootCycles(std::vector<Node>& tour, std::int64_t& cost) {
     }
 }
 
-LocalSearch Presolve::localSearch() const {
+LocalSearch Presolve::localSearch() const { return localSearch({}); }
+
+LocalSearch Presolve::localSearch(const std::vector<std::vector<Node>>& extraNeighbours) const {
     // As many neighbours as the sparse core holds by default.
     constexpr std::size_t neighboursPerCity = 10;
-    return LocalSearch(graph, rootProblem.rowDuals(), rootProblem.columnDuals(),
-                       coreArcs.empty()
-                           ? cheapestReducedCostArcs(graph, rootProblem.rowDuals(),
-                                                     rootProblem.columnDuals(), neighboursPerCity)
-                           : coreArcs);
+    std::vector<std::vector<Node>> neighbours =
+        coreArcs.empty() ? cheapestReducedCostArcs(graph, rootProblem.rowDuals(),
+                                                   rootProblem.columnDuals(), neighboursPerCity)
+                         : coreArcs;
+    for (std::size_t row = 0; row < neighbours.size() && row < extraNeighbours.size(); ++row) {
+        std::vector<Node>& list = neighbours[row];
+        for (const Node position : extraNeighbours[row]) {
+            if (std::find(list.begin(), list.end(), position) == list.end()) {
+                list.push_back(position);
+            }
+        }
+    }
+    return LocalSearch(graph, rootProblem.rowDuals(), rootProblem.columnDuals(), neighbours);
 }
 
 std::int64_t Presolve::firstGap(const RootSolution& root, std::int64_t incumbentCost) const {

@@ -96,6 +96,9 @@ class Presolve {
     // on all arcs), ordered by reduced cost under the root's duals. After a
     // feasible solveRoot.
     LocalSearch localSearch() const;
+    // The same with each row's arcs in `extraNeighbours` (positions) among
+    // its neighbours too.
+    LocalSearch localSearch(const std::vector<std::vector<Node>>& extraNeighbours) const;
 
     // The gap of the first round (see the header), and of the round after
     // one with `gap`. A round whose gap reaches incumbentCost - the root's

@@ -35,6 +35,11 @@ struct LpRoot {
     std::int64_t tourCost = InfeasibleBound;
     // The support of the last LP solution: arcs a good tour is likely to use.
     std::vector<SupportArc> support;
+    // For each row of the graph, the positions of its arcs of least reduced
+    // cost under the root LP's duals, cut duals counted: neighbours for the
+    // local search that the assignment's duals, blind to the cuts, rank
+    // poorly. Empty when the last solve gave no duals.
+    std::vector<std::vector<Node>> neighbours;
     // The arcs left after fixing against the incumbent, in input order.
     Graph treeGraph;
     // The root LP's columns that are left, as positions in treeGraph.
