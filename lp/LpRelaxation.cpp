@@ -984,12 +984,12 @@ std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(std::size_t pe
     for (std::size_t row = 0; row < n_; ++row) {
         std::vector<Candidate>& candidates = rows[row];
         const std::size_t kept = std::min(perRow, candidates.size());
-        std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(kept),
-                          candidates.end(), [](const Candidate& first, const Candidate& second) {
-                              return first.reduced != second.reduced
-                                         ? first.reduced < second.reduced
-                                         : first.position < second.position;
-                          });
+        std::partial_sort(
+            candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(kept),
+            candidates.end(), [](const Candidate& first, const Candidate& second) {
+                return first.reduced != second.reduced ? first.reduced < second.reduced
+                                                       : first.position < second.position;
+            });
         for (std::size_t k = 0; k < kept; ++k) {
             least[row].push_back(candidates[k].position);
         }

@@ -67,7 +67,9 @@ void Presolve::patchRootCycles(std::vector<Node>& tour, std::int64_t& cost) {
     }
 }
 
-LocalSearch Presolve::localSearch() const { return localSearch({}); }
+LocalSearch Presolve::localSearch() const {
+    return localSearch({});
+}
 
 LocalSearch Presolve::localSearch(const std::vector<std::vector<Node>>& extraNeighbours) const {
     // As many neighbours as the sparse core holds by default.

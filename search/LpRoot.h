@@ -38,7 +38,7 @@ struct LpRoot {
     // For each row of the graph, the positions of its arcs of least reduced
     // cost under the root LP's duals, cut duals counted: neighbours for the
     // local search that the assignment's duals, blind to the cuts, rank
-    // poorly. Empty when the last solve gave no duals.
+    // poorly. Empty when the root stopped, or needs no tree.
     std::vector<std::vector<Node>> neighbours;
     // The arcs left after fixing against the incumbent, in input order.
     Graph treeGraph;

@@ -292,7 +292,8 @@ class Search {
         const std::optional<std::int64_t> lpTourCost = tourCost(graph, lpTour);
         if (lpTourCost) {
             std::vector<Node> tour = lpTour;
-            offer(incumbent, tour, polish(tour, *lpTourCost, lpRoot.bound, options.localSearchKicks));
+            offer(incumbent, tour,
+                  polish(tour, *lpTourCost, lpRoot.bound, options.localSearchKicks));
         }
         if (localSearch && !lpRoot.neighbours.empty()) {
             localSearch.emplace(presolve.localSearch(lpRoot.neighbours));
