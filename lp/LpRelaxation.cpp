@@ -964,8 +964,8 @@ FixedArcs LpRelaxation::reducedCostFixing(std::int64_t upperBound) {
 }
 
 std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(std::size_t perRow) const {
-    if (status_ != LpStatus::Optimal || rowDuals_.empty() || perRow == 0) {
-        return {};
+    if (perRow == 0 || n_ == 0) {
+        return std::vector<std::vector<Node>>(n_);
     }
     struct Candidate {
         Wide reduced;
@@ -977,10 +977,10 @@ std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(std::size_t pe
             .run([&](LpArc arc, Node, Wide reduced) {
                 rows[arc.tail].push_back({reduced, arc.position});
             });
-    if (summary.overflow) {
-        return {};
-    }
     std::vector<std::vector<Node>> least(n_);
+    if (summary.overflow) {
+        return least;
+    }
     for (std::size_t row = 0; row < n_; ++row) {
         std::vector<Candidate>& candidates = rows[row];
         const std::size_t kept = std::min(perRow, candidates.size());

@@ -206,7 +206,8 @@ class LpRelaxation {
     // For each row, the positions of its `perRow` allowed arcs of least
     // reduced cost under the last solve's duals, least first (ties: first in
     // the row): the arcs a good tour is likely to use, cut duals counted.
-    // Empty when the last solve gave no duals.
+    // Any duals rank them (an infeasible solve's too; before the first
+    // solve, zeros: by cost). Lists are empty where the sums overflow.
     std::vector<std::vector<Node>> leastReducedCostArcs(std::size_t perRow) const;
 
   private:
