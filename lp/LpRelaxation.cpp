@@ -964,25 +964,19 @@ FixedArcs LpRelaxation::reducedCostFixing(std::int64_t upperBound) {
 }
 
 std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(std::size_t perRow) const {
+    std::vector<std::vector<Node>> least(n_);
     if (perRow == 0 || n_ == 0) {
-        return std::vector<std::vector<Node>>(n_);
+        return least;
     }
     struct Candidate {
         Wide reduced;
         Node position;
     };
-    std::vector<std::vector<Candidate>> rows(n_);
-    const ArcPass::Summary summary =
-        ArcPass(*this, gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits)
-            .run([&](LpArc arc, Node, Wide reduced) {
-                rows[arc.tail].push_back({reduced, arc.position});
-            });
-    std::vector<std::vector<Node>> least(n_);
-    if (summary.overflow) {
-        return least;
-    }
-    for (std::size_t row = 0; row < n_; ++row) {
-        std::vector<Candidate>& candidates = rows[row];
+    // The pass visits the arcs row by row: one row's candidates at a time,
+    // so the memory is one row's, not all n^2 arcs'.
+    std::vector<Candidate> candidates;
+    Node row = 0;
+    const auto keepLeast = [&] {
         const std::size_t kept = std::min(perRow, candidates.size());
         std::partial_sort(
             candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(kept),
@@ -993,6 +987,20 @@ std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(std::size_t pe
         for (std::size_t k = 0; k < kept; ++k) {
             least[row].push_back(candidates[k].position);
         }
+        candidates.clear();
+    };
+    const ArcPass::Summary summary =
+        ArcPass(*this, gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits)
+            .run([&](LpArc arc, Node, Wide reduced) {
+                if (arc.tail != row) {
+                    keepLeast();
+                    row = arc.tail;
+                }
+                candidates.push_back({reduced, arc.position});
+            });
+    keepLeast();
+    if (summary.overflow) {
+        return std::vector<std::vector<Node>>(n_);
     }
     return least;
 }
