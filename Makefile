@@ -83,7 +83,7 @@ test-tsan:
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && OMP_TOOL_LIBRARIES=$(ARCHER) KMP_CONSISTENCY_CHECK=all \
 		TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1" \
-		ctest --output-on-failure -j $(JOBS) -R 'Parallel|TreeSearch|SearchEngine|SearchRules|SearchOptimum|RWLock|SearchLimits|TsplibSearch'
+		ctest --output-on-failure -j $(JOBS) -R 'Parallel|TreeSearch|SearchEngine|SearchRules|SearchOptimum|RWLock|SearchLimits|TsplibSearch|RoundWalk'
 
 # Runs each libFuzzer target for FUZZ_SECONDS, starting from the seed corpus
 # in fuzz/corpus; new inputs go to the build folder, not into the repository.

@@ -53,6 +53,16 @@ class Incumbent {
         return cheaper;
     }
 
+    // A copy of the tour and its cost, taken together; safe beside offers
+    // from other threads.
+    std::pair<std::vector<Node>, std::int64_t> snapshot() {
+        lock.readLock();
+        std::pair<std::vector<Node>, std::int64_t> copy{bestTour,
+                                                        bestCost.load(std::memory_order_relaxed)};
+        lock.readUnlock();
+        return copy;
+    }
+
     // Once no other thread uses the incumbent.
     std::vector<Node>& tour() { return bestTour; }
 

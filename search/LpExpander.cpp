@@ -25,6 +25,7 @@ LpExpander::LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns
 void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
                         std::vector<std::unique_ptr<LpSubproblem>>& open) {
     round.reportIfDue();
+    round.walkFromIncumbent();
     lastBest = round.bestNow();
     if (node->lowerBound >= lastBest) {
         return;

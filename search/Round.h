@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "graph/Graph.h"
@@ -67,6 +68,15 @@ struct Round {
     static constexpr double localSearchShare = 0.05;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::atomic<std::int64_t> localSearchNanoseconds{0};
+    // The walks from the incumbent (walkFromIncumbent): their share of the
+    // round's time, and the least slice in seconds; a share of 0: none.
+    double walkShare = 0;
+    double walkSlice = 0;
+    std::atomic<bool> walking{false};
+    std::atomic<std::int64_t> walkNanoseconds{0};
+    std::vector<Node> walkTour{};  // owned by the thread walking
+    std::int64_t walkCost = 0;
+    std::uint64_t walkSlices = 0;
 
     // Makes the progress report when one is due; on every expansion.
     void reportIfDue() {
@@ -107,6 +117,55 @@ struct Round {
             std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - now).count(),
             std::memory_order_relaxed);
         return improved;
+    }
+
+    // A long walk of kicks from the incumbent, a slice at a time, on the
+    // thread that asks while no other walks. The tree's own tours get short
+    // local searches only, and from the best of them a walk of thousands of
+    // kicks still finds cheaper tours on the structured families. A slice
+    // spends what walkShare of the round's time has saved up, once that is
+    // walkSlice seconds: a search that ends sooner never walks. The walk
+    // goes on from the tour the last slice left unless the incumbent has
+    // since become cheaper.
+    void walkFromIncumbent() {
+        using Clock = std::chrono::steady_clock;
+        if (localSearch == nullptr || walkShare <= 0) {
+            return;
+        }
+        const Clock::time_point now = Clock::now();
+        const double saved =
+            walkShare * std::chrono::duration<double>(now - started).count() -
+            1e-9 * static_cast<double>(walkNanoseconds.load(std::memory_order_relaxed));
+        if (saved < walkSlice || walking.exchange(true, std::memory_order_acquire)) {
+            return;
+        }
+        auto [best, bestCost] = incumbent.snapshot();
+        if (walkTour.empty() || bestCost < walkCost) {
+            walkTour = std::move(best);
+            walkCost = bestCost;
+        }
+        if (!walkTour.empty()) {
+            LocalSearchLimits limits = localSearchLimits;
+            limits.kicksWithoutGain = limits.patience = std::numeric_limits<std::size_t>::max();
+            limits.runsWithoutGain = 0;
+            limits.seed = ++walkSlices;
+            limits.deadline =
+                std::min(limits.deadline, now + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(saved)));
+            const std::int64_t cost = localSearch->improve(walkTour, walkCost, limits);
+            if (cost < walkCost) {
+                walkCost = cost;
+                std::vector<Node> tour = walkTour;
+                if (incumbent.offer(tour, cost) && monitor != nullptr &&
+                    monitor->reportsProgress()) {
+                    report();
+                }
+            }
+        }
+        walkNanoseconds.fetch_add(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - now).count(),
+            std::memory_order_relaxed);
+        walking.store(false, std::memory_order_release);
     }
 
     // Hands the state of the search to the progress report: what the threads

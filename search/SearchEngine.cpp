@@ -356,6 +356,8 @@ class Search {
                     std::is_same_v<NodeType, LpSubproblem> && localSearch ? &*localSearch : nullptr,
                     localSearch ? localSearchLimits(rootBound, options.localSearchKicks / 10, 1)
                                 : LocalSearchLimits{}};
+        round.walkShare = options.incumbentWalkShare;
+        round.walkSlice = options.incumbentWalkSlice;
         std::vector<std::unique_ptr<ExpanderType>> expanders;
         for (std::int32_t thread = 0; thread < threads; ++thread) {
             expanders.push_back(makeExpander(round));
