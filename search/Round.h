@@ -45,6 +45,26 @@ class Counter {
     std::atomic<std::int64_t> value{0};
 };
 
+// A share of a round's wall time set aside for side work: the seconds of it
+// not yet spent (negative once overspent), and the work's time as it ends.
+// Any thread may spend.
+struct TimeShare {
+    using Clock = std::chrono::steady_clock;
+
+    double share = 0;
+    std::atomic<std::int64_t> spentNanoseconds{0};
+
+    double unspent(Clock::time_point started, Clock::time_point now) const {
+        return share * std::chrono::duration<double>(now - started).count() -
+               1e-9 * static_cast<double>(spentNanoseconds.load(std::memory_order_relaxed));
+    }
+    void spendSince(Clock::time_point begun) {
+        spentNanoseconds.fetch_add(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - begun).count(),
+            std::memory_order_relaxed);
+    }
+};
+
 struct Round {
     Incumbent& incumbent;
     // Tours must cost less than this to matter in this round (Presolve.h).
@@ -65,15 +85,13 @@ struct Round {
     // The local search may take this share of the round's time, and 10 ms
     // besides: the LP bound's trees offer a tour at every node, and most of
     // them come nowhere near the incumbent.
-    static constexpr double localSearchShare = 0.05;
+    TimeShare localSearchTime{0.05};
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-    std::atomic<std::int64_t> localSearchNanoseconds{0};
     // The walks from the incumbent (walkFromIncumbent): their share of the
-    // round's time, and the least slice in seconds; a share of 0: none.
-    double walkShare = 0;
+    // round's time (0: none), and the least slice in seconds.
+    TimeShare walkTime{};
     double walkSlice = 0;
     std::atomic<bool> walking{false};
-    std::atomic<std::int64_t> walkNanoseconds{0};
     std::vector<Node> walkTour{};  // owned by the thread walking
     std::int64_t walkCost = 0;
     std::uint64_t walkSlices = 0;
@@ -106,16 +124,11 @@ struct Round {
     std::int64_t improveWithinShare(std::vector<Node>& tour, std::int64_t cost) {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point now = Clock::now();
-        const double allowed =
-            localSearchShare * std::chrono::duration<double>(now - started).count() + 0.01;
-        if (1e-9 * static_cast<double>(localSearchNanoseconds.load(std::memory_order_relaxed)) >
-            allowed) {
+        if (localSearchTime.unspent(started, now) < -0.01) {
             return cost;
         }
         const std::int64_t improved = localSearch->improve(tour, cost, localSearchLimits);
-        localSearchNanoseconds.fetch_add(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - now).count(),
-            std::memory_order_relaxed);
+        localSearchTime.spendSince(now);
         return improved;
     }
 
@@ -123,19 +136,16 @@ struct Round {
     // thread that asks while no other walks. The tree's own tours get short
     // local searches only, and from the best of them a walk of thousands of
     // kicks still finds cheaper tours on the structured families. A slice
-    // spends what walkShare of the round's time has saved up, once that is
-    // walkSlice seconds: a search that ends sooner never walks. The walk
-    // goes on from the tour the last slice left unless the incumbent has
-    // since become cheaper.
+    // spends what walkTime has saved up, once that is walkSlice seconds: a
+    // search that ends sooner never walks. The walk goes on from the tour
+    // the last slice left unless the incumbent has since become cheaper.
     void walkFromIncumbent() {
         using Clock = std::chrono::steady_clock;
-        if (localSearch == nullptr || walkShare <= 0) {
+        if (localSearch == nullptr || walkTime.share <= 0) {
             return;
         }
         const Clock::time_point now = Clock::now();
-        const double saved =
-            walkShare * std::chrono::duration<double>(now - started).count() -
-            1e-9 * static_cast<double>(walkNanoseconds.load(std::memory_order_relaxed));
+        const double saved = walkTime.unspent(started, now);
         if (saved < walkSlice || walking.exchange(true, std::memory_order_acquire)) {
             return;
         }
@@ -162,9 +172,7 @@ struct Round {
                 }
             }
         }
-        walkNanoseconds.fetch_add(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - now).count(),
-            std::memory_order_relaxed);
+        walkTime.spendSince(now);
         walking.store(false, std::memory_order_release);
     }
 

@@ -356,7 +356,7 @@ class Search {
                     std::is_same_v<NodeType, LpSubproblem> && localSearch ? &*localSearch : nullptr,
                     localSearch ? localSearchLimits(rootBound, options.localSearchKicks / 10, 1)
                                 : LocalSearchLimits{}};
-        round.walkShare = options.incumbentWalkShare;
+        round.walkTime.share = options.incumbentWalkShare;
         round.walkSlice = options.incumbentWalkSlice;
         std::vector<std::unique_ptr<ExpanderType>> expanders;
         for (std::int32_t thread = 0; thread < threads; ++thread) {

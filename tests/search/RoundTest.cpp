@@ -37,7 +37,7 @@ struct WalkingRound {
           localSearch(searchOnAllArcs(graph)),
           incumbent(start, tourCost(matrix, start)),
           round{incumbent, InfeasibleBound, nullptr, 0, 0, {}, {}, {}, 0, &localSearch, {}} {
-        round.walkShare = share;
+        round.walkTime.share = share;
         round.walkSlice = slice;
     }
 
