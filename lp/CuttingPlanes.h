@@ -24,7 +24,8 @@
 // leave it far below the LP's value, even below the assignment bound.
 //
 // Why the bound cannot exceed the optimum: it is always LpRelaxation's safe
-// bound, ceil(L(y)) summed exactly over every arc the mask allows, which
+// bound, ceil(L(y)) summed exactly over every arc the mask allows (raised to
+// the next cost a tour can have, CostLattice.h), which
 // holds for any duals y (LpRelaxation.h), whatever cuts, columns or solver
 // state led to them. Cuts only remove non-tours (blossoms and lifted cycles
 // hold for every tour: BlossomSeparation.h, LiftedCycleSeparation.h); a set

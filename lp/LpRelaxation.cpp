@@ -266,7 +266,10 @@ void LpRelaxation::watchStopFlag(const std::atomic<bool>* flag) {
 }
 
 LpRelaxation::LpRelaxation(const Graph& graph)
-    : graph_(&graph), n_(graph.cityCount()), model_(std::make_unique<ClpSimplex>()) {
+    : graph_(&graph),
+      n_(graph.cityCount()),
+      lattice_(graph),
+      model_(std::make_unique<ClpSimplex>()) {
     rowStart_.resize(n_ + 1, 0);
     for (std::size_t row = 0; row < n_; ++row) {
         rowStart_[row + 1] = rowStart_[row] + graph.rowLength(static_cast<Node>(row));
@@ -618,6 +621,15 @@ void LpRelaxation::applyMask() {
     }
 }
 
+double LpRelaxation::dualObjectiveLimit(std::int64_t cutoff) const {
+    // Tours below the cutoff cost at most the greatest lattice value below
+    // it; an LP value half past that leaves none (the safe bound, which
+    // rounds up into the lattice, confirms it before anything is pruned).
+    return cutoff == InfeasibleBound
+               ? COIN_DBL_MAX
+               : static_cast<double>(lattice_.roundDown(cutoff - 1)) + 0.5;
+}
+
 LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {
     boundKnown_ = false;
     ray_.clear();
@@ -645,8 +657,7 @@ LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {
     model_->setMaximumWallSeconds(deadline == Clock::time_point::max()
                                       ? COIN_DBL_MAX
                                       : std::chrono::duration<double>(deadline - now).count());
-    model_->setDualObjectiveLimit(cutoff == InfeasibleBound ? COIN_DBL_MAX
-                                                            : static_cast<double>(cutoff) - 0.5);
+    model_->setDualObjectiveLimit(dualObjectiveLimit(cutoff));
     if (onlyColumnsAdded_ && status_ == LpStatus::Optimal) {
         model_->primal();
     } else {
@@ -689,8 +700,7 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
     trial.setLogLevel(0);
     trial.setMaximumIterations(iterations);
     trial.setMaximumWallSeconds(COIN_DBL_MAX);
-    trial.setDualObjectiveLimit(cutoff == InfeasibleBound ? COIN_DBL_MAX
-                                                          : static_cast<double>(cutoff) - 0.5);
+    trial.setDualObjectiveLimit(dualObjectiveLimit(cutoff));
     // The parent's basis and solution, which every child starts from: the
     // arrays CLP reads its warm start from, with their lengths.
     const int rows = trial.numberRows();
@@ -879,7 +889,8 @@ std::int64_t LpRelaxation::safeBound() {
         bound_ = std::numeric_limits<std::int64_t>::min();
     } else {
         const Wide bound = ceilShift(summary.lagrangian, DualBits);
-        bound_ = bound > summary.costliestTour ? InfeasibleBound : clampToInt64(bound);
+        bound_ = bound > summary.costliestTour ? InfeasibleBound
+                                               : lattice_.roundUp(clampToInt64(bound));
     }
     return bound_;
 }
@@ -949,9 +960,10 @@ FixedArcs LpRelaxation::reducedCostFixing(std::int64_t upperBound) {
     if (summary.overflow || summary.noTour) {
         return fixed;
     }
-    // A tour cheaper than U costs at most U - 1, so an arc goes once the
-    // bound with it (or without it) passes (U - 1) 2^30.
-    const Wide limit = (Wide{upperBound} - 1) * (Wide{1} << DualBits);
+    // A tour cheaper than U costs at most U' = the greatest cost below U that
+    // the lattice allows, so an arc goes once the bound with it (or without
+    // it) passes U' 2^30.
+    const Wide limit = Wide{lattice_.roundDown(upperBound - 1)} * (Wide{1} << DualBits);
     ArcPass(*this, std::move(y), Wide{1} << DualBits).run([&](LpArc arc, Node, Wide reduced) {
         if (reduced > 0 && summary.lagrangian + reduced > limit) {
             fixed.forbidden.push_back(arc);

@@ -22,7 +22,9 @@
 // allowed arc is in the sum. The last solve's duals are rounded to multiples
 // of 2^-30 (cut duals clipped at 0) and L is summed exactly in 128-bit
 // integers from the 32-bit costs; tours cost integers, so ceil(L) bounds them
-// too. Nothing trusts the LP's value: bad duals only weaken the bound. At
+// too, and so does the least cost >= L in the residue class that every tour
+// of the graph costs (CostLattice.h; on most instances that is ceil(L)
+// itself). Nothing trusts the LP's value: bad duals only weaken the bound. At
 // optimal duals with no allowed arc pricing negative, L is the LP value.
 //
 // Infeasibility. Multipliers r prove that no x in [0, 1] meets the rows when
@@ -55,6 +57,7 @@
 #include <vector>
 
 #include "assignment/ArcMask.h"
+#include "graph/CostLattice.h"
 #include "graph/Graph.h"
 #include "lp/BlossomSeparation.h"
 #include "lp/CutPool.h"
@@ -143,8 +146,10 @@ class LpRelaxation {
     void allowAllArcs();
 
     // Simplex from the current basis (see the header). Dual simplex stops
-    // once its objective passes cutoff - 1/2 (CutOff: integral tours below
-    // the cutoff cost at most cutoff - 1; InfeasibleBound: no cutoff); either
+    // once its objective passes U + 1/2, U the greatest cost below the cutoff
+    // that a tour can have (CostLattice.h; cutoff - 1 on most instances), as
+    // no tour below the cutoff costs more (CutOff; InfeasibleBound: no
+    // cutoff); either
     // stops at the deadline (Stopped). With n <= 1 there are no rows:
     // Optimal, value 0. Without columns: Infeasible, CLP is not called.
     LpStatus solve(std::int64_t cutoff = InfeasibleBound,
@@ -165,7 +170,8 @@ class LpRelaxation {
     // Whether every column's x lies within 1e-6 of 0 or 1.
     bool isIntegral() const;
 
-    // ceil(L(y)) for the last solve's duals y (see the header), or
+    // ceil(L(y)) for the last solve's duals y (see the header), raised into
+    // the residue class of the graph's tour costs, or
     // InfeasibleBound once no tour is allowed, as proven by the last solve's
     // certificate or by the checks above. Valid for every tour the mask allows,
     // whatever the solver's accuracy; the duals of an earlier mask serve too.
@@ -197,10 +203,10 @@ class LpRelaxation {
         Clock::time_point deadline = Clock::time_point::max());
 
     // With U = upperBound, the allowed arcs that lie on no tour cheaper than
-    // U (ceil(L + r) >= U, r > 0) and those that lie on every such tour
-    // (ceil(L - r) >= U, r < 0), exact under the rounded duals of
-    // `safeBound`. A row's only allowed arc is never listed as forced. None
-    // when safeBound() >= U: then there is no such tour at all.
+    // U (L + r above the greatest tour cost below U, r > 0) and those that
+    // lie on every such tour (L - r above it, r < 0), exact under the
+    // rounded duals of `safeBound`. A row's only allowed arc is never listed
+    // as forced. None when safeBound() >= U: then there is no such tour.
     FixedArcs reducedCostFixing(std::int64_t upperBound);
 
     // For each row, the positions of its `perRow` allowed arcs of least
@@ -249,6 +255,8 @@ class LpRelaxation {
     // not known yet; returns how many.
     std::size_t addCutRows(std::vector<Cut> cuts);
     bool maskAllows(LpArc arc) const;
+    // CLP's dual objective limit for a cutoff (InfeasibleBound: none).
+    double dualObjectiveLimit(std::int64_t cutoff) const;
     // Whether the ray, scaled to integers, proves exactly that no x in
     // [0, 1] on the open columns meets the rows.
     bool certifiesColumns(const std::vector<double>& ray) const;
@@ -260,6 +268,8 @@ class LpRelaxation {
 
     const Graph* graph_;
     std::size_t n_;
+    // The residue class of the graph's tour costs: bounds round up into it.
+    CostLattice lattice_;
     std::unique_ptr<ClpSimplex> model_;
     const ArcMask* mask_ = nullptr;
     const std::atomic<bool>* stopFlag_ = nullptr;

@@ -17,6 +17,7 @@
 
 #include "assignment/ArcMask.h"
 #include "assignment/AssignmentProblem.h"
+#include "graph/CostLattice.h"
 #include "lp/BlossomSeparation.h"
 #include "lp/LiftedCycleSeparation.h"
 #include "lp/LpRelaxation.h"
@@ -589,9 +590,14 @@ TEST(LpRelaxation, BlossomAndLiftedCycleRowsKeepTheBoundExactAndPricingComplete)
             EXPECT_LE(bound, optimum);
             EXPECT_GE(blossomBound, subtourBound);
             EXPECT_GE(bound, blossomBound);
-            // ceil of the LP's value, up to CLP's accuracy.
-            EXPECT_NEAR(static_cast<double>(bound), full.objective(),
-                        1 + tolerance(full.objective()));
+            // The least cost a tour can have at or above the LP's value (its
+            // ceiling, on all but the lattice), up to CLP's accuracy.
+            const CostLattice lattice(graph);
+            const double accuracy = tolerance(full.objective());
+            EXPECT_EQ(lattice.roundUp(bound), bound);
+            EXPECT_GE(static_cast<double>(bound), full.objective() - accuracy);
+            EXPECT_LT(static_cast<double>(lattice.roundDown(bound - 1)),
+                      full.objective() + accuracy);
             raisedByBlossoms += blossomBound > subtourBound ? 1 : 0;
             raisedByCycles += bound > blossomBound ? 1 : 0;
 

@@ -25,15 +25,21 @@ struct CostFamily {
     std::string name;
     std::int32_t lowest;
     std::int32_t highest;
+    // Above 0: every tour's cost in one class modulo this step
+    // (testing_support::latticeMatrix, multiples up to `highest`), so bounds
+    // round up by whole steps and a wrong class shows as a bound above a tour.
+    std::int32_t latticeStep = 0;
 };
 
-// Ties (many equal optima, degenerate LPs), a wide range, negative costs, and
-// costs near the 32-bit limits whose sums need 64 bits.
+// Ties (many equal optima, degenerate LPs), a wide range, negative costs,
+// costs near the 32-bit limits whose sums need 64 bits, and costs on a
+// lattice.
 inline const std::vector<CostFamily>& costFamilies() {
     static const std::vector<CostFamily> families{{"ties", 0, 3},
                                                   {"wide", 0, 1000000},
                                                   {"negative", -50, 50},
-                                                  {"extreme", -2000000000, 2000000000}};
+                                                  {"extreme", -2000000000, 2000000000},
+                                                  {"lattice", 0, 20, 1000}};
     return families;
 }
 
@@ -42,7 +48,9 @@ inline const std::vector<CostFamily>& costFamilies() {
 inline Rows randomRows(std::mt19937_64& random, int n, const CostFamily& family,
                        double dropped = 0) {
     Rows rows = testing_support::completeRows(
-        testing_support::randomMatrix(random, n, family.lowest, family.highest));
+        family.latticeStep > 0
+            ? testing_support::latticeMatrix(random, n, family.latticeStep, family.highest)
+            : testing_support::randomMatrix(random, n, family.lowest, family.highest));
     std::bernoulli_distribution drop(dropped);
     for (std::size_t row = 0; row < rows.heads.size(); ++row) {
         std::vector<Node> heads;

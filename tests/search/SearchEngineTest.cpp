@@ -206,6 +206,9 @@ struct CostRange {
     std::int32_t highest;
     bool randomStartingTour;
     bool symmetric;
+    // Above 0: costs on a lattice of this step (latticeMatrix), with
+    // multiples from lowest to highest.
+    std::int32_t latticeStep = 0;
 };
 
 void PrintTo(const CostRange& range, std::ostream* out) {
@@ -222,9 +225,11 @@ TEST_P(SearchOptimum, ReturnsACheapestSingleCycleWhoseArcsSumToItsCost) {
     for (int n = 1; n <= 11; ++n) {
         for (int seed = 0; seed < seedsPerSize; ++seed) {
             std::mt19937_64 random(static_cast<std::uint64_t>(n * 1000 + seed));
-            const Matrix matrix = range.symmetric
-                                      ? symmetricMatrix(random, n, range.lowest, range.highest)
-                                      : randomMatrix(random, n, range.lowest, range.highest);
+            const Matrix matrix =
+                range.latticeStep > 0
+                    ? testing_support::latticeMatrix(random, n, range.latticeStep, range.highest)
+                : range.symmetric ? symmetricMatrix(random, n, range.lowest, range.highest)
+                                  : randomMatrix(random, n, range.lowest, range.highest);
             std::vector<Node> startTour =
                 range.randomStartingTour ? randomTour(random, n) : defaultTour(n);
             const TourResult result =
@@ -261,7 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
                                      CostRange{"WideFromRandomTour", 0, 1000000, true, false},
                                      CostRange{"TieHeavyFromRandomTour", 0, 3, true, false},
                                      CostRange{"SymmetricWide", 0, 1000000, false, true},
-                                     CostRange{"SymmetricTieHeavy", 0, 3, false, true}),
+                                     CostRange{"SymmetricTieHeavy", 0, 3, false, true},
+                                     CostRange{"Lattice", 0, 20, false, false, 1000}),
                      testing::ValuesIn(testing_support::searchVariants())),
     [](const auto& info) { return std::get<0>(info.param).name + std::get<1>(info.param).name; });
 

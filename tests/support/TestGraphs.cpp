@@ -57,6 +57,27 @@ Matrix constantMatrix(int n, std::int32_t cost) {
     return matrix;
 }
 
+Matrix latticeMatrix(std::mt19937_64& random, int n, std::int32_t step,
+                     std::int32_t highestMultiple) {
+    std::uniform_int_distribution<std::int32_t> potential(-1000, 1000);
+    std::uniform_int_distribution<std::int32_t> multiple(0, highestMultiple);
+    std::vector<std::int32_t> u(n);
+    std::vector<std::int32_t> v(n);
+    for (int i = 0; i < n; ++i) {
+        u[i] = potential(random);
+        v[i] = potential(random);
+    }
+    Matrix matrix(n, std::vector<std::int32_t>(n, -1));
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            if (i != j) {
+                matrix[i][j] = u[i] + v[j] + step * multiple(random);
+            }
+        }
+    }
+    return matrix;
+}
+
 std::vector<Node> randomTour(std::mt19937_64& random, int n) {
     std::vector<Node> order(n);
     std::iota(order.begin(), order.end(), Node{0});

@@ -46,6 +46,12 @@ Matrix randomMatrix(std::mt19937_64& random, int n, std::int32_t lowest, std::in
 // An n x n matrix with every off-diagonal cost `cost`: every tour ties.
 Matrix constantMatrix(int n, std::int32_t cost);
 
+// c(i, j) = u(i) + v(j) + step k(i, j) with u, v drawn from [-1000, 1000]
+// and k from [0, highestMultiple]: every tour costs sum u + sum v plus a
+// multiple of step, as on a town of one-way streets; -1 on the diagonal.
+Matrix latticeMatrix(std::mt19937_64& random, int n, std::int32_t step,
+                     std::int32_t highestMultiple);
+
 // A random tour in successor form: a shuffled visiting order closed into a
 // cycle.
 std::vector<Node> randomTour(std::mt19937_64& random, int n);
