@@ -11,12 +11,14 @@
 namespace atsp {
 
 LpExpander::LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns, CutPool& pool,
-                       PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round)
+                       PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round,
+                       bool edgeBranching)
     : graph(graph),
       mask(graph.cityCount()),
       lp(graph),
       planes(lp, &pool, options),
       round(round),
+      edgeBranching(edgeBranching),
       pseudoCosts(pseudoCosts) {
     lp.addArcs(seedColumns);
     lp.watchStopFlag(round.stop.requested);
@@ -76,6 +78,27 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
         constraints.withForced(arc.tail, arc.head, graph.arcPosition(arc.tail, arc.head));
     forbidding->branch = {arc.tail, arc.head, false, arc.value, result.lpValue};
     forcing->branch = {arc.tail, arc.head, true, 1 - arc.value, result.lpValue};
+    if (edgeBranching && graph.cityCount() >= 3 && allows(arc.head, arc.tail)) {
+        // A tour of three or more cities uses i -> j, j -> i or neither,
+        // never both: the forbidding child loses the reverse too, and a
+        // third child forces it. Its pseudocosts are those of forcing the
+        // reverse arc; the forbidding child's rise is the pair's.
+        double reverseValue = 0;
+        for (const SupportArc& support : result.support) {
+            if (support.tail == arc.head && support.head == arc.tail) {
+                reverseValue = support.value;
+            }
+        }
+        const std::pair<Node, Node> pair[] = {{arc.tail, arc.head}, {arc.head, arc.tail}};
+        forbidding->constraints = constraints.withForbidden(pair);
+        auto reverse = std::make_unique<LpSubproblem>();
+        reverse->lowerBound = node->lowerBound;
+        reverse->constraints =
+            constraints.withForced(arc.head, arc.tail, graph.arcPosition(arc.head, arc.tail));
+        reverse->branch = {arc.head, arc.tail, true, 1 - reverseValue, result.lpValue};
+        created.add(1);
+        open.push_back(std::move(reverse));
+    }
     created.add(2);
     if (arc.forceFirst) {
         open.push_back(std::move(forcing));

@@ -11,7 +11,9 @@
 // against the best tour (LpRelaxation::reducedCostFixing: arcs on no cheaper
 // tour below the node are forbidden, arcs on all of them forced, for the
 // node's whole subtree), then is branched at once on an arc of its LP
-// solution: one child forbids the arc, the other forces it. The arc is
+// solution: one child forbids the arc, the other forces it (with edge
+// branching, where the node allows the reverse arc: one child forbids both,
+// one forces the arc, one its reverse). The arc is
 // chosen among the 32 fractional arcs nearest 1/2, of those the mask still
 // allows (ties: the lowest tail, then head): each child's LP is estimated by
 // a bounded number of dual simplex iterations (strong branching), or, once
@@ -47,8 +49,11 @@ class LpExpander {
   public:
     // The graph, the pool, the pseudocosts (shared by the team) and the
     // round must outlive the expander.
+    // `edgeBranching`: branch on an arc and its reverse together, in three
+    // children (LpBranching::Edge), where the node allows both.
     LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns, CutPool& pool,
-               PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round);
+               PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round,
+               bool edgeBranching = false);
 
     LpExpander(const LpExpander&) = delete;
     LpExpander& operator=(const LpExpander&) = delete;
@@ -108,6 +113,7 @@ class LpExpander {
     LpRelaxation lp;
     CuttingPlanes planes;
     Round& round;
+    bool edgeBranching;
     std::int64_t lastBest = InfeasibleBound;
     Counter created;
     Counter expanded;

@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "graph/Reversal.h"
 #include "graph/Tour.h"
 #include "parallel/BestFirstList.h"
 #include "parallel/ForwardPassList.h"
@@ -325,10 +326,16 @@ class Search {
         }
         const std::int64_t rootBound = rootNode->lowerBound;
         PseudoCosts pseudoCosts;
+        // Decided on the whole graph: the tree's graph lacks the arcs fixed
+        // at the root, and with them the reverses the check needs.
+        const bool edgeBranching =
+            options.lpBranching == LpBranching::Edge ||
+            (options.lpBranching == LpBranching::Automatic && reversalKeepsTourCosts(graph));
         runTree<LpSubproblem, LpExpander>(
             incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
                 return std::make_unique<LpExpander>(lpRoot.treeGraph, lpRoot.columns, pool,
-                                                    pseudoCosts, options.cuttingPlanes, round);
+                                                    pseudoCosts, options.cuttingPlanes, round,
+                                                    edgeBranching);
             });
     }
 

@@ -201,6 +201,13 @@ const std::vector<SearchVariant>& searchVariants() {
             all.push_back({"Described" + suffix, described});
             all.push_back({"Fast" + suffix, fast});
             all.push_back({"LinearProgram" + suffix, linearProgram});
+            // Edge branching everywhere, not only where reversal keeps the
+            // costs (the symmetric ranges take it under the automatic rule).
+            if (threads <= 2) {
+                SearchOptions edges = linearProgram;
+                edges.lpBranching = LpBranching::Edge;
+                all.push_back({"LinearProgramEdges" + suffix, edges});
+            }
         }
         return all;
     }();

@@ -70,7 +70,8 @@ std::int64_t heldKarpOptimum(const Rows& rows);
 
 // The search's variants that every battery runs over: the search as first
 // built, the fast one, and the fast one under the LP bound, on one thread and
-// on teams of 2 and 4.
+// on teams of 2 and 4, and the LP bound's tree branching on arc pairs
+// everywhere, on one thread and on two.
 struct SearchVariant {
     std::string name;
     SearchOptions options;

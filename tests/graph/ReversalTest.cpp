@@ -1,0 +1,100 @@
+// Whether every tour costs what its reverse costs: certified by enumerating
+// the tours of small graphs, and refused where a reverse arc is missing or
+// one cost breaks the pattern.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "graph/Reversal.h"
+#include "tests/support/TestGraphs.h"
+
+namespace atsp {
+
+namespace {
+
+using testing_support::Matrix;
+
+// A symmetric matrix tilted by potentials: c(i, j) = s(i, j) + q(j) - q(i),
+// the form of drilling costs that charge climbing more than descending.
+Matrix tiltedSymmetric(std::mt19937_64& random, int n) {
+    std::uniform_int_distribution<std::int32_t> cost(0, 1000);
+    std::vector<std::int32_t> q(static_cast<std::size_t>(n));
+    for (std::int32_t& value : q) {
+        value = cost(random);
+    }
+    Matrix matrix(n, std::vector<std::int32_t>(n, -1));
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < i; ++j) {
+            const std::int32_t s = cost(random);
+            matrix[i][j] = s + q[j] - q[i];
+            matrix[j][i] = s + q[i] - q[j];
+        }
+    }
+    return matrix;
+}
+
+// Whether every tour of the complete graph of `matrix` (city 0 first) costs
+// what its reverse does.
+bool everyTourCostsItsReverse(const Matrix& matrix) {
+    const int n = static_cast<int>(matrix.size());
+    std::vector<int> order(static_cast<std::size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
+    do {
+        std::int64_t forward = 0;
+        std::int64_t backward = 0;
+        for (int k = 0; k < n; ++k) {
+            const int from = order[k];
+            const int to = order[(k + 1) % n];
+            forward += matrix[from][to];
+            backward += matrix[to][from];
+        }
+        if (forward != backward) {
+            return false;
+        }
+    } while (std::next_permutation(order.begin() + 1, order.end()));
+    return true;
+}
+
+TEST(Reversal, TiltedSymmetricCostsAreFoundAndEveryTourAgrees) {
+    std::mt19937_64 random(21);
+    for (int n = 3; n <= 7; ++n) {
+        for (int trial = 0; trial < 4; ++trial) {
+            SCOPED_TRACE("n " + std::to_string(n) + ", trial " + std::to_string(trial));
+            Matrix matrix = tiltedSymmetric(random, n);
+            ASSERT_TRUE(reversalKeepsTourCosts(testing_support::completeGraph(matrix)));
+            ASSERT_TRUE(everyTourCostsItsReverse(matrix));
+            // One cost off by one breaks it for some tour, and the check sees it.
+            matrix[1][2] += 1;
+            EXPECT_FALSE(reversalKeepsTourCosts(testing_support::completeGraph(matrix)));
+            EXPECT_FALSE(everyTourCostsItsReverse(matrix));
+        }
+    }
+}
+
+TEST(Reversal, RandomCostsAndMissingReversesAreRefused) {
+    std::mt19937_64 random(22);
+    EXPECT_FALSE(reversalKeepsTourCosts(
+        testing_support::completeGraph(testing_support::randomMatrix(random, 8, 0, 1000))));
+    // Symmetric costs, but 0 -> 1 has no reverse: its reverse tours may not
+    // exist at all.
+    const Graph oneWay = Graph::fromRows({{1, 2}, {2}, {0, 1}}, {{5, 5}, {5}, {5, 5}});
+    EXPECT_FALSE(reversalKeepsTourCosts(oneWay));
+    // Two separate symmetric pairs of cities: each component has its own q.
+    const Graph twoParts =
+        Graph::fromRows({{1}, {0}, {3}, {2}}, {{4}, {9}, {-7}, {100}});
+    EXPECT_TRUE(reversalKeepsTourCosts(twoParts));
+}
+
+TEST(Reversal, FewerThanThreeCitiesAlwaysAgree) {
+    EXPECT_TRUE(reversalKeepsTourCosts(Graph::fromRows({}, {})));
+    EXPECT_TRUE(reversalKeepsTourCosts(Graph::fromRows({{}}, {{}})));
+    EXPECT_TRUE(reversalKeepsTourCosts(Graph::fromRows({{1}, {0}}, {{3}, {8}})));
+}
+
+}  // namespace
+
+}  // namespace atsp

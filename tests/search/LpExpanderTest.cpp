@@ -1,0 +1,161 @@
+// The LP bound's node protocol on its own, without local search or a
+// starting tour: the children of every node split its cheaper tours among
+// them, each exactly once, and a whole tree of such nodes ends at the
+// optimum, under either branching rule. The searches around it find good
+// tours by other means and would hide a lost subtree.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "assignment/ArcMask.h"
+#include "lp/CutPool.h"
+#include "search/Incumbent.h"
+#include "search/LpExpander.h"
+#include "search/PseudoCosts.h"
+#include "search/Round.h"
+#include "tests/support/TestGraphs.h"
+
+namespace atsp {
+
+namespace {
+
+using testing_support::Matrix;
+
+struct Tour {
+    std::vector<Node> successors;
+    std::int64_t cost;
+};
+
+// Every tour of the complete graph of `matrix`, city 0 first.
+std::vector<Tour> everyTour(const Matrix& matrix) {
+    const int n = static_cast<int>(matrix.size());
+    std::vector<Tour> tours;
+    std::vector<int> order(static_cast<std::size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
+    do {
+        Tour tour{std::vector<Node>(static_cast<std::size_t>(n)), 0};
+        for (int k = 0; k < n; ++k) {
+            const int from = order[k];
+            const int to = order[(k + 1) % n];
+            tour.successors[static_cast<std::size_t>(from)] = static_cast<Node>(to);
+            tour.cost += matrix[from][to];
+        }
+        tours.push_back(tour);
+    } while (std::next_permutation(order.begin() + 1, order.end()));
+    return tours;
+}
+
+bool allows(const Graph& graph, const ConstraintChain& constraints, const Tour& tour) {
+    ArcMask mask(graph.cityCount());
+    constraints.applyTo(mask);
+    for (Node tail = 0; tail < graph.cityCount(); ++tail) {
+        const Node head = tour.successors[tail];
+        const Node position = graph.arcPosition(tail, head);
+        const ArcMask::RowScan arcs = mask.scan(tail, graph.rowLength(tail));
+        if (position < arcs.begin || position >= arcs.end || mask.blocked(head, arcs.stamp)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every arc of the graph as an LP column.
+std::vector<LpArc> allColumns(const Graph& graph) {
+    std::vector<LpArc> columns;
+    for (Node tail = 0; tail < graph.cityCount(); ++tail) {
+        for (Node position = 0; position < graph.rowLength(tail); ++position) {
+            columns.push_back({tail, position});
+        }
+    }
+    return columns;
+}
+
+TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
+    int branched = 0;
+    int splitThree = 0;
+    for (const bool edges : {false, true}) {
+        for (int seed = 0; seed < 48; ++seed) {
+            std::mt19937_64 random(static_cast<std::uint64_t>(seed));
+            const int n = 7 + seed % 3;
+            // Symmetric costs on odd seeds: there the LP's solution and its
+            // transpose tie, and branching on pairs matters.
+            Matrix matrix = testing_support::randomMatrix(random, n, 0, seed % 3 == 0 ? 5 : 100);
+            if (seed % 2 == 1) {
+                for (int i = 0; i < n; ++i) {
+                    for (int j = 0; j < i; ++j) {
+                        matrix[i][j] = matrix[j][i];
+                    }
+                }
+            }
+            const Graph graph = testing_support::completeGraph(matrix);
+            const std::vector<Tour> tours = everyTour(matrix);
+            std::int64_t optimum = tours.front().cost;
+            for (const Tour& tour : tours) {
+                optimum = std::min(optimum, tour.cost);
+            }
+            Incumbent incumbent({}, InfeasibleBound);
+            Round round{incumbent, InfeasibleBound, nullptr, 0, 0, {}, {}, {}, 0, nullptr, {}};
+            CutPool pool(graph.cityCount());
+            PseudoCosts pseudoCosts;
+            // Few cut rounds, and subtour cuts alone: on so few cities the
+            // full loop often ends at a tour, and nothing would branch.
+            CuttingPlaneOptions cuts;
+            cuts.blossoms = false;
+            cuts.liftedCycles = false;
+            cuts.maxRounds = 2;
+            LpExpander expander(graph, allColumns(graph), pool, pseudoCosts, cuts, round, edges);
+            SCOPED_TRACE(testing::Message() << (edges ? "edges" : "arcs") << ", seed " << seed);
+
+            // Depth first, checking every expansion that branches.
+            std::vector<std::unique_ptr<LpSubproblem>> stack;
+            stack.push_back(std::make_unique<LpSubproblem>());
+            stack.back()->lowerBound = std::numeric_limits<std::int64_t>::min();
+            for (int expansions = 0; !stack.empty(); ++expansions) {
+                ASSERT_LT(expansions, 5000) << "the tree does not end";
+                std::unique_ptr<LpSubproblem> node = std::move(stack.back());
+                stack.pop_back();
+                const ConstraintChain parent = node->constraints;
+                std::vector<std::unique_ptr<LpSubproblem>> children;
+                expander.expand(std::move(node), children);
+                if (children.empty()) {
+                    continue;
+                }
+                ++branched;
+                splitThree += children.size() == 3 ? 1 : 0;
+                ASSERT_TRUE(children.size() == 2 || (edges && children.size() == 3));
+                const std::int64_t best = round.bestNow();
+                for (const Tour& tour : tours) {
+                    if (tour.cost >= best || !allows(graph, parent, tour)) {
+                        continue;
+                    }
+                    int holders = 0;
+                    for (const auto& child : children) {
+                        if (allows(graph, child->constraints, tour)) {
+                            ++holders;
+                            ASSERT_LE(child->lowerBound, tour.cost);
+                        }
+                    }
+                    ASSERT_EQ(holders, 1) << "a tour of cost " << tour.cost;
+                }
+                for (auto& child : children) {
+                    stack.push_back(std::move(child));
+                }
+            }
+            const auto [tour, cost] = incumbent.snapshot();
+            ASSERT_EQ(cost, optimum);
+            ASSERT_EQ(testing_support::tourCost(matrix, tour), cost);
+        }
+    }
+    // The checks above ran on real branchings, three-way ones among them.
+    EXPECT_GT(branched, 20);
+    EXPECT_GT(splitThree, 5);
+}
+
+}  // namespace
+
+}  // namespace atsp
