@@ -91,13 +91,18 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
         }
         const std::pair<Node, Node> pair[] = {{arc.tail, arc.head}, {arc.head, arc.tail}};
         forbidding->constraints = constraints.withForbidden(pair);
-        auto reverse = std::make_unique<LpSubproblem>();
-        reverse->lowerBound = node->lowerBound;
-        reverse->constraints =
-            constraints.withForced(arc.head, arc.tail, graph.arcPosition(arc.head, arc.tail));
-        reverse->branch = {arc.head, arc.tail, true, 1 - reverseValue, result.lpValue};
-        created.add(1);
-        open.push_back(std::move(reverse));
+        // Forbidding both ways keeps a mirrored node's tours mirrored; the
+        // child that forces the reverse is then the forcing one's mirror.
+        forbidding->mirrored = node->mirrored;
+        if (!node->mirrored) {
+            auto reverse = std::make_unique<LpSubproblem>();
+            reverse->lowerBound = node->lowerBound;
+            reverse->constraints =
+                constraints.withForced(arc.head, arc.tail, graph.arcPosition(arc.head, arc.tail));
+            reverse->branch = {arc.head, arc.tail, true, 1 - reverseValue, result.lpValue};
+            created.add(1);
+            open.push_back(std::move(reverse));
+        }
     }
     created.add(2);
     if (arc.forceFirst) {

@@ -13,7 +13,8 @@
 // node's whole subtree), then is branched at once on an arc of its LP
 // solution: one child forbids the arc, the other forces it (with edge
 // branching, where the node allows the reverse arc: one child forbids both,
-// one forces the arc, one its reverse). The arc is
+// one forces the arc, one its reverse, unless the node is mirrored
+// (LpSubproblem.h), when the last is left out). The arc is
 // chosen among the 32 fractional arcs nearest 1/2, of those the mask still
 // allows (ties: the lowest tail, then head): each child's LP is estimated by
 // a bounded number of dual simplex iterations (strong branching), or, once

@@ -32,6 +32,13 @@ struct LpSubproblem {
         double parentValue = 0;
     };
     Branch branch;
+    // The reverse of each of its tours cheaper than the incumbent is one of
+    // them too: reversal keeps tour costs (graph/Reversal.h) and the node's
+    // own constraints only forbid arcs in pairs, both ways (arcs fixed by
+    // reduced costs lie on no cheaper tour and change nothing here). Of its
+    // children that force an arc and its reverse, one then holds the reverse
+    // of every cheaper tour of the other, and serves for both.
+    bool mirrored = false;
 };
 
 }  // namespace atsp

@@ -328,9 +328,13 @@ class Search {
         PseudoCosts pseudoCosts;
         // Decided on the whole graph: the tree's graph lacks the arcs fixed
         // at the root, and with them the reverses the check needs.
+        const bool reversible = reversalKeepsTourCosts(graph);
         const bool edgeBranching =
             options.lpBranching == LpBranching::Edge ||
-            (options.lpBranching == LpBranching::Automatic && reversalKeepsTourCosts(graph));
+            (options.lpBranching == LpBranching::Automatic && reversible);
+        // The root's tours cheaper than the incumbent are all of the graph's
+        // (fixing drops only arcs on none), so their reverses are among them.
+        rootNode->mirrored = reversible && edgeBranching;
         runTree<LpSubproblem, LpExpander>(
             incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
                 return std::make_unique<LpExpander>(lpRoot.treeGraph, lpRoot.columns, pool,

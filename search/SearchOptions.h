@@ -67,10 +67,12 @@ enum class LpBranching {
     Arc,
     // Three where the node allows j -> i too: both arcs forbidden, i -> j
     // forced, j -> i forced (no tour of three or more cities uses both).
-    // Against Arc, serial, 60 s: tilted-sum-316-1 (symmetric in disguise)
-    // ends at a gap of 0.47 % instead of 0.52 %, tilted-sum-316-3 is proven
-    // in 1.95 s instead of 2.57 s; on truly asymmetric costs it is slower
-    // (tilted-max-100-2 7.4 s instead of 5.6 s).
+    // Where reversal keeps tour costs, the third child is left out of
+    // mirrored nodes (LpSubproblem.h). Against Arc, serial, 60 s:
+    // tilted-sum-316-1 (symmetric in disguise) ends at a gap of 0.47 %
+    // instead of 0.52 %, tilted-sum-316-3 is proven in 1.95 s instead of
+    // 2.57 s, and in 1.34 s with mirrored nodes; on truly asymmetric costs
+    // it is slower (tilted-max-100-2 7.4 s instead of 5.6 s).
     Edge,
 };
 

@@ -1,7 +1,8 @@
 // The LP bound's node protocol on its own, without local search or a
 // starting tour: the children of every node split its cheaper tours among
-// them, each exactly once, and a whole tree of such nodes ends at the
-// optimum, under either branching rule. The searches around it find good
+// them, each exactly once (of a mirrored node, each tour or its reverse), and
+// a whole tree of such nodes ends at the optimum, under either branching
+// rule. The searches around it find good
 // tours by other means and would hide a lost subtree.
 #include <gtest/gtest.h>
 
@@ -50,6 +51,14 @@ std::vector<Tour> everyTour(const Matrix& matrix) {
     return tours;
 }
 
+Tour reversed(const Tour& tour) {
+    Tour back{std::vector<Node>(tour.successors.size()), tour.cost};
+    for (Node city = 0; city < tour.successors.size(); ++city) {
+        back.successors[tour.successors[city]] = city;
+    }
+    return back;
+}
+
 bool allows(const Graph& graph, const ConstraintChain& constraints, const Tour& tour) {
     ArcMask mask(graph.cityCount());
     constraints.applyTo(mask);
@@ -78,6 +87,7 @@ std::vector<LpArc> allColumns(const Graph& graph) {
 TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
     int branched = 0;
     int splitThree = 0;
+    int mirroredSplits = 0;
     for (const bool edges : {false, true}) {
         for (int seed = 0; seed < 48; ++seed) {
             std::mt19937_64 random(static_cast<std::uint64_t>(seed));
@@ -115,11 +125,18 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
             std::vector<std::unique_ptr<LpSubproblem>> stack;
             stack.push_back(std::make_unique<LpSubproblem>());
             stack.back()->lowerBound = std::numeric_limits<std::int64_t>::min();
+            // Symmetric costs: every tour costs what its reverse does, and
+            // the root's tours are mirrored.
+            stack.back()->mirrored = edges && seed % 2 == 1;
             for (int expansions = 0; !stack.empty(); ++expansions) {
                 ASSERT_LT(expansions, 5000) << "the tree does not end";
                 std::unique_ptr<LpSubproblem> node = std::move(stack.back());
                 stack.pop_back();
                 const ConstraintChain parent = node->constraints;
+                const bool mirrored = node->mirrored;
+                // Only reversal keeping every tour's cost lets a node be
+                // mirrored.
+                ASSERT_TRUE(seed % 2 == 1 || !mirrored) << "asymmetric costs taken as mirrored";
                 std::vector<std::unique_ptr<LpSubproblem>> children;
                 expander.expand(std::move(node), children);
                 if (children.empty()) {
@@ -127,20 +144,30 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
                 }
                 ++branched;
                 splitThree += children.size() == 3 ? 1 : 0;
-                ASSERT_TRUE(children.size() == 2 || (edges && children.size() == 3));
+                mirroredSplits += mirrored ? 1 : 0;
+                ASSERT_TRUE(children.size() == 2 || (edges && !mirrored && children.size() == 3));
                 const std::int64_t best = round.bestNow();
                 for (const Tour& tour : tours) {
                     if (tour.cost >= best || !allows(graph, parent, tour)) {
                         continue;
                     }
                     int holders = 0;
+                    int reverseHolders = 0;
                     for (const auto& child : children) {
                         if (allows(graph, child->constraints, tour)) {
                             ++holders;
                             ASSERT_LE(child->lowerBound, tour.cost);
                         }
+                        reverseHolders += allows(graph, child->constraints, reversed(tour)) ? 1 : 0;
                     }
-                    ASSERT_EQ(holders, 1) << "a tour of cost " << tour.cost;
+                    // Exactly one child holds it; of a mirrored node, at most
+                    // one, and one holds it or its reverse.
+                    if (mirrored) {
+                        ASSERT_LE(holders, 1) << "a tour of cost " << tour.cost;
+                        ASSERT_GE(holders + reverseHolders, 1) << "a tour of cost " << tour.cost;
+                    } else {
+                        ASSERT_EQ(holders, 1) << "a tour of cost " << tour.cost;
+                    }
                 }
                 for (auto& child : children) {
                     stack.push_back(std::move(child));
@@ -154,6 +181,7 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
     // The checks above ran on real branchings, three-way ones among them.
     EXPECT_GT(branched, 20);
     EXPECT_GT(splitThree, 5);
+    EXPECT_GT(mirroredSplits, 5);
 }
 
 }  // namespace
