@@ -7,9 +7,14 @@
 namespace atsp {
 
 bool reversalKeepsTourCosts(const Graph& graph) {
+    return reversalPotentials(graph).has_value();
+}
+
+std::optional<std::vector<std::int64_t>> reversalPotentials(const Graph& graph) {
     const std::size_t n = graph.cityCount();
     if (n < 3) {
-        return true;  // one tour, or none, or a 2-cycle that is its own reverse
+        // One tour, or none, or a 2-cycle that is its own reverse.
+        return std::vector<std::int64_t>(n, 0);
     }
     std::vector<std::int64_t> potential(n, 0);
     std::vector<char> reached(n, 0);
@@ -28,7 +33,7 @@ bool reversalKeepsTourCosts(const Graph& graph) {
                 const Node head = heads[k];
                 const Node back = graph.arcPosition(head, tail);
                 if (back == NoNode) {
-                    return false;
+                    return std::nullopt;
                 }
                 // d = c(head, tail) - c(tail, head) = q(head) - q(tail).
                 const std::int64_t d =
@@ -38,12 +43,12 @@ bool reversalKeepsTourCosts(const Graph& graph) {
                     potential[head] = potential[tail] + d;
                     queue.push_back(head);
                 } else if (potential[head] - potential[tail] != d) {
-                    return false;
+                    return std::nullopt;
                 }
             }
         }
     }
-    return true;
+    return potential;
 }
 
 }  // namespace atsp

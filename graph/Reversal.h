@@ -16,13 +16,21 @@
 // Cost: O(m) look-ups of reverse arcs (Graph::arcPosition: O(1) on full rows).
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 #include "graph/Graph.h"
 
 namespace atsp {
 
-// True when every arc's reverse is in the graph and c(j, i) - c(i, j) =
-// q(j) - q(i) for some q over all arcs: then every tour costs what its reverse
-// costs. True for fewer than three cities.
+// Potentials q with c(j, i) - c(i, j) = q(j) - q(i) over all arcs, every
+// arc's reverse in the graph: then every tour costs what its reverse costs,
+// and a path p driven backwards costs q(last) - q(first) more than forwards.
+// None where there are no such q. For fewer than three cities: zeros.
+std::optional<std::vector<std::int64_t>> reversalPotentials(const Graph& graph);
+
+// Whether reversalPotentials finds potentials.
 bool reversalKeepsTourCosts(const Graph& graph);
 
 }  // namespace atsp

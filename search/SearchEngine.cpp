@@ -130,7 +130,7 @@ class Search {
                 // random ones the tree ends sooner than it would pay, and the
                 // patched tour is already a local optimum of most moves.
                 if (!tour.empty() && options.timeLimitSeconds > 0) {
-                    localSearch.emplace(presolve.localSearch());
+                    useLocalSearch(presolve.localSearch());
                     cost = polish(tour, cost, root.bound, options.localSearchKicks);
                 }
             }
@@ -196,6 +196,25 @@ class Search {
         return localSearch
                    ? localSearch->improve(tour, cost, localSearchLimits(lowerBound, kicks, 4))
                    : cost;
+    }
+
+    // Potentials by which every tour costs what its reverse does
+    // (graph/Reversal.h), or none; found once.
+    const std::optional<std::vector<std::int64_t>>& reversal() {
+        if (!reversalFound) {
+            reversalOfGraph = reversalPotentials(graph);
+            reversalFound = true;
+        }
+        return reversalOfGraph;
+    }
+
+    // The local search from here on, reversing stretches too where that
+    // keeps tour costs.
+    void useLocalSearch(LocalSearch search) {
+        if (reversal()) {
+            search.allowReversals(*reversal());
+        }
+        localSearch.emplace(std::move(search));
     }
 
     StopCondition stopCondition() const {
@@ -266,7 +285,7 @@ class Search {
     // on the arcs left (LpRoot.h, LpExpander.h).
     void searchUnderLp(const Presolve& presolve, const RootSolution& root, Incumbent& incumbent) {
         if (options.localSearch && !localSearch) {
-            localSearch.emplace(presolve.localSearch());
+            useLocalSearch(presolve.localSearch());
         }
         if (localSearch && !incumbent.tour().empty()) {
             std::vector<Node> tour = incumbent.tour();
@@ -297,7 +316,7 @@ class Search {
                   polish(tour, *lpTourCost, lpRoot.bound, options.localSearchKicks));
         }
         if (localSearch && !lpRoot.neighbours.empty()) {
-            localSearch.emplace(presolve.localSearch(lpRoot.neighbours));
+            useLocalSearch(presolve.localSearch(lpRoot.neighbours));
             if (lpTourCost) {
                 std::vector<Node> tour = lpTour;
                 offer(incumbent, tour,
@@ -328,7 +347,7 @@ class Search {
         PseudoCosts pseudoCosts;
         // Decided on the whole graph: the tree's graph lacks the arcs fixed
         // at the root, and with them the reverses the check needs.
-        const bool reversible = reversalKeepsTourCosts(graph);
+        const bool reversible = reversal().has_value();
         const bool edgeBranching =
             options.lpBranching == LpBranching::Edge ||
             (options.lpBranching == LpBranching::Automatic && reversible);
@@ -428,6 +447,8 @@ class Search {
     // With the option, once the root's duals are known.
     std::optional<LocalSearch> localSearch;
     std::uint64_t localSearchCalls = 0;
+    std::optional<std::vector<std::int64_t>> reversalOfGraph;
+    bool reversalFound = false;
     bool stopped = false;
     // No tour costs less than this: the root's bound (or, before it, the
     // cheapest arcs'), then the cap of every round that ended without a tour

@@ -10,11 +10,12 @@ namespace atsp {
 namespace {
 
 // A rewritten stretch of places, to be undone: `length` places from `start`
-// (cyclically) were rotated left by `shift`.
+// (cyclically) were rotated left by `shift`, or reversed.
 struct Rotation {
     std::size_t start;
     std::size_t length;
     std::size_t shift;
+    bool reversed = false;
 };
 
 bool byReducedCost(const LocalSearch::Neighbour& a, const LocalSearch::Neighbour& b) {
@@ -46,6 +47,10 @@ LocalSearch::LocalSearch(const Graph& graph, const std::vector<std::int64_t>& ro
             std::sort(list.begin(), list.end(), byReducedCost);
         }
     }
+}
+
+void LocalSearch::allowReversals(std::vector<std::int64_t> potentials) {
+    reversalPotentials = std::move(potentials);
 }
 
 // One call's working state: the tour as an array of cities and each city's
@@ -134,7 +139,12 @@ class LocalSearchRun {
     void keep() { log.clear(); }
     void undo() {
         for (auto rotation = log.rbegin(); rotation != log.rend(); ++rotation) {
-            rotate(rotation->start, rotation->length, rotation->length - rotation->shift, false);
+            if (rotation->reversed) {
+                reverse(rotation->start, rotation->length, false);
+            } else {
+                rotate(rotation->start, rotation->length, rotation->length - rotation->shift,
+                       false);
+            }
         }
         log.clear();
         for (const Node city : queue) {
@@ -214,10 +224,90 @@ class LocalSearchRun {
         }
     }
 
+    // Reverses `length` places from `start` (cyclically).
+    void reverse(std::size_t start, std::size_t length, bool logged) {
+        start %= n;
+        for (std::size_t k = 0; k < length / 2; ++k) {
+            const std::size_t front = (start + k) % n;
+            const std::size_t back = (start + length - 1 - k) % n;
+            std::swap(order[front], order[back]);
+            place[order[front]] = front;
+            place[order[back]] = back;
+        }
+        if (logged) {
+            log.push_back({start, length, 0, true});
+        }
+    }
+
     // The best improving move found from `city`, made; its gain, or 0.
     std::int64_t improveFrom(Node city) {
-        const std::int64_t gain = segmentSwapFrom(city);
+        std::int64_t gain = segmentSwapFrom(city);
+        if (gain <= 0 && !search.reversalPotentials.empty()) {
+            gain = twoOptFrom(city);
+        }
         return gain > 0 ? gain : orOptFrom(city);
+    }
+
+    // a -> b, c -> d become a -> c, b -> d, b..c driven backwards, with
+    // `city` in any of the four places: a new arc to or from it among its
+    // neighbours. Gains are weighed in the symmetric costs
+    // s(x, y) = 2 c(x, y) + q(y) - q(x), s(x, y) = s(y, x), in which the
+    // move gains twice what it gains in costs; one of its two new arcs is
+    // cheaper there than the arc it replaces at the same city, so the
+    // neighbours of every place are tried, without a cut-off by their order.
+    std::int64_t twoOptFrom(Node city) {
+        const std::vector<std::int64_t>& q = search.reversalPotentials;
+        const auto symmetric = [&](Node x, Node y) {
+            const std::int64_t arc = cost(x, y);
+            return arc == InfeasibleBound ? InfeasibleBound : 2 * arc + q[y] - q[x];
+        };
+        const auto tryMove = [&](Node a, Node c) -> std::int64_t {
+            const Node b = next(a);
+            const Node d = next(c);
+            if (c == a || c == b || d == a) {
+                return 0;  // no move, or the whole tour turned round
+            }
+            const std::int64_t ac = symmetric(a, c);
+            const std::int64_t bd = symmetric(b, d);
+            if (ac == InfeasibleBound || bd == InfeasibleBound) {
+                return 0;
+            }
+            const std::int64_t twice = symmetric(a, b) + symmetric(c, d) - ac - bd;
+            if (twice <= 0) {
+                return 0;
+            }
+            // Reversing the rest, d..a, instead gives the same tour driven
+            // backwards, which costs the same.
+            const std::size_t stretch = stepsFrom(b, c) + 1;
+            if (stretch <= n - stretch) {
+                reverse(place[b], stretch, true);
+            } else {
+                reverse(place[d], n - stretch, true);
+            }
+            for (const Node touched : {a, b, c, d}) {
+                enqueue(touched);
+            }
+            return twice / 2;
+        };
+        for (const LocalSearch::Neighbour& neighbour : search.outgoing[city]) {
+            // city = a, the new a -> c; city = b, the new b -> d.
+            if (const std::int64_t gain = tryMove(city, neighbour.city)) {
+                return gain;
+            }
+            if (const std::int64_t gain = tryMove(previous(city), previous(neighbour.city))) {
+                return gain;
+            }
+        }
+        for (const LocalSearch::Neighbour& neighbour : search.incoming[city]) {
+            // city = c, the new a -> c; city = d, the new b -> d.
+            if (const std::int64_t gain = tryMove(neighbour.city, city)) {
+                return gain;
+            }
+            if (const std::int64_t gain = tryMove(previous(neighbour.city), previous(city))) {
+                return gain;
+            }
+        }
+        return 0;
     }
 
     // a -> a', b -> b', c -> c' become a -> b', b -> c', c -> a'.

@@ -10,6 +10,10 @@
 //   gain (which some rotation of every improving move has);
 // - Or-opt: a segment of 1 to 3 cities moves between two other neighbours
 //   x -> y, with x -> first or last -> y among the neighbours.
+// Where every tour costs what its reverse does (allowReversals), a third:
+// - 2-opt: a -> b and c -> d give way to a -> c and b -> d, the stretch
+//   b..c driven backwards, with a -> c among a's neighbours; its change of
+//   cost is O(1) from potentials (graph/Reversal.h).
 // Neighbours are the given arcs of each row (a sparse set of cheap arcs),
 // ordered by reduced cost under the assignment's duals: arcs of an optimal
 // assignment cost nothing there, and an optimal tour uses mostly arcs of small
@@ -80,6 +84,12 @@ class LocalSearch {
                 const std::vector<std::int64_t>& columnDuals,
                 const std::vector<std::vector<Node>>& candidates);
 
+    // Lets the search also reverse stretches (2-opt): for graphs where every
+    // tour costs what its reverse does, with the potentials of
+    // reversalPotentials (graph/Reversal.h), by which a stretch driven
+    // backwards costs q(last) - q(first) more. Before any call of improve.
+    void allowReversals(std::vector<std::int64_t> potentials);
+
     // Improves `tour` (successor form, `cost` its cost) in place and returns
     // its new cost, never higher. Any number of calls may run at once, from
     // different threads: a call keeps its working state to itself.
@@ -101,6 +111,8 @@ class LocalSearch {
     // candidate arcs into it; each least reduced cost first.
     std::vector<std::vector<Neighbour>> outgoing;
     std::vector<std::vector<Neighbour>> incoming;
+    // Empty: no reversals (see allowReversals).
+    std::vector<std::int64_t> reversalPotentials;
 };
 
 // For each row, the positions of its `perRow` arcs of least reduced cost, as

@@ -18,25 +18,6 @@ namespace {
 
 using testing_support::Matrix;
 
-// A symmetric matrix tilted by potentials: c(i, j) = s(i, j) + q(j) - q(i),
-// the form of drilling costs that charge climbing more than descending.
-Matrix tiltedSymmetric(std::mt19937_64& random, int n) {
-    std::uniform_int_distribution<std::int32_t> cost(0, 1000);
-    std::vector<std::int32_t> q(static_cast<std::size_t>(n));
-    for (std::int32_t& value : q) {
-        value = cost(random);
-    }
-    Matrix matrix(n, std::vector<std::int32_t>(n, -1));
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < i; ++j) {
-            const std::int32_t s = cost(random);
-            matrix[i][j] = s + q[j] - q[i];
-            matrix[j][i] = s + q[i] - q[j];
-        }
-    }
-    return matrix;
-}
-
 // Whether every tour of the complete graph of `matrix` (city 0 first) costs
 // what its reverse does.
 bool everyTourCostsItsReverse(const Matrix& matrix) {
@@ -64,7 +45,7 @@ TEST(Reversal, TiltedSymmetricCostsAreFoundAndEveryTourAgrees) {
     for (int n = 3; n <= 7; ++n) {
         for (int trial = 0; trial < 4; ++trial) {
             SCOPED_TRACE("n " + std::to_string(n) + ", trial " + std::to_string(trial));
-            Matrix matrix = tiltedSymmetric(random, n);
+            Matrix matrix = testing_support::tiltedSymmetricMatrix(random, n);
             ASSERT_TRUE(reversalKeepsTourCosts(testing_support::completeGraph(matrix)));
             ASSERT_TRUE(everyTourCostsItsReverse(matrix));
             // One cost off by one breaks it for some tour, and the check sees it.

@@ -78,6 +78,23 @@ Matrix latticeMatrix(std::mt19937_64& random, int n, std::int32_t step,
     return matrix;
 }
 
+Matrix tiltedSymmetricMatrix(std::mt19937_64& random, int n) {
+    std::uniform_int_distribution<std::int32_t> cost(0, 1000);
+    std::vector<std::int32_t> q(n);
+    for (std::int32_t& value : q) {
+        value = cost(random);
+    }
+    Matrix matrix(n, std::vector<std::int32_t>(n, -1));
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < i; ++j) {
+            const std::int32_t s = cost(random);
+            matrix[i][j] = s + q[j] - q[i];
+            matrix[j][i] = s + q[i] - q[j];
+        }
+    }
+    return matrix;
+}
+
 std::vector<Node> randomTour(std::mt19937_64& random, int n) {
     std::vector<Node> order(n);
     std::iota(order.begin(), order.end(), Node{0});

@@ -52,6 +52,11 @@ Matrix constantMatrix(int n, std::int32_t cost);
 Matrix latticeMatrix(std::mt19937_64& random, int n, std::int32_t step,
                      std::int32_t highestMultiple);
 
+// A symmetric matrix tilted by potentials, c(i, j) = s(i, j) + q(j) - q(i)
+// with s and q drawn from [0, 1000]: every tour costs what its reverse does,
+// as on drilling costs that charge climbing more than descending.
+Matrix tiltedSymmetricMatrix(std::mt19937_64& random, int n);
+
 // A random tour in successor form: a shuffled visiting order closed into a
 // cycle.
 std::vector<Node> randomTour(std::mt19937_64& random, int n);

@@ -1,7 +1,8 @@
 // The local search: every tour it returns is one cycle of existing arcs whose
 // cost it states exactly, never above the tour it was given; with every arc
 // a neighbour its descent ends where no exchange of two adjacent stretches
-// gains (checked by brute force); and it keeps to its limits.
+// gains (checked by brute force), nor, where reversals keep tour costs and
+// are allowed, any 2-opt move; and it keeps to its limits.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "graph/Reversal.h"
 #include "graph/Tour.h"
 #include "tests/support/TestGraphs.h"
 #include "tours/LocalSearch.h"
@@ -89,6 +91,76 @@ TEST(LocalSearch, ReturnsAValidTourAtItsStatedCostNeverDearer) {
             }
         }
     }
+}
+
+// The cheapest tour one 2-opt move makes of `tour`: a -> b and c -> d give
+// way to a -> c and b -> d, b..c driven backwards; by trying them all.
+std::int64_t bestTwoOptOf(const Matrix& matrix, const std::vector<Node>& successors) {
+    const std::size_t n = successors.size();
+    std::vector<Node> order;
+    for (Node city = 0; order.size() < n; city = successors[city]) {
+        order.push_back(city);
+    }
+    std::int64_t best = testing_support::tourCost(matrix, successors);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = i + 2; j < n; ++j) {
+            std::vector<Node> turned = order;  // reverse places i + 1 .. j
+            std::reverse(turned.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                         turned.begin() + static_cast<std::ptrdiff_t>(j) + 1);
+            std::vector<Node> next(n);
+            for (std::size_t k = 0; k < n; ++k) {
+                next[turned[k]] = turned[(k + 1) % n];
+            }
+            best = std::min(best, testing_support::tourCost(matrix, next));
+        }
+    }
+    return best;
+}
+
+TEST(LocalSearch, WithReversalsOnTiltedSymmetricCostsNoTwoOptMoveIsLeft) {
+    std::mt19937_64 random(17);
+    int gainedByReversals = 0;
+    for (const int n : {3, 4, 5, 8, 9, 13, 40, 150}) {
+        for (int trial = 0; trial < 3; ++trial) {
+            const Matrix matrix = testing_support::tiltedSymmetricMatrix(random, n);
+            const Graph graph = testing_support::completeGraph(matrix);
+            const LocalSearch plain = searchOnAllArcs(graph);
+            LocalSearch reversing = searchOnAllArcs(graph);
+            reversing.allowReversals(*reversalPotentials(graph));
+            for (const std::size_t kicks : {std::size_t{0}, std::size_t{300}}) {
+                SCOPED_TRACE(testing::Message() << "n " << n << ", kicks " << kicks);
+                const std::vector<Node> start = testing_support::randomTour(random, n);
+                const std::int64_t startCost = *tourCost(graph, start);
+                LocalSearchLimits limits;
+                limits.kicksWithoutGain = kicks;
+                std::vector<Node> tour = start;
+                const std::int64_t cost = reversing.improve(tour, startCost, limits);
+                ASSERT_TRUE(isSingleCycle(tour));
+                ASSERT_EQ(tourCost(graph, tour), cost);
+                ASSERT_LE(cost, startCost);
+                if (n <= 40 && kicks == 0) {
+                    std::vector<Node> plainTour = start;
+                    gainedByReversals += cost < plain.improve(plainTour, startCost, limits) ? 1 : 0;
+                    // A stretch turned round turns the moves across its ends,
+                    // which only its ends look at again: descents from every
+                    // city, until one gains nothing, leave no move at all.
+                    std::int64_t settled = cost;
+                    for (std::int64_t last = settled + 1, rounds = 0; settled < last; ++rounds) {
+                        ASSERT_LT(rounds, 100) << "descents that never settle";
+                        last = settled;
+                        settled = reversing.improve(tour, settled, limits);
+                    }
+                    ASSERT_EQ(tourCost(graph, tour), settled);
+                    EXPECT_EQ(bestTwoOptOf(matrix, tour), settled) << "a 2-opt move is left";
+                    EXPECT_EQ(bestSwapOf(matrix, tour), settled) << "a swap is left";
+                }
+                if (n >= 5 && n <= 13 && kicks > 0) {
+                    EXPECT_EQ(cost, testing_support::heldKarpOptimum(matrix));
+                }
+            }
+        }
+    }
+    EXPECT_GT(gainedByReversals, 3);  // reversals reach tours the other moves miss
 }
 
 // On a sparse graph the moves and kicks must not use an arc that is not
