@@ -29,15 +29,29 @@ LocalSearch searchOnAllArcs(const Graph& graph) {
                        cheapestReducedCostArcs(graph, zeros, zeros, graph.cityCount()));
 }
 
+// The cities of a tour in visiting order from city 0, and back.
+std::vector<Node> visitingOrder(const std::vector<Node>& successors) {
+    std::vector<Node> order;
+    for (Node city = 0; order.size() < successors.size(); city = successors[city]) {
+        order.push_back(city);
+    }
+    return order;
+}
+
+std::vector<Node> successorsOf(const std::vector<Node>& order) {
+    std::vector<Node> next(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        next[order[k]] = order[(k + 1) % order.size()];
+    }
+    return next;
+}
+
 // The cheapest tour that one exchange of two adjacent stretches makes of
 // `tour` (visiting order), by trying them all; the exchanges include every
 // move of a segment elsewhere.
 std::int64_t bestSwapOf(const Matrix& matrix, const std::vector<Node>& successors) {
     const std::size_t n = successors.size();
-    std::vector<Node> order;
-    for (Node city = 0; order.size() < n; city = successors[city]) {
-        order.push_back(city);
-    }
+    const std::vector<Node> order = visitingOrder(successors);
     std::int64_t best = testing_support::tourCost(matrix, successors);
     for (std::size_t start = 0; start < n; ++start) {
         std::vector<Node> rotated(order.begin() + static_cast<std::ptrdiff_t>(start), order.end());
@@ -52,11 +66,7 @@ std::int64_t bestSwapOf(const Matrix& matrix, const std::vector<Node>& successor
                                rotated.begin() + static_cast<std::ptrdiff_t>(i));
                 swapped.insert(swapped.end(), rotated.begin() + static_cast<std::ptrdiff_t>(j),
                                rotated.end());
-                std::vector<Node> next(n);
-                for (std::size_t k = 0; k < n; ++k) {
-                    next[swapped[k]] = swapped[(k + 1) % n];
-                }
-                best = std::min(best, testing_support::tourCost(matrix, next));
+                best = std::min(best, testing_support::tourCost(matrix, successorsOf(swapped)));
             }
         }
     }
@@ -97,21 +107,14 @@ TEST(LocalSearch, ReturnsAValidTourAtItsStatedCostNeverDearer) {
 // way to a -> c and b -> d, b..c driven backwards; by trying them all.
 std::int64_t bestTwoOptOf(const Matrix& matrix, const std::vector<Node>& successors) {
     const std::size_t n = successors.size();
-    std::vector<Node> order;
-    for (Node city = 0; order.size() < n; city = successors[city]) {
-        order.push_back(city);
-    }
+    const std::vector<Node> order = visitingOrder(successors);
     std::int64_t best = testing_support::tourCost(matrix, successors);
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t j = i + 2; j < n; ++j) {
             std::vector<Node> turned = order;  // reverse places i + 1 .. j
             std::reverse(turned.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                          turned.begin() + static_cast<std::ptrdiff_t>(j) + 1);
-            std::vector<Node> next(n);
-            for (std::size_t k = 0; k < n; ++k) {
-                next[turned[k]] = turned[(k + 1) % n];
-            }
-            best = std::min(best, testing_support::tourCost(matrix, next));
+            best = std::min(best, testing_support::tourCost(matrix, successorsOf(turned)));
         }
     }
     return best;
