@@ -69,7 +69,8 @@ CostLattice::CostLattice(const Graph& graph) {
             if (ra != rb) {
                 potentials.join(a, ra, b, rb, costs[k]);
             } else {
-                // Offsets are sums of at most 2n costs of 32 bits: no overflow.
+                // Offsets are sums of fewer than 2n costs of 32 bits: below
+                // 2^48 in size for n < 2^16.
                 const std::int64_t residual =
                     costs[k] - (potentials.offset(a) - potentials.offset(b));
                 g = std::gcd(g, residual < 0 ? -residual : residual);
@@ -79,8 +80,10 @@ CostLattice::CostLattice(const Graph& graph) {
     // K = sum of u + sum of v = sum over tails of w - sum over heads of w.
     // The roots' free values cancel where a component holds as many tails as
     // heads; where one does not, there is no tour.
+    // Each potential is below 2n 2^31 <= 2^48 in size, their sum below
+    // 2^65: summed in 128 bits.
     std::vector<std::int64_t> balance(2 * n, 0);
-    std::int64_t sum = 0;
+    __int128 sum = 0;
     for (std::size_t x = 0; x < 2 * n; ++x) {
         const std::size_t root = potentials.find(x);
         const bool isTail = x < n;
@@ -93,7 +96,8 @@ CostLattice::CostLattice(const Graph& graph) {
         }
     }
     modulus_ = g;
-    residue_ = g == 0 ? sum : ((sum % g) + g) % g;
+    // With g = 0 the sum is every tour's cost: at most n 2^31 in size.
+    residue_ = static_cast<std::int64_t>(g == 0 ? sum : ((sum % g) + g) % g);
 }
 
 std::int64_t CostLattice::roundUp(std::int64_t bound) const {
