@@ -76,8 +76,9 @@ bool inClass(const CostLattice& lattice, std::int64_t value) {
     if (lattice.modulus() == 0) {
         return value == lattice.residue();
     }
+    // value % m first: value - residue could overflow at the ends of the range.
     const std::int64_t m = lattice.modulus();
-    return ((value - lattice.residue()) % m + m) % m == 0;
+    return ((value % m - lattice.residue()) % m + m) % m == 0;
 }
 
 TEST(CostLattice, EveryTourCostLiesInTheClassAndPlantedStepsAreFound) {
