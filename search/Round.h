@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <tuple>
 #include <limits>
 #include <vector>
 
@@ -149,10 +150,10 @@ struct Round {
         if (saved < walkSlice || walking.exchange(true, std::memory_order_acquire)) {
             return;
         }
-        auto [best, bestCost] = incumbent.snapshot();
-        if (walkTour.empty() || bestCost < walkCost) {
-            walkTour = std::move(best);
-            walkCost = bestCost;
+        // The tour is copied only when the walk takes it up: the cost alone
+        // tells whether it is cheaper.
+        if (walkTour.empty() || incumbent.cost() < walkCost) {
+            std::tie(walkTour, walkCost) = incumbent.snapshot();
         }
         if (!walkTour.empty()) {
             LocalSearchLimits limits = localSearchLimits;

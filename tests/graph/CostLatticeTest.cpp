@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <numeric>
 #include <random>
 #include <vector>
 
@@ -18,39 +17,6 @@ namespace atsp {
 namespace {
 
 using testing_support::Rows;
-
-// The costs of every tour over the rows' arcs (city 0 first, the rest in
-// every order): exponential, for n up to 7.
-std::vector<std::int64_t> everyTourCost(const Rows& rows) {
-    const int n = static_cast<int>(rows.heads.size());
-    std::vector<std::int64_t> costs;
-    if (n == 0) {
-        return {0};
-    }
-    std::vector<int> order(static_cast<std::size_t>(n));
-    std::iota(order.begin(), order.end(), 0);
-    const auto arcCost = [&](int tail, int head, std::int64_t& cost) {
-        const auto& heads = rows.heads[static_cast<std::size_t>(tail)];
-        const auto found = std::find(heads.begin(), heads.end(), static_cast<Node>(head));
-        if (found == heads.end()) {
-            return false;
-        }
-        cost += rows.costs[static_cast<std::size_t>(tail)]
-                          [static_cast<std::size_t>(found - heads.begin())];
-        return true;
-    };
-    do {
-        std::int64_t cost = 0;
-        bool complete = n > 1;
-        for (int k = 0; k < n && complete; ++k) {
-            complete = arcCost(order[k], order[(k + 1) % n], cost);
-        }
-        if (complete) {
-            costs.push_back(cost);
-        }
-    } while (std::next_permutation(order.begin() + 1, order.end()));
-    return costs;
-}
 
 // A planted lattice (testing_support::latticeMatrix) as rows; with
 // `dropEvery`, about one arc in that many is left out.
@@ -93,11 +59,11 @@ TEST(CostLattice, EveryTourCostLiesInTheClassAndPlantedStepsAreFound) {
                 const CostLattice lattice(rows.graph());
                 SCOPED_TRACE("step " + std::to_string(step) + ", n " + std::to_string(n) +
                              ", seed " + std::to_string(seed));
-                const std::vector<std::int64_t> costs = everyTourCost(rows);
-                for (const std::int64_t cost : costs) {
-                    ASSERT_TRUE(inClass(lattice, cost)) << cost;
+                const std::vector<testing_support::Tour> tours = testing_support::allTours(rows);
+                for (const testing_support::Tour& tour : tours) {
+                    ASSERT_TRUE(inClass(lattice, tour.cost)) << tour.cost;
                 }
-                sawTours += costs.empty() ? 0 : 1;
+                sawTours += tours.empty() ? 0 : 1;
                 // A complete graph's planted step divides the modulus found
                 // (0 when every tour costs the same).
                 if (seed % 2 == 0 && lattice.modulus() != 0) {

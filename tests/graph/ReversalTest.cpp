@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <numeric>
 #include <random>
 #include <vector>
 
@@ -18,25 +17,19 @@ namespace {
 
 using testing_support::Matrix;
 
-// Whether every tour of the complete graph of `matrix` (city 0 first) costs
-// what its reverse does.
+// Whether every tour of the complete graph of `matrix` costs what its
+// reverse does.
 bool everyTourCostsItsReverse(const Matrix& matrix) {
-    const int n = static_cast<int>(matrix.size());
-    std::vector<int> order(static_cast<std::size_t>(n));
-    std::iota(order.begin(), order.end(), 0);
-    do {
-        std::int64_t forward = 0;
+    for (const testing_support::Tour& tour :
+         testing_support::allTours(testing_support::completeRows(matrix))) {
         std::int64_t backward = 0;
-        for (int k = 0; k < n; ++k) {
-            const int from = order[k];
-            const int to = order[(k + 1) % n];
-            forward += matrix[from][to];
-            backward += matrix[to][from];
+        for (std::size_t tail = 0; tail < matrix.size(); ++tail) {
+            backward += matrix[tour.successors[tail]][tail];
         }
-        if (forward != backward) {
+        if (backward != tour.cost) {
             return false;
         }
-    } while (std::next_permutation(order.begin() + 1, order.end()));
+    }
     return true;
 }
 

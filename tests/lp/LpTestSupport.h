@@ -1,6 +1,6 @@
 // Instances and references for the LP tests: the cost families, graphs with
-// arcs taken out, masks made as a search makes them, and every tour of a
-// small graph by enumeration.
+// arcs taken out, and masks made as a search makes them (every tour of a
+// small graph comes from testing_support::allTours).
 #pragma once
 
 #include <algorithm>
@@ -116,11 +116,7 @@ inline Constraints randomConstraints(std::mt19937_64& random, const Rows& rows, 
     return constraints;
 }
 
-inline Node positionIn(const Rows& rows, Node tail, Node head) {
-    const std::vector<Node>& heads = rows.heads[tail];
-    const auto found = std::find(heads.begin(), heads.end(), head);
-    return found == heads.end() ? NoNode : static_cast<Node>(found - heads.begin());
-}
+using testing_support::positionIn;
 
 inline void applyConstraints(const Constraints& constraints, const Rows& rows, ArcMask& mask) {
     for (const Arc& arc : constraints.forced) {
@@ -160,43 +156,8 @@ inline Rows maskedRows(const Rows& rows, const Constraints& constraints) {
     return masked;
 }
 
-struct Tour {
-    std::int64_t cost;
-    std::vector<Node> successors;
-};
-
-// Every tour of the rows' arcs (n <= 9 or so), by enumeration of the orders
-// that start at city 0. One city: the empty tour of cost 0.
-inline std::vector<Tour> allTours(const Rows& rows) {
-    const std::size_t n = rows.heads.size();
-    std::vector<Tour> tours;
-    if (n <= 1) {
-        tours.push_back({0, std::vector<Node>(n, 0)});
-        return tours;
-    }
-    std::vector<Node> order(n - 1);
-    std::iota(order.begin(), order.end(), Node{1});
-    do {
-        Tour tour{0, std::vector<Node>(n)};
-        bool complete = true;
-        Node tail = 0;
-        for (std::size_t k = 0; k < n && complete; ++k) {
-            const Node head = k + 1 < n ? order[k] : Node{0};
-            const Node position = positionIn(rows, tail, head);
-            if (position == NoNode) {
-                complete = false;
-            } else {
-                tour.cost += rows.costs[tail][position];
-                tour.successors[tail] = head;
-                tail = head;
-            }
-        }
-        if (complete) {
-            tours.push_back(tour);
-        }
-    } while (std::next_permutation(order.begin(), order.end()));
-    return tours;
-}
+using testing_support::allTours;
+using testing_support::Tour;
 
 // A tour's arcs at value 1, as a support.
 inline std::vector<SupportArc> tourArcs(const Tour& tour) {

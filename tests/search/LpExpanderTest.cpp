@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <numeric>
 #include <random>
 #include <vector>
 
@@ -27,32 +26,10 @@ namespace {
 
 using testing_support::Matrix;
 
-struct Tour {
-    std::vector<Node> successors;
-    std::int64_t cost;
-};
-
-// Every tour of the complete graph of `matrix`, city 0 first.
-std::vector<Tour> everyTour(const Matrix& matrix) {
-    const int n = static_cast<int>(matrix.size());
-    std::vector<Tour> tours;
-    std::vector<int> order(static_cast<std::size_t>(n));
-    std::iota(order.begin(), order.end(), 0);
-    do {
-        Tour tour{std::vector<Node>(static_cast<std::size_t>(n)), 0};
-        for (int k = 0; k < n; ++k) {
-            const int from = order[k];
-            const int to = order[(k + 1) % n];
-            tour.successors[static_cast<std::size_t>(from)] = static_cast<Node>(to);
-            tour.cost += matrix[from][to];
-        }
-        tours.push_back(tour);
-    } while (std::next_permutation(order.begin() + 1, order.end()));
-    return tours;
-}
+using testing_support::Tour;
 
 Tour reversed(const Tour& tour) {
-    Tour back{std::vector<Node>(tour.successors.size()), tour.cost};
+    Tour back{tour.cost, std::vector<Node>(tour.successors.size())};
     for (Node city = 0; city < tour.successors.size(); ++city) {
         back.successors[tour.successors[city]] = city;
     }
@@ -103,7 +80,8 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
                 }
             }
             const Graph graph = testing_support::completeGraph(matrix);
-            const std::vector<Tour> tours = everyTour(matrix);
+            const std::vector<Tour> tours =
+                testing_support::allTours(testing_support::completeRows(matrix));
             std::int64_t optimum = tours.front().cost;
             for (const Tour& tour : tours) {
                 optimum = std::min(optimum, tour.cost);

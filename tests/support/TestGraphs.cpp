@@ -95,6 +95,43 @@ Matrix tiltedSymmetricMatrix(std::mt19937_64& random, int n) {
     return matrix;
 }
 
+Node positionIn(const Rows& rows, Node tail, Node head) {
+    const std::vector<Node>& heads = rows.heads[tail];
+    const auto found = std::find(heads.begin(), heads.end(), head);
+    return found == heads.end() ? NoNode : static_cast<Node>(found - heads.begin());
+}
+
+std::vector<Tour> allTours(const Rows& rows) {
+    const std::size_t n = rows.heads.size();
+    std::vector<Tour> tours;
+    if (n <= 1) {
+        tours.push_back({0, std::vector<Node>(n, 0)});
+        return tours;
+    }
+    std::vector<Node> order(n - 1);
+    std::iota(order.begin(), order.end(), Node{1});
+    do {
+        Tour tour{0, std::vector<Node>(n)};
+        bool complete = true;
+        Node tail = 0;
+        for (std::size_t k = 0; k < n && complete; ++k) {
+            const Node head = k + 1 < n ? order[k] : Node{0};
+            const Node position = positionIn(rows, tail, head);
+            if (position == NoNode) {
+                complete = false;
+            } else {
+                tour.cost += rows.costs[tail][position];
+                tour.successors[tail] = head;
+                tail = head;
+            }
+        }
+        if (complete) {
+            tours.push_back(tour);
+        }
+    } while (std::next_permutation(order.begin(), order.end()));
+    return tours;
+}
+
 std::vector<Node> randomTour(std::mt19937_64& random, int n) {
     std::vector<Node> order(n);
     std::iota(order.begin(), order.end(), Node{0});

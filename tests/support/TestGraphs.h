@@ -57,6 +57,18 @@ Matrix latticeMatrix(std::mt19937_64& random, int n, std::int32_t step,
 // as on drilling costs that charge climbing more than descending.
 Matrix tiltedSymmetricMatrix(std::mt19937_64& random, int n);
 
+// Where `head` stands in row `tail` of the rows; NoNode when it is not there.
+Node positionIn(const Rows& rows, Node tail, Node head);
+
+struct Tour {
+    std::int64_t cost;
+    std::vector<Node> successors;
+};
+
+// Every tour of the rows' arcs (n <= 9 or so), by enumeration of the orders
+// that start at city 0. One city: the empty tour of cost 0.
+std::vector<Tour> allTours(const Rows& rows);
+
 // A random tour in successor form: a shuffled visiting order closed into a
 // cycle.
 std::vector<Node> randomTour(std::mt19937_64& random, int n);
