@@ -50,6 +50,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <unordered_set>
@@ -191,12 +192,13 @@ class LpRelaxation {
     // copy of the LP, whose value is then still a bound on that child's LP. A
     // child the pivots prove infeasible or cut off at `cutoff` gets +inf. For
     // choosing an arc only: the values are floating point, never a prune.
-    // Zeros for an arc that is no column, and for the arcs not reached when
-    // the deadline passes or a stop is requested (a child's pivots stop then
-    // too).
+    // NaN (not estimated) for an arc that is no column, and for the arcs not
+    // reached when the deadline passes or a stop is requested (a child's
+    // pivots stop then too): any number could be a child's true value, 0 and
+    // negative ones included.
     struct BranchEstimate {
-        double down = 0;
-        double up = 0;
+        double down = std::numeric_limits<double>::quiet_NaN();
+        double up = std::numeric_limits<double>::quiet_NaN();
     };
     std::vector<BranchEstimate> estimateBranches(
         std::span<const LpArc> arcs, int iterations, std::int64_t cutoff,

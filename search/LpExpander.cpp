@@ -228,21 +228,25 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
             const BranchArc& candidate = candidates[strongOnes[j]];
             estimates[strongOnes[j]] = strong[j];
             // An infinite estimate (a child without tours, or cut off) has no
-            // rise per unit; zeros are arcs the deadline left unreached.
-            if (std::isfinite(strong[j].down) && strong[j].down != 0) {
+            // rise per unit; NaN is an arc the deadline left unreached.
+            if (std::isfinite(strong[j].down)) {
                 pseudoCosts.record(candidate.tail, candidate.head, false, candidate.value,
                                    strong[j].down - lpValue);
             }
-            if (std::isfinite(strong[j].up) && strong[j].up != 0) {
+            if (std::isfinite(strong[j].up)) {
                 pseudoCosts.record(candidate.tail, candidate.head, true, 1 - candidate.value,
                                    strong[j].up - lpValue);
             }
         }
         std::size_t bestCandidate = 0;
         double bestScore = -1;
+        // An arc left unreached scores as not rising (NaN compares false).
+        const auto rise = [&](double estimate) {
+            return estimate - lpValue > 1e-6 ? estimate - lpValue : 1e-6;
+        };
         for (std::size_t k = 0; k < candidates.size(); ++k) {
-            const double down = std::max(estimates[k].down - lpValue, 1e-6);
-            const double up = std::max(estimates[k].up - lpValue, 1e-6);
+            const double down = rise(estimates[k].down);
+            const double up = rise(estimates[k].up);
             const double score = std::min(down, 1e9) * std::min(up, 1e9);
             if (score > bestScore) {
                 bestScore = score;

@@ -700,7 +700,9 @@ TEST(LpRelaxation, BranchEstimatesBoundEachChildAndLeaveTheParentAsItWas) {
 }
 
 // Past the deadline, or once a stop is asked for, strong branching estimates
-// nothing more (zeros: no rise), so that a search stops on time.
+// nothing more (NaN: not estimated), so that a search stops on time. A child
+// worth exactly 0 is an estimate like any other, told apart from one not
+// reached: with costs of both signs, 0 may be a rise or a fall.
 TEST(LpRelaxation, BranchEstimatesEndAtTheDeadlineOrAStop) {
     std::mt19937_64 random(13);
     const Rows rows = randomRows(random, 9, costFamilies()[1]);
@@ -713,8 +715,8 @@ TEST(LpRelaxation, BranchEstimatesEndAtTheDeadlineOrAStop) {
     const auto expectNone = [&](const std::vector<LpRelaxation::BranchEstimate>& estimates) {
         ASSERT_EQ(estimates.size(), arcs.size());
         for (const LpRelaxation::BranchEstimate& estimate : estimates) {
-            EXPECT_EQ(estimate.down, 0);
-            EXPECT_EQ(estimate.up, 0);
+            EXPECT_TRUE(std::isnan(estimate.down));
+            EXPECT_TRUE(std::isnan(estimate.up));
         }
     };
     expectNone(lp.estimateBranches(arcs, 100, InfeasibleBound,
@@ -731,6 +733,18 @@ TEST(LpRelaxation, BranchEstimatesEndAtTheDeadlineOrAStop) {
     }
     EXPECT_TRUE(rose);
     EXPECT_EQ(lp.objective(), parent);
+
+    // Costs of 0 everywhere: every child that has a solution is worth 0.
+    const Graph zeros = testing_support::completeGraph(testing_support::constantMatrix(5, 0));
+    const std::vector<LpArc> zeroArcs = allArcs(zeros);
+    LpRelaxation flat(zeros);
+    flat.addArcs(zeroArcs);
+    ASSERT_EQ(flat.solve(), LpStatus::Optimal);
+    for (const LpRelaxation::BranchEstimate& estimate :
+         flat.estimateBranches(zeroArcs, 100, InfeasibleBound)) {
+        EXPECT_EQ(estimate.down, 0);
+        EXPECT_EQ(estimate.up, 0);
+    }
 }
 
 TEST(LpRelaxation, ColumnsAreAddedOnceAndOnlyFromTheGraph) {
