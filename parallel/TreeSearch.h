@@ -40,8 +40,12 @@
 //
 // Stopping. Once an expander asks to stop, every thread drops the nodes it
 // takes up and all it holds, noting the least bound among them: no tour below
-// that bound is left unexplored. An exception thrown on any thread (memory
-// running out) stops the search the same way and is rethrown by `run`.
+// that bound is left unexplored. The dropped nodes are not destroyed but
+// handed to the caller in the outcome: a stop comes at a time limit, and
+// freeing a tree of millions of nodes takes a second and more, which the
+// caller can spend after its report (releaseInBackground). An exception
+// thrown on any thread (memory running out) stops the search the same way,
+// its nodes destroyed at once, and is rethrown by `run`.
 //
 // Progress. With `publishLeastBounds`, each thread publishes the least bound
 // of what it holds after its expansions (a list that is not sorted by bound
@@ -58,6 +62,7 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -89,6 +94,8 @@ struct TreeSearchOutcome {
     // The least bound of those nodes.
     std::int64_t leastAbandonedBound = std::numeric_limits<std::int64_t>::max();
     std::int64_t mostOpenNodes = 0;
+    // Those nodes, still alive: released with the last copy of this pointer.
+    std::shared_ptr<void> droppedNodes;
 };
 
 // What all threads hold, for a progress report.
@@ -133,6 +140,9 @@ class TreeSearch {
         TreeSearchOutcome outcome;
         outcome.stopped = stopping.load(std::memory_order_relaxed);
         outcome.leastAbandonedBound = leastAbandoned;
+        if (!dropped->empty()) {
+            outcome.droppedNodes = std::move(dropped);
+        }
         for (const Worker& worker : workers) {
             outcome.mostOpenNodes = std::max(outcome.mostOpenNodes, worker.mostOpen);
         }
@@ -287,14 +297,22 @@ class TreeSearch {
         me.open.clear();
     }
 
+    // Moves the node and all the thread holds to `dropped`: whole
+    // containers, so that no node is freed here.
     void abandon(Worker& me, NodePointer node) {
         const std::int64_t least = std::min(node->lowerBound, me.leastHeld());
-        node.reset();
-        me.list.clear();
-        me.deep.clear();
-        me.deepLeast.clear();
         const std::lock_guard<std::mutex> guard(abandonLock);
         leastAbandoned = std::min(leastAbandoned, least);
+        dropped->nodes.push_back(std::move(node));
+        if (!me.list.empty()) {
+            dropped->lists.push_back(std::move(me.list));
+            me.list = List{};
+        }
+        if (!me.deep.empty()) {
+            dropped->stacks.push_back(std::move(me.deep));
+            me.deep.clear();
+        }
+        me.deepLeast.clear();
     }
 
     // An exception on a thread of a team cannot leave the team: the thread
@@ -425,9 +443,17 @@ class TreeSearch {
     HandOffPool<NodeType> pool;
     std::vector<Published> published;
     std::vector<Worker> workers;
+    struct Dropped {
+        std::vector<NodePointer> nodes;
+        std::list<List> lists;  // never relocated: a list may not move without throwing
+        std::vector<std::vector<NodePointer>> stacks;
+        bool empty() const { return nodes.empty() && lists.empty() && stacks.empty(); }
+    };
+
     std::atomic<bool> stopping{false};
     std::mutex abandonLock;
     std::int64_t leastAbandoned = None;  // guarded by abandonLock
+    std::shared_ptr<Dropped> dropped = std::make_shared<Dropped>();  // guarded by abandonLock
     std::exception_ptr failure;          // guarded by abandonLock
 };
 

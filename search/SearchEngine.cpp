@@ -13,6 +13,7 @@
 
 #include "graph/Reversal.h"
 #include "graph/Tour.h"
+#include "parallel/BackgroundRelease.h"
 #include "parallel/BestFirstList.h"
 #include "parallel/ForwardPassList.h"
 #include "parallel/ThreadTeam.h"
@@ -409,12 +410,13 @@ class Search {
         settings.publishLeastBounds = watched && options.progress != nullptr;
         settings.countOpenNodes = countOpenNodes;
 
-        const TreeSearchOutcome outcome =
+        TreeSearchOutcome outcome =
             options.openNodeOrder == OpenNodeOrder::AsFirstBuilt && threads > 1
                 ? run<NodeType, ForwardPassList<NodeType>>(expanders, settings, round,
                                                            std::move(rootNode))
                 : run<NodeType, BestFirstList<NodeType>>(expanders, settings, round,
                                                          std::move(rootNode));
+        releaseInBackground(std::move(outcome.droppedNodes));
         for (const std::unique_ptr<ExpanderType>& expander : expanders) {
             statistics.nodesCreated += expander->nodesCreated().get();
             statistics.nodesExpanded += expander->nodesExpanded();

@@ -8,14 +8,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "parallel/BackgroundRelease.h"
 #include "parallel/BestFirstList.h"
 #include "parallel/ForwardPassList.h"
 #include "parallel/TreeSearch.h"
@@ -274,7 +277,9 @@ TEST_F(TreeSearchTest, EveryNodeIsExpandedExactlyOnceForAnyThreadCountListAndLim
 
 // A stop drops nodes unexpanded; every node of the tree left unexpanded is a
 // dropped node or a descendant of one, so none may lie below the reported
-// bound.
+// bound. The dropped nodes stay alive in the outcome (freeing a large tree
+// would overrun a time limit) until the caller releases them, in place or on
+// a thread of its own; either way every one of them is freed.
 TEST_F(TreeSearchTest, AStoppedSearchReportsABoundNoUnexpandedNodeUndercuts) {
     const TreeShape shape{9, 2, false, true};
     const std::vector<Expansion> expected = expectedExpansions(shape);
@@ -284,7 +289,7 @@ TEST_F(TreeSearchTest, AStoppedSearchReportsABoundNoUnexpandedNodeUndercuts) {
             for (const std::uint64_t stopAfter : {0, 1, 50, 400}) {
                 TreeSearchSettings settings;
                 settings.listLimit = stopAfter % 3 == 0 ? 0 : 4;
-                const SearchLog log = search(shape, threads, list, settings, stopAfter);
+                SearchLog log = search(shape, threads, list, settings, stopAfter);
                 SCOPED_TRACE(std::to_string(threads) + " threads, stop after " +
                              std::to_string(stopAfter));
                 ASSERT_TRUE(log.outcome.stopped);
@@ -296,6 +301,17 @@ TEST_F(TreeSearchTest, AStoppedSearchReportsABoundNoUnexpandedNodeUndercuts) {
                     EXPECT_GE(expansion.bound, log.outcome.leastAbandonedBound)
                         << "node " << expansion.id;
                 }
+                ASSERT_NE(log.outcome.droppedNodes, nullptr);
+                EXPECT_GT(liveTreeNodes.load(), 0);
+                if (threads == 2) {
+                    releaseInBackground(std::move(log.outcome.droppedNodes));
+                    for (int wait = 0; wait < 3000 && liveTreeNodes.load() != 0; ++wait) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    }
+                } else {
+                    log.outcome.droppedNodes.reset();
+                }
+                EXPECT_EQ(liveTreeNodes.load(), 0);
             }
         }
     }
