@@ -683,13 +683,15 @@ def baseline_section(ctx, random_rows, tsplib_rows):
 
 
 FAMILY_COLUMNS = ["family", "n", "seed", "root_bound", "root_s", "lp_root_bound", "lp_root_s", "status", "cost",
-                  "bound", "seconds", "peak_mib"]
+                  "bound", "seconds", "peak_mib", "nodes", "assignment_status", "assignment_cost",
+                  "assignment_bound", "assignment_s", "assignment_nodes"]
 
 
 def families_section(ctx):
     """generateFamily's instances: the root's assignment bound and LP bound,
     and `solver` with a time limit (proven, or stopped with its best tour
-    and bound).
+    and bound), once as it chooses its bound and once held to the
+    assignment bound (`--bound assignment`), each with the nodes it made.
     Writes families.csv."""
     s = ctx.settings
     rows = []
@@ -701,13 +703,19 @@ def families_section(ctx):
                 ctx.ledger.claim(name, "root", "bound", root.cost)
                 lp_root = bench(ctx, "lp-root", path, 600)
                 ctx.ledger.claim(name, "lp-root", "bound", lp_root.cost)
-                run = solve(ctx, path, time_limit_s=s.family_limit_s)
+                run = solve(ctx, path, time_limit_s=s.family_limit_s, progress=True)
                 ctx.ledger.solved(name, "solver", run)
+                assignment = solve(ctx, path, time_limit_s=s.family_limit_s, progress=True,
+                                   options=("--bound", "assignment"))
+                ctx.ledger.solved(name, "solver --bound assignment", assignment)
                 path.unlink()
                 rows.append({"family": family, "n": n, "seed": seed, "root_bound": root.cost, "root_s": root.seconds,
                              "lp_root_bound": lp_root.cost, "lp_root_s": lp_root.seconds,
                              "status": run.status, "cost": run.cost, "bound": run.bound, "seconds": run.seconds,
-                             "peak_mib": run.peak_mib})
+                             "peak_mib": run.peak_mib, "nodes": run.nodes,
+                             "assignment_status": assignment.status, "assignment_cost": assignment.cost,
+                             "assignment_bound": assignment.bound, "assignment_s": assignment.seconds,
+                             "assignment_nodes": assignment.nodes})
                 write_csv(ctx.out / "families.csv", FAMILY_COLUMNS, rows)
                 print(f"{name}: root {root.cost}, {run.status} {run.cost} bound {run.bound} "
                       f"{cell(run.seconds)} s", flush=True)

@@ -194,7 +194,10 @@ TABLES = {
     "families": table("families", [
         "family", "n", "seed", ("solver", "status"), ("root gap %", gap("cost", "root_bound")),
         ("LP root gap %", gap("cost", "lp_root_bound")), ("LP root s", "lp_root_s"),
-        ("gap % at the end", gap("cost", "bound")), ("s", "seconds")]),
+        ("gap % at the end", gap("cost", "bound")), ("s", "seconds"), "nodes",
+        ("assignment bound", "assignment_status"),
+        ("its gap % at the end", gap("assignment_cost", "assignment_bound")), ("its s", "assignment_s"),
+        ("its nodes", "assignment_nodes")]),
     "tour-quality": table_tour_quality,
     "checks": table("checks", ["instance", "check", "claims"]),
 }
