@@ -177,6 +177,14 @@ class TreeSearch {
         std::atomic<std::int64_t> frontBound{None};
     };
 
+    // The nodes a stop dropped, in the containers that held them.
+    struct Dropped {
+        std::vector<NodePointer> nodes;
+        std::list<List> lists;  // never relocated: a list may not move without throwing
+        std::vector<std::vector<NodePointer>> stacks;
+        bool empty() const { return nodes.empty() && lists.empty() && stacks.empty(); }
+    };
+
     // A thread's own nodes. Touched by that thread alone.
     struct alignas(64) Worker {
         List list;
@@ -443,13 +451,6 @@ class TreeSearch {
     HandOffPool<NodeType> pool;
     std::vector<Published> published;
     std::vector<Worker> workers;
-    struct Dropped {
-        std::vector<NodePointer> nodes;
-        std::list<List> lists;  // never relocated: a list may not move without throwing
-        std::vector<std::vector<NodePointer>> stacks;
-        bool empty() const { return nodes.empty() && lists.empty() && stacks.empty(); }
-    };
-
     std::atomic<bool> stopping{false};
     std::mutex abandonLock;
     std::int64_t leastAbandoned = None;  // guarded by abandonLock
