@@ -96,14 +96,16 @@ class LpRelaxation::ArcPass {
         bool overflow = false;
         bool noTour = false;
         Wide costliestTour = 0;  // in cost units
+        bool stopped = false;    // the deadline passed: the rows after it were not visited
     };
 
     ArcPass(const LpRelaxation& lp, std::vector<Wide> multipliers, Wide costScale)
         : lp(lp), y(std::move(multipliers)), costScale(costScale) {}
 
-    // visit(LpArc, head, reducedCost) for every allowed arc, row by row.
+    // visit(LpArc, head, reducedCost) for every allowed arc, row by row, up
+    // to the deadline (looked at every 64 rows).
     template <class Visit>
-    Summary run(Visit&& visit) {
+    Summary run(Visit&& visit, Clock::time_point deadline = Clock::time_point::max()) {
         const std::size_t n = lp.n_;
         const Graph& graph = *lp.graph_;
         Summary summary;
@@ -172,7 +174,12 @@ class LpRelaxation::ArcPass {
         // weights of tail -> j as a single arc.
         std::vector<Wide> within(n, 0);
         std::vector<std::uint8_t> columnReached(n, 0);
+        const bool timed = deadline != Clock::time_point::max();
         for (std::size_t row = 0; row < n; ++row) {
+            if (timed && row % 64 == 0 && Clock::now() >= deadline) {
+                summary.stopped = true;
+                return summary;
+            }
             const Node tail = static_cast<Node>(row);
             Wide leaving = 0;
             for (std::uint32_t k = start[tail]; k < start[tail + 1]; ++k) {
@@ -946,36 +953,38 @@ std::size_t LpRelaxation::priceArcs(std::size_t maxCount, double tolerance) {
     return addArcs(arcs);
 }
 
-FixedArcs LpRelaxation::reducedCostFixing(std::int64_t upperBound) {
+FixedArcs LpRelaxation::reducedCostFixing(std::int64_t upperBound, Clock::time_point deadline) {
     FixedArcs fixed;
     if (n_ <= 1 || safeBound() >= upperBound) {
         return fixed;
     }
     std::vector<Wide> y = gridDuals(rowDuals_, 2 * n_);
     std::vector<std::uint32_t> allowedInRow(n_, 0);
+    const auto countAllowed = [&](LpArc arc, Node, Wide) { ++allowedInRow[arc.tail]; };
     const ArcPass::Summary summary =
-        ArcPass(*this, y, Wide{1} << DualBits).run([&](LpArc arc, Node, Wide) {
-            ++allowedInRow[arc.tail];
-        });
-    if (summary.overflow || summary.noTour) {
+        ArcPass(*this, y, Wide{1} << DualBits).run(countAllowed, deadline);
+    if (summary.overflow || summary.noTour || summary.stopped) {
         return fixed;
     }
     // A tour cheaper than U costs at most U' = the greatest cost below U that
     // the lattice allows, so an arc goes once the bound with it (or without
     // it) passes U' 2^30.
     const Wide limit = Wide{lattice_.roundDown(upperBound - 1)} * (Wide{1} << DualBits);
-    ArcPass(*this, std::move(y), Wide{1} << DualBits).run([&](LpArc arc, Node, Wide reduced) {
-        if (reduced > 0 && summary.lagrangian + reduced > limit) {
-            fixed.forbidden.push_back(arc);
-        } else if (reduced < 0 && summary.lagrangian - reduced > limit &&
-                   allowedInRow[arc.tail] > 1) {
-            fixed.forced.push_back(arc);
-        }
-    });
-    return fixed;
+    const ArcPass::Summary fixing = ArcPass(*this, std::move(y), Wide{1} << DualBits).run(
+        [&](LpArc arc, Node, Wide reduced) {
+            if (reduced > 0 && summary.lagrangian + reduced > limit) {
+                fixed.forbidden.push_back(arc);
+            } else if (reduced < 0 && summary.lagrangian - reduced > limit &&
+                       allowedInRow[arc.tail] > 1) {
+                fixed.forced.push_back(arc);
+            }
+        },
+        deadline);
+    return fixing.stopped ? FixedArcs{} : fixed;
 }
 
-std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(std::size_t perRow) const {
+std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(
+    std::size_t perRow, Clock::time_point deadline) const {
     std::vector<std::vector<Node>> least(n_);
     if (perRow == 0 || n_ == 0) {
         return least;
@@ -1009,9 +1018,9 @@ std::vector<std::vector<Node>> LpRelaxation::leastReducedCostArcs(std::size_t pe
                     row = arc.tail;
                 }
                 candidates.push_back({reduced, arc.position});
-            });
+            }, deadline);
     keepLeast();
-    if (summary.overflow) {
+    if (summary.overflow || summary.stopped) {
         return std::vector<std::vector<Node>>(n_);
     }
     return least;

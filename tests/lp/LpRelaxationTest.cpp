@@ -389,7 +389,8 @@ std::size_t expectRankedAsFixing(const Graph& graph, const Rows& allowed,
 // Fixing at an upper bound U never forbids an arc of a tour cheaper than U
 // nor forces one that such a tour lacks; checked against every tour. The
 // arcs of least reduced cost (the local search's neighbours) are the last
-// it forbids.
+// it forbids. Past a deadline, neither fixes nor ranks anything: a root that
+// the deadline overtakes ends without them.
 TEST(LpRelaxation, ReducedCostFixingKeepsEveryCheaperTour) {
     std::mt19937_64 random(8);
     std::size_t forbidden = 0, forced = 0, rankedRows = 0;
@@ -430,6 +431,13 @@ TEST(LpRelaxation, ReducedCostFixingKeepsEveryCheaperTour) {
                 const FixedArcs fixed = lp.reducedCostFixing(upperBound);
                 forbidden += fixed.forbidden.size();
                 forced += fixed.forced.size();
+                const LpRelaxation::Clock::time_point past =
+                    LpRelaxation::Clock::now() - std::chrono::seconds(1);
+                const FixedArcs late = lp.reducedCostFixing(upperBound, past);
+                EXPECT_TRUE(late.forbidden.empty() && late.forced.empty());
+                for (const std::vector<Node>& row : lp.leastReducedCostArcs(3, past)) {
+                    EXPECT_TRUE(row.empty());
+                }
                 for (const std::size_t perRow : {std::size_t{1}, std::size_t{3}}) {
                     rankedRows += expectRankedAsFixing(
                         graph, allowed, lp.leastReducedCostArcs(perRow), perRow, fixed);
