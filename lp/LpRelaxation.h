@@ -209,9 +209,9 @@ class LpRelaxation {
     // lie on every such tour (L - r above it, r < 0), exact under the
     // rounded duals of `safeBound`. A row's only allowed arc is never listed
     // as forced. None when safeBound() >= U: then there is no such tour.
-    // None either once `deadline` passes: the passes over the arcs take a
-    // quarter second at n = 2000, and a search ends within a tenth of one of
-    // its limit.
+    // None either once `deadline` passes: its two passes over the arcs take
+    // a tenth of a second at n = 2000, and a search must end within a tenth
+    // of one of its limit.
     FixedArcs reducedCostFixing(std::int64_t upperBound,
                                 Clock::time_point deadline = Clock::time_point::max());
 
