@@ -6,10 +6,6 @@
 
 namespace atsp {
 
-bool reversalKeepsTourCosts(const Graph& graph) {
-    return reversalPotentials(graph).has_value();
-}
-
 std::optional<std::vector<std::int64_t>> reversalPotentials(const Graph& graph) {
     const std::size_t n = graph.cityCount();
     if (n < 3) {

@@ -30,7 +30,4 @@ namespace atsp {
 // None where there are no such q. For fewer than three cities: zeros.
 std::optional<std::vector<std::int64_t>> reversalPotentials(const Graph& graph);
 
-// Whether reversalPotentials finds potentials.
-bool reversalKeepsTourCosts(const Graph& graph);
-
 }  // namespace atsp

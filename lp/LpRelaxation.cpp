@@ -272,10 +272,12 @@ void LpRelaxation::watchStopFlag(const std::atomic<bool>* flag) {
     }
 }
 
-LpRelaxation::LpRelaxation(const Graph& graph)
+LpRelaxation::LpRelaxation(const Graph& graph) : LpRelaxation(graph, CostLattice(graph)) {}
+
+LpRelaxation::LpRelaxation(const Graph& graph, CostLattice lattice)
     : graph_(&graph),
       n_(graph.cityCount()),
-      lattice_(graph),
+      lattice_(lattice),
       model_(std::make_unique<ClpSimplex>()) {
     rowStart_.resize(n_ + 1, 0);
     for (std::size_t row = 0; row < n_; ++row) {

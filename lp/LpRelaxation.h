@@ -96,6 +96,9 @@ class LpRelaxation {
     // The degree rows of the graph (not owned; it must outlive this), no
     // columns, no cuts, every arc allowed. Nothing is solved.
     explicit LpRelaxation(const Graph& graph);
+    // The same with the lattice of the graph's tours given, CostLattice(graph):
+    // a pass over every arc that each thread's LP of one graph need not repeat.
+    LpRelaxation(const Graph& graph, CostLattice lattice);
     ~LpRelaxation();
     LpRelaxation(LpRelaxation&&) noexcept;
     LpRelaxation& operator=(LpRelaxation&&) noexcept;

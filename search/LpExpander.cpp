@@ -10,12 +10,13 @@
 
 namespace atsp {
 
-LpExpander::LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns, CutPool& pool,
+LpExpander::LpExpander(const Graph& graph, CostLattice lattice,
+                       const std::vector<LpArc>& seedColumns, CutPool& pool,
                        PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round,
                        bool edgeBranching)
     : graph(graph),
       mask(graph.cityCount()),
-      lp(graph),
+      lp(graph, lattice),
       planes(lp, &pool, options),
       round(round),
       edgeBranching(edgeBranching),

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "assignment/ArcMask.h"
+#include "graph/CostLattice.h"
 #include "graph/Graph.h"
 #include "lp/CutPool.h"
 #include "lp/CuttingPlanes.h"
@@ -50,9 +51,11 @@ class LpExpander {
   public:
     // The graph, the pool, the pseudocosts (shared by the team) and the
     // round must outlive the expander.
+    // `lattice`: CostLattice(graph), made once for the team.
     // `edgeBranching`: branch on an arc and its reverse together, in three
     // children (LpBranching::Edge), where the node allows both.
-    LpExpander(const Graph& graph, const std::vector<LpArc>& seedColumns, CutPool& pool,
+    LpExpander(const Graph& graph, CostLattice lattice, const std::vector<LpArc>& seedColumns,
+               CutPool& pool,
                PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round,
                bool edgeBranching = false);
 

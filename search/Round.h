@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <tuple>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "graph/Graph.h"

@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "graph/CostLattice.h"
 #include "graph/Reversal.h"
 #include "graph/Tour.h"
 #include "parallel/BackgroundRelease.h"
@@ -355,11 +356,12 @@ class Search {
         // The root's tours cheaper than the incumbent are all of the graph's
         // (fixing drops only arcs on none), so their reverses are among them.
         rootNode->mirrored = reversible && edgeBranching;
+        const CostLattice lattice(lpRoot.treeGraph);
         runTree<LpSubproblem, LpExpander>(
             incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
-                return std::make_unique<LpExpander>(lpRoot.treeGraph, lpRoot.columns, pool,
-                                                    pseudoCosts, options.cuttingPlanes, round,
-                                                    edgeBranching);
+                return std::make_unique<LpExpander>(lpRoot.treeGraph, lattice, lpRoot.columns,
+                                                    pool, pseudoCosts, options.cuttingPlanes,
+                                                    round, edgeBranching);
             });
     }
 

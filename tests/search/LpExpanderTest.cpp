@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "assignment/ArcMask.h"
+#include "graph/CostLattice.h"
 #include "lp/CutPool.h"
 #include "search/Incumbent.h"
 #include "search/LpExpander.h"
@@ -96,7 +97,8 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
             cuts.blossoms = false;
             cuts.liftedCycles = false;
             cuts.maxRounds = 2;
-            LpExpander expander(graph, allColumns(graph), pool, pseudoCosts, cuts, round, edges);
+            LpExpander expander(graph, CostLattice(graph), allColumns(graph), pool, pseudoCosts,
+                                cuts, round, edges);
             SCOPED_TRACE(testing::Message() << (edges ? "edges" : "arcs") << ", seed " << seed);
 
             // Depth first, checking every expansion that branches.
