@@ -19,9 +19,12 @@
 // more tails than heads there is no tour, K means nothing, and g is set to 1.
 //
 // Cost: O(n + m) with a union-find that keeps each city's potential relative
-// to its root.
+// to its root; on most instances O(n), as the pass ends once g = 1, within
+// the first rows. Where g stays above 1, about 20 ns an arc (0.5 s for the 25
+// million arcs of n = 5000): hence the deadline.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "graph/Graph.h"
@@ -30,8 +33,10 @@ namespace atsp {
 
 class CostLattice {
   public:
-    // The lattice of the graph's tours (see the header).
-    explicit CostLattice(const Graph& graph);
+    // The lattice of the graph's tours (see the header); no information
+    // (modulus 1) when `deadline` passes first, looked at every 64 rows.
+    explicit CostLattice(const Graph& graph, std::chrono::steady_clock::time_point deadline =
+                                                 std::chrono::steady_clock::time_point::max());
     // No information: every integer is a possible cost.
     CostLattice() = default;
 

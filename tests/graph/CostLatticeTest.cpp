@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -96,6 +97,16 @@ TEST(CostLattice, RandomCostsSayNothingAndEqualCostsFixEveryTour) {
     EXPECT_EQ(flat.roundUp(99), 99);
     EXPECT_EQ(flat.roundUp(100), 100);  // above every tour: left as it is
     EXPECT_EQ(flat.roundDown(1000), 99);
+}
+
+// A lattice not found by its deadline claims nothing; before it, the
+// planted step is found whole.
+TEST(CostLattice, ADeadlineThatHasPassedLeavesNothingClaimed) {
+    std::mt19937_64 random(9);
+    const Graph graph = plantedLattice(random, 7, 1000).graph();
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_EQ(CostLattice(graph, now - std::chrono::seconds(1)).modulus(), 1);
+    EXPECT_EQ(CostLattice(graph, now + std::chrono::hours(1)).modulus() % 1000, 0);
 }
 
 TEST(CostLattice, TinyAndTourlessGraphs) {
