@@ -279,11 +279,6 @@ LpRelaxation::LpRelaxation(const Graph& graph, CostLattice lattice)
       n_(graph.cityCount()),
       lattice_(lattice),
       model_(std::make_unique<ClpSimplex>()) {
-    rowStart_.resize(n_ + 1, 0);
-    for (std::size_t row = 0; row < n_; ++row) {
-        rowStart_[row + 1] = rowStart_[row] + graph.rowLength(static_cast<Node>(row));
-    }
-    columnOfArc_.assign(graph.arcCount(), -1);
     tailColumns_.resize(n_);
     model_->setLogLevel(0);
     // The matrix is 0/1, and rows added later would reset the scaling.
@@ -305,8 +300,16 @@ LpRelaxation::LpRelaxation(LpRelaxation&&) noexcept = default;
 LpRelaxation& LpRelaxation::operator=(LpRelaxation&&) noexcept = default;
 
 bool LpRelaxation::hasColumn(LpArc arc) const {
-    return arc.tail < n_ && arc.position < graph_->rowLength(arc.tail) &&
-           columnOfArc_[arcIndex(arc)] >= 0;
+    return arc.tail < n_ && arc.position < graph_->rowLength(arc.tail) && columnOf(arc) >= 0;
+}
+
+std::int32_t LpRelaxation::columnOf(LpArc arc) const {
+    for (const std::uint32_t column : tailColumns_[arc.tail]) {
+        if (columns_[column].position == arc.position) {
+            return static_cast<std::int32_t>(column);
+        }
+    }
+    return -1;
 }
 
 bool LpRelaxation::maskAllows(LpArc arc) const {
@@ -322,44 +325,54 @@ std::size_t LpRelaxation::addArcs(std::span<const LpArc> arcs) {
     std::vector<CoinBigIndex> starts{0};
     std::vector<int> rows;
     std::vector<double> elements, lower, upper, costs;
-    std::vector<LpArc> added;
-    for (const LpArc arc : arcs) {
-        if (arc.tail >= n_ || arc.position >= graph_->rowLength(arc.tail)) {
-            throw std::out_of_range("an LP arc is not in the graph");
+    // Each new column is listed at once, so that an arc given twice becomes
+    // one column; on a throw the lists go back to the columns CLP has.
+    const std::size_t before = columns_.size();
+    const auto unlist = [&] {
+        for (std::size_t column = before; column < columns_.size(); ++column) {
+            tailColumns_[columns_[column].tail].pop_back();
         }
-        std::int32_t& column = columnOfArc_[arcIndex(arc)];
-        if (column >= 0) {
-            continue;
-        }
-        column = static_cast<std::int32_t>(columns_.size() + added.size());
-        const Node head = headOf(arc);
-        rows.push_back(arc.tail);
-        rows.push_back(static_cast<int>(n_ + head));
-        elements.push_back(1.0);
-        elements.push_back(1.0);
-        for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
-            if (const int count = coefficient(cuts_[cut], arc.tail, head); count != 0) {
-                rows.push_back(static_cast<int>(2 * n_ + cut));
-                elements.push_back(count);
+        columns_.resize(before);
+    };
+    try {
+        for (const LpArc arc : arcs) {
+            if (arc.tail >= n_ || arc.position >= graph_->rowLength(arc.tail)) {
+                throw std::out_of_range("an LP arc is not in the graph");
             }
+            if (columnOf(arc) >= 0) {
+                continue;
+            }
+            tailColumns_[arc.tail].push_back(static_cast<std::uint32_t>(columns_.size()));
+            columns_.push_back(arc);
+            const Node head = headOf(arc);
+            rows.push_back(arc.tail);
+            rows.push_back(static_cast<int>(n_ + head));
+            elements.push_back(1.0);
+            elements.push_back(1.0);
+            for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
+                if (const int count = coefficient(cuts_[cut], arc.tail, head); count != 0) {
+                    rows.push_back(static_cast<int>(2 * n_ + cut));
+                    elements.push_back(count);
+                }
+            }
+            starts.push_back(static_cast<CoinBigIndex>(rows.size()));
+            lower.push_back(0.0);
+            upper.push_back(maskAllows(arc) ? 1.0 : 0.0);
+            costs.push_back(graph_->costs(arc.tail)[arc.position]);
         }
-        starts.push_back(static_cast<CoinBigIndex>(rows.size()));
-        lower.push_back(0.0);
-        upper.push_back(maskAllows(arc) ? 1.0 : 0.0);
-        costs.push_back(graph_->costs(arc.tail)[arc.position]);
-        added.push_back(arc);
+        const std::size_t added = columns_.size() - before;
+        if (added > 0) {
+            model_->addColumns(static_cast<int>(added), lower.data(), upper.data(), costs.data(),
+                               starts.data(), rows.data(), elements.data());
+        }
+    } catch (...) {
+        unlist();
+        throw;
     }
-    if (added.empty()) {
-        return 0;
+    for (const double bound : upper) {
+        columnOpen_.push_back(bound > 0 ? 1 : 0);
     }
-    model_->addColumns(static_cast<int>(added.size()), lower.data(), upper.data(), costs.data(),
-                       starts.data(), rows.data(), elements.data());
-    for (std::size_t k = 0; k < added.size(); ++k) {
-        tailColumns_[added[k].tail].push_back(static_cast<std::uint32_t>(columns_.size()));
-        columnOpen_.push_back(upper[k] > 0 ? 1 : 0);
-        columns_.push_back(added[k]);
-    }
-    return added.size();
+    return upper.size();
 }
 
 std::size_t LpRelaxation::addCheapestArcs(std::size_t perCity) {
@@ -515,8 +528,7 @@ std::size_t LpRelaxation::addCutRows(std::vector<Cut> cuts) {
             if (position == NoNode) {
                 continue;
             }
-            if (const std::int32_t column =
-                    columnOfArc_[arcIndex({static_cast<Node>(arc.tail), position})];
+            if (const std::int32_t column = columnOf({static_cast<Node>(arc.tail), position});
                 column >= 0) {
                 addTo(static_cast<std::uint32_t>(column), arc.coefficient);
             }
@@ -721,7 +733,7 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
     const auto dualRows = kept(trial.dualRowSolution(), rows);
     const auto dualColumns = kept(trial.dualColumnSolution(), columns);
     for (std::size_t k = 0; k < arcs.size(); ++k) {
-        const std::int32_t column = columnOfArc_[arcIndex(arcs[k])];
+        const std::int32_t column = columnOf(arcs[k]);
         if (column < 0) {
             continue;
         }
@@ -913,9 +925,22 @@ std::size_t LpRelaxation::priceArcs(std::size_t maxCount, double tolerance) {
         LpArc arc;
     };
     std::vector<Candidate> candidates;
+    // The pass goes row by row: the heads of a row's columns are marked
+    // (with the row) when the row first has an arc that prices negative.
+    std::vector<Node> columnRowOfHead(n_, NoNode);
+    Node markedRow = NoNode;
+    const auto isColumn = [&](LpArc arc, Node head) {
+        if (arc.tail != markedRow) {
+            markedRow = arc.tail;
+            for (const std::uint32_t column : tailColumns_[arc.tail]) {
+                columnRowOfHead[headOf(columns_[column])] = arc.tail;
+            }
+        }
+        return columnRowOfHead[head] == arc.tail;
+    };
     const auto collect = [&](std::vector<Wide> y, Wide costScale, Wide threshold) {
-        ArcPass(*this, std::move(y), costScale).run([&](LpArc arc, Node, Wide reduced) {
-            if (reduced < -threshold && columnOfArc_[arcIndex(arc)] < 0) {
+        ArcPass(*this, std::move(y), costScale).run([&](LpArc arc, Node head, Wide reduced) {
+            if (reduced < -threshold && !isColumn(arc, head)) {
                 candidates.push_back({reduced, arc});
             }
         });

@@ -242,7 +242,10 @@ class LpRelaxation {
     class ArcPass;
 
     Node headOf(LpArc arc) const { return graph_->successors(arc.tail)[arc.position]; }
-    std::size_t arcIndex(LpArc arc) const { return rowStart_[arc.tail] + arc.position; }
+    // The arc's column, or -1: a scan of its row's columns, a few dozen at
+    // most. (An index over every arc of the graph would cost 4 bytes an arc
+    // and, at n = 5000, 40 ms to build: more than the rest of an LP's set-up.)
+    std::int32_t columnOf(LpArc arc) const;
     // The cut row's coefficient of the arc tail -> head: the number of its
     // sets the arc leaves, plus its own coefficient.
     static int coefficient(const Cut& cut, std::size_t tail, std::size_t head) {
@@ -285,9 +288,7 @@ class LpRelaxation {
     const ArcMask* mask_ = nullptr;
     const std::atomic<bool>* stopFlag_ = nullptr;
 
-    std::vector<std::size_t> rowStart_;                    // first arc index of each row
     std::vector<LpArc> columns_;                           // in column order
-    std::vector<std::int32_t> columnOfArc_;                // by arc index; -1: none
     std::vector<std::vector<std::uint32_t>> tailColumns_;  // columns by tail
     std::vector<std::uint8_t> columnOpen_;                 // upper bound 1, not 0
 
