@@ -41,8 +41,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
                                                          : LpRelaxation::Clock::time_point::max();
     const CuttingPlaneResult result = planes.bound(&mask, lastBest, deadline);
     // The LP's own tour, or one read off its solution.
-    std::vector<Node> tour =
-        result.tour.empty() ? tourFromSupport(graph, result.support) : result.tour;
+    std::vector<Node> tour = tourOfSolution(graph, result.tour, result.support);
     if (const std::optional<std::int64_t> cost = tourCost(graph, tour); cost && *cost < lastBest) {
         round.offer(tour, *cost);
         lastBest = round.bestNow();

@@ -309,8 +309,7 @@ class Search {
         // root LP's duals rank too (cut duals counted), which the tree's
         // local search keeps. On the structured families the two local
         // optima from one start differ by up to half a percent, either way.
-        const std::vector<Node> lpTour =
-            lpRoot.tour.empty() ? tourFromSupport(graph, lpRoot.support) : lpRoot.tour;
+        const std::vector<Node> lpTour = tourOfSolution(graph, lpRoot.tour, lpRoot.support);
         const std::optional<std::int64_t> lpTourCost = tourCost(graph, lpTour);
         if (lpTourCost) {
             std::vector<Node> tour = lpTour;

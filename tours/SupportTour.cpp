@@ -122,4 +122,12 @@ std::vector<Node> tourFromSupport(const Graph& graph, std::span<const SupportArc
     return next;
 }
 
+std::vector<Node> tourOfSolution(const Graph& graph, const std::vector<Node>& tour,
+                                 std::span<const SupportArc> support) {
+    if (!tour.empty()) {
+        return tour;
+    }
+    return support.empty() ? std::vector<Node>{} : tourFromSupport(graph, support);
+}
+
 }  // namespace atsp

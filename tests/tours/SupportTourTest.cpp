@@ -65,6 +65,18 @@ TEST(SupportTour, AnyMixOfAssignmentsGivesATourOfTheGraph) {
     }
 }
 
+// The tour of a solve: its own tour first, then one read off its support;
+// a solve with neither (stopped, cut off) gives none, not a greedy tour.
+TEST(SupportTour, ASolveWithoutSupportGivesNoTour) {
+    std::mt19937_64 random(11);
+    const Graph graph = completeGraph(randomMatrix(random, 9, 0, 100));
+    const std::vector<Node> own = randomTour(random, 9);
+    const std::vector<Node> other = randomTour(random, 9);
+    EXPECT_EQ(tourOfSolution(graph, own, supportOf(other, 1.0)), own);
+    EXPECT_EQ(tourOfSolution(graph, {}, supportOf(other, 1.0)), other);
+    EXPECT_TRUE(tourOfSolution(graph, {}, {}).empty());
+}
+
 // Where the arcs to join the paths are missing, no tour rather than one with
 // an arc the graph lacks.
 TEST(SupportTour, AJoinOverAMissingArcGivesNoTour) {
