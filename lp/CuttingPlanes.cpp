@@ -87,8 +87,13 @@ std::size_t CuttingPlanes::addViolatedCuts(const std::vector<SupportArc>& suppor
 }
 
 void CuttingPlanes::finish(CuttingPlaneResult& result, CuttingPlaneStatus status,
-                           std::int64_t cutoff) {
-    result.bound = lp_.safeBound();
+                           std::int64_t cutoff, Clock::time_point deadline) {
+    Clock::time_point boundBy = Clock::time_point::max();
+    if (status == CuttingPlaneStatus::Stopped &&
+        deadline < Clock::time_point::max() - StoppedBoundGrace) {
+        boundBy = deadline + StoppedBoundGrace;
+    }
+    result.bound = lp_.safeBound(boundBy);
     result.lpValue = lp_.objective();
     if (result.bound == InfeasibleBound) {
         result.status = CuttingPlaneStatus::Infeasible;
@@ -119,9 +124,13 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
     // The LP's values after the rounds that added cuts, since the last
     // pricing (which may lower it: the columns grew).
     std::vector<double> values;
-    // Adds the arcs that price negative as columns; true when any did.
+    const auto outOfTime = [&] { return Clock::now() >= deadline || lp_.stopRequested(); };
+    // Adds the arcs that price negative as columns; true when any did. A
+    // pass cut short by the deadline adds none: what follows must look at
+    // outOfTime before it takes "none" for "none price negative".
     const auto priceArcsIn = [&] {
-        const std::size_t priced = lp_.priceArcs(options_.pricingBatch, options_.pricingTolerance);
+        const std::size_t priced =
+            lp_.priceArcs(options_.pricingBatch, options_.pricingTolerance, deadline);
         result.arcsPriced += priced;
         if (priced > 0) {
             values.clear();
@@ -132,7 +141,7 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
     bool tailedOff = false;
     for (;;) {
         if (result.rounds >= options_.maxRounds) {
-            finish(result, CuttingPlaneStatus::TailedOff, cutoff);
+            finish(result, CuttingPlaneStatus::TailedOff, cutoff, deadline);
             return result;
         }
         ++result.rounds;
@@ -140,12 +149,16 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
         if (status == LpStatus::Infeasible || status == LpStatus::CutOff) {
             const std::int64_t bound = lp_.safeBound();
             if (bound == InfeasibleBound || (cutoff != InfeasibleBound && bound >= cutoff)) {
-                finish(result, CuttingPlaneStatus::CutOff, cutoff);
+                finish(result, CuttingPlaneStatus::CutOff, cutoff, deadline);
                 return result;
             }
             // Arcs outside the columns break the ray's or the duals' verdict.
             if (priceArcsIn()) {
                 continue;
+            }
+            if (outOfTime()) {
+                finish(result, CuttingPlaneStatus::Stopped, cutoff, deadline);
+                return result;
             }
             if (status == LpStatus::CutOff && useCutoff) {
                 // CLP's value passed the cutoff, the safe bound not quite:
@@ -153,14 +166,13 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
                 useCutoff = false;
                 continue;
             }
-            finish(result, CuttingPlaneStatus::TailedOff, cutoff);
+            finish(result, CuttingPlaneStatus::TailedOff, cutoff, deadline);
             return result;
         }
         if (status == LpStatus::Stopped) {
             finish(result,
-                   Clock::now() >= deadline || lp_.stopRequested() ? CuttingPlaneStatus::Stopped
-                                                                   : CuttingPlaneStatus::TailedOff,
-                   cutoff);
+                   outOfTime() ? CuttingPlaneStatus::Stopped : CuttingPlaneStatus::TailedOff,
+                   cutoff, deadline);
             return result;
         }
         const std::size_t added = tailedOff ? 0 : addViolatedCuts(lp_.support());
@@ -180,8 +192,8 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
                     tailedOff = true;
                 }
             }
-            if (Clock::now() >= deadline || lp_.stopRequested()) {
-                finish(result, CuttingPlaneStatus::Stopped, cutoff);
+            if (outOfTime()) {
+                finish(result, CuttingPlaneStatus::Stopped, cutoff, deadline);
                 return result;
             }
             continue;
@@ -189,8 +201,12 @@ CuttingPlaneResult CuttingPlanes::bound(const ArcMask* mask, std::int64_t cutoff
         if (priceArcsIn()) {
             continue;
         }
+        if (outOfTime()) {
+            finish(result, CuttingPlaneStatus::Stopped, cutoff, deadline);
+            return result;
+        }
         finish(result, tailedOff ? CuttingPlaneStatus::TailedOff : CuttingPlaneStatus::Solved,
-               cutoff);
+               cutoff, deadline);
         return result;
     }
 }

@@ -86,7 +86,9 @@ enum class CuttingPlaneStatus {
 struct CuttingPlaneResult {
     CuttingPlaneStatus status = CuttingPlaneStatus::Stopped;
     // A lower bound on every tour the mask allows; InfeasibleBound when
-    // there is none.
+    // there is none. Stopped, the bound of the last solve's duals if their
+    // pass over the arcs ends within StoppedBoundGrace of the deadline, else
+    // the lowest value: nothing known.
     std::int64_t bound = 0;
     // CLP's value of the last solve; not safe.
     double lpValue = 0;
@@ -117,9 +119,17 @@ class CuttingPlanes {
     CuttingPlaneResult bound(const ArcMask* mask, std::int64_t cutoff = InfeasibleBound,
                              Clock::time_point deadline = Clock::time_point::max());
 
+    // How long past its deadline a stopped loop may spend on the bound of its
+    // last duals: the pass over the arcs takes 7 ms at n = 2000 and 40 ms
+    // at n = 5000, and a run should end within 0.1 s of its limit.
+    static constexpr std::chrono::milliseconds StoppedBoundGrace{50};
+
   private:
     std::size_t addViolatedCuts(const std::vector<SupportArc>& support);
-    void finish(CuttingPlaneResult& result, CuttingPlaneStatus status, std::int64_t cutoff);
+    // `deadline`: that of the loop; a Stopped result's bound gets
+    // StoppedBoundGrace beyond it.
+    void finish(CuttingPlaneResult& result, CuttingPlaneStatus status, std::int64_t cutoff,
+                Clock::time_point deadline);
 
     LpRelaxation& lp_;
     CutPool* pool_;

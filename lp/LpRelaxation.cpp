@@ -375,7 +375,7 @@ std::size_t LpRelaxation::addArcs(std::span<const LpArc> arcs) {
     return upper.size();
 }
 
-std::size_t LpRelaxation::addCheapestArcs(std::size_t perCity) {
+std::size_t LpRelaxation::addCheapestArcs(std::size_t perCity, Clock::time_point deadline) {
     // Heads and tails alike: on graphs whose cheap arcs crowd into a few
     // heads, rows alone leave most columns without an arc.
     struct Candidate {
@@ -392,7 +392,11 @@ std::size_t LpRelaxation::addCheapestArcs(std::size_t perCity) {
     std::vector<std::vector<Candidate>> into(n_);
     std::vector<LpArc> arcs;
     std::vector<Candidate> row;
+    const bool timed = deadline != Clock::time_point::max();
     for (std::size_t city = 0; city < n_; ++city) {
+        if (timed && city % 64 == 0 && Clock::now() >= deadline) {
+            return 0;
+        }
         const Node tail = static_cast<Node>(city);
         const std::span<const Node> heads = graph_->successors(tail);
         const std::span<const std::int32_t> costs = graph_->costs(tail);
@@ -885,29 +889,39 @@ void LpRelaxation::findCertificate(Clock::time_point deadline) {
     }
 }
 
-std::int64_t LpRelaxation::safeBound() {
+std::int64_t LpRelaxation::safeBound(Clock::time_point deadline) {
     if (boundKnown_) {
         return bound_;
     }
-    boundKnown_ = true;
+    constexpr std::int64_t unknown = std::numeric_limits<std::int64_t>::min();
     if (n_ <= 1) {
+        boundKnown_ = true;
         bound_ = 0;
         return bound_;
     }
     const auto ignore = [](LpArc, Node, Wide) {};
     if (std::vector<Wide> ray = gridRay(ray_, 2 * n_); !ray.empty()) {
-        const ArcPass::Summary certificate = ArcPass(*this, std::move(ray), 0).run(ignore);
+        const ArcPass::Summary certificate =
+            ArcPass(*this, std::move(ray), 0).run(ignore, deadline);
+        if (certificate.stopped) {
+            return unknown;
+        }
         if (certificate.noTour || (!certificate.overflow && certificate.lagrangian > 0)) {
+            boundKnown_ = true;
             bound_ = InfeasibleBound;
             return bound_;
         }
     }
     const ArcPass::Summary summary =
-        ArcPass(*this, gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits).run(ignore);
+        ArcPass(*this, gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits).run(ignore, deadline);
+    if (summary.stopped) {
+        return unknown;
+    }
+    boundKnown_ = true;
     if (summary.noTour) {
         bound_ = InfeasibleBound;
     } else if (summary.overflow) {
-        bound_ = std::numeric_limits<std::int64_t>::min();
+        bound_ = unknown;
     } else {
         const Wide bound = ceilShift(summary.lagrangian, DualBits);
         bound_ = bound > summary.costliestTour ? InfeasibleBound
@@ -916,7 +930,8 @@ std::int64_t LpRelaxation::safeBound() {
     return bound_;
 }
 
-std::size_t LpRelaxation::priceArcs(std::size_t maxCount, double tolerance) {
+std::size_t LpRelaxation::priceArcs(std::size_t maxCount, double tolerance,
+                                    Clock::time_point deadline) {
     if (n_ <= 1 || maxCount == 0) {
         return 0;
     }
@@ -938,12 +953,17 @@ std::size_t LpRelaxation::priceArcs(std::size_t maxCount, double tolerance) {
         }
         return columnRowOfHead[head] == arc.tail;
     };
+    bool stopped = false;
     const auto collect = [&](std::vector<Wide> y, Wide costScale, Wide threshold) {
-        ArcPass(*this, std::move(y), costScale).run([&](LpArc arc, Node head, Wide reduced) {
-            if (reduced < -threshold && !isColumn(arc, head)) {
-                candidates.push_back({reduced, arc});
-            }
-        });
+        stopped = ArcPass(*this, std::move(y), costScale)
+                      .run(
+                          [&](LpArc arc, Node head, Wide reduced) {
+                              if (reduced < -threshold && !isColumn(arc, head)) {
+                                  candidates.push_back({reduced, arc});
+                              }
+                          },
+                          deadline)
+                      .stopped;
     };
     if (status_ == LpStatus::Infeasible && !ray_.empty()) {
         // The arcs that break the certificate of the columns' infeasibility.
@@ -955,6 +975,9 @@ std::size_t LpRelaxation::priceArcs(std::size_t maxCount, double tolerance) {
     } else {
         collect(gridDuals(rowDuals_, 2 * n_), Wide{1} << DualBits,
                 toGrid(tolerance, DualBits, true));
+    }
+    if (stopped) {
+        return 0;
     }
     // Most negative first; ties stay in row order.
     std::stable_sort(

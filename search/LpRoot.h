@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "graph/Graph.h"
@@ -27,8 +28,9 @@
 namespace atsp {
 
 struct LpRoot {
-    // No tour of the graph costs less; InfeasibleBound when there is none.
-    std::int64_t bound = InfeasibleBound;
+    // No tour of the graph costs less; InfeasibleBound when there is none,
+    // the lowest value when nothing is known (stopped before a first solve).
+    std::int64_t bound = std::numeric_limits<std::int64_t>::min();
     CuttingPlaneStatus status = CuttingPlaneStatus::Stopped;
     // An integral LP solution that is one tour, and its cost.
     std::vector<Node> tour;
@@ -52,7 +54,8 @@ struct LpRoot {
 // arcs and each city's cheapest arcs, adding the cuts it finds to `pool`,
 // then fixes arcs against min(incumbentCost, the cost of a tour it finds).
 // Stopped at the deadline or by `*stopFlag`, it returns the bound and tour so
-// far, status Stopped, and no tree graph.
+// far, status Stopped, and no tree graph; past them already, it builds
+// nothing.
 LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& seedTours,
                    std::int64_t incumbentCost, CutPool& pool, const CuttingPlaneOptions& options,
                    LpRelaxation::Clock::time_point deadline,

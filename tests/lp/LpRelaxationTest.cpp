@@ -525,6 +525,39 @@ TEST(LpRelaxation, APassedDeadlineOrAStopRequestStopsAtOnceAndTheLastBoundStands
     }
 }
 
+// The passes over every arc give nothing once their deadline has passed, and
+// leave nothing behind: a bound given up is not kept, the columns not
+// priced in are priced in by the next pass, and the LP ends at its value.
+TEST(LpRelaxation, PassesOverEveryArcGiveNothingPastTheirDeadline) {
+    const auto past = LpRelaxation::Clock::now() - std::chrono::seconds(1);
+    int priced = 0;
+    for (std::uint64_t seed = 0; seed < 10; ++seed) {
+        std::mt19937_64 random(seed);
+        const Rows rows = randomRows(random, 12, costFamilies()[seed % costFamilies().size()]);
+        const Graph graph = rows.graph();
+        LpRelaxation lp(graph);
+        EXPECT_EQ(lp.addCheapestArcs(1, past), 0u);
+        EXPECT_EQ(lp.columnCount(), 0u);
+        ASSERT_GT(lp.addCheapestArcs(1), 0u);
+        // Optimal or infeasible over so few columns: both price arcs in.
+        ASSERT_NE(lp.solve(), LpStatus::Stopped);
+        EXPECT_EQ(lp.safeBound(past), std::numeric_limits<std::int64_t>::min());
+        EXPECT_EQ(lp.priceArcs(1000, 1e-9, past), 0u);
+        const std::size_t columns = lp.columnCount();
+        EXPECT_NE(lp.safeBound(), std::numeric_limits<std::int64_t>::min());
+        EXPECT_LE(lp.safeBound(), assignmentValue(graph));
+        if (lp.priceArcs(1000) > 0) {
+            ++priced;
+            EXPECT_GT(lp.columnCount(), columns);
+        }
+        while (lp.solve() != LpStatus::Stopped && lp.priceArcs(1000) > 0) {
+        }
+        EXPECT_EQ(lp.status(), LpStatus::Optimal);
+        EXPECT_EQ(lp.safeBound(), assignmentValue(graph));
+    }
+    EXPECT_GT(priced, 0);  // the pass given up had arcs to add
+}
+
 // Cut rows slack for long enough go, the value stays, and a dropped set may
 // come back.
 TEST(LpRelaxation, DroppingSlackCutsKeepsTheValue) {
