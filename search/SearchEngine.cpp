@@ -300,10 +300,10 @@ class Search {
         if (!incumbent.tour().empty()) {
             seedTours.push_back(incumbent.tour());
         }
-        const LpRoot lpRoot =
-            solveLpRoot(graph, seedTours, incumbent.cost(), pool, options.cuttingPlanes,
-                        watched ? monitor.deadline() : LpRelaxation::Clock::time_point::max(),
-                        options.stopRequested);
+        const LpRelaxation::Clock::time_point deadline =
+            watched ? monitor.deadline() : LpRelaxation::Clock::time_point::max();
+        const LpRoot lpRoot = solveLpRoot(graph, seedTours, incumbent.cost(), pool,
+                                          options.cuttingPlanes, deadline, options.stopRequested);
         // The LP's tour, or one read off its solution, polished twice: with
         // the neighbours the assignment's duals rank, then with those the
         // root LP's duals rank too (cut duals counted), which the tree's
@@ -355,7 +355,9 @@ class Search {
         // The root's tours cheaper than the incumbent are all of the graph's
         // (fixing drops only arcs on none), so their reverses are among them.
         rootNode->mirrored = reversible && edgeBranching;
-        const CostLattice lattice(lpRoot.treeGraph);
+        // A pass over the tree graph's arcs: it gives up at the deadline, when
+        // the tree has no time left anyway.
+        const CostLattice lattice(lpRoot.treeGraph, deadline);
         runTree<LpSubproblem, LpExpander>(
             incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
                 return std::make_unique<LpExpander>(lpRoot.treeGraph, lattice, lpRoot.columns,
