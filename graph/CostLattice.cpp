@@ -5,6 +5,8 @@
 #include <numeric>
 #include <vector>
 
+#include "graph/RowPassDeadline.h"
+
 namespace atsp {
 
 namespace {
@@ -58,9 +60,8 @@ CostLattice::CostLattice(const Graph& graph, std::chrono::steady_clock::time_poi
     const std::size_t n = graph.cityCount();
     Potentials potentials(2 * n);
     std::int64_t g = 0;
-    const bool timed = deadline != std::chrono::steady_clock::time_point::max();
     for (Node tail = 0; tail < n; ++tail) {
-        if (timed && tail % 64 == 0 && std::chrono::steady_clock::now() >= deadline) {
+        if (rowPassOutOfTime(tail, deadline)) {
             return;  // modulus 1
         }
         const auto heads = graph.successors(tail);

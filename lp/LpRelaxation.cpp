@@ -8,6 +8,8 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "graph/RowPassDeadline.h"
+
 namespace atsp {
 
 namespace {
@@ -174,9 +176,8 @@ class LpRelaxation::ArcPass {
         // weights of tail -> j as a single arc.
         std::vector<Wide> within(n, 0);
         std::vector<std::uint8_t> columnReached(n, 0);
-        const bool timed = deadline != Clock::time_point::max();
         for (std::size_t row = 0; row < n; ++row) {
-            if (timed && row % 64 == 0 && Clock::now() >= deadline) {
+            if (rowPassOutOfTime(row, deadline)) {
                 summary.stopped = true;
                 return summary;
             }
@@ -392,9 +393,8 @@ std::size_t LpRelaxation::addCheapestArcs(std::size_t perCity, Clock::time_point
     std::vector<std::vector<Candidate>> into(n_);
     std::vector<LpArc> arcs;
     std::vector<Candidate> row;
-    const bool timed = deadline != Clock::time_point::max();
     for (std::size_t city = 0; city < n_; ++city) {
-        if (timed && city % 64 == 0 && Clock::now() >= deadline) {
+        if (rowPassOutOfTime(city, deadline)) {
             return 0;
         }
         const Node tail = static_cast<Node>(city);

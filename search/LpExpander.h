@@ -55,9 +55,8 @@ class LpExpander {
     // `edgeBranching`: branch on an arc and its reverse together, in three
     // children (LpBranching::Edge), where the node allows both.
     LpExpander(const Graph& graph, CostLattice lattice, const std::vector<LpArc>& seedColumns,
-               CutPool& pool,
-               PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round,
-               bool edgeBranching = false);
+               CutPool& pool, PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options,
+               Round& round, bool edgeBranching = false);
 
     LpExpander(const LpExpander&) = delete;
     LpExpander& operator=(const LpExpander&) = delete;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "graph/RowPassDeadline.h"
 #include "graph/Tour.h"
 
 namespace atsp {
@@ -18,7 +19,7 @@ std::optional<Graph> withoutArcs(const Graph& graph, const std::vector<LpArc>& d
     kept.reserveArcs(graph.arcCount() - dropped.size());
     std::size_t next = 0;
     for (Node row = 0; row < graph.cityCount(); ++row) {
-        if (row % 64 == 0 && LpRelaxation::Clock::now() >= deadline) {
+        if (rowPassOutOfTime(row, deadline)) {
             return std::nullopt;
         }
         const std::span<const Node> heads = graph.successors(row);
@@ -95,10 +96,7 @@ LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& see
     }
     // Fixing and the tree's graph pass over every arc: a stopped root skips
     // them, and a root the deadline overtakes meanwhile ends as stopped.
-    const auto stopped = [&] {
-        return root.status == CuttingPlaneStatus::Stopped ||
-               LpRelaxation::Clock::now() >= deadline || lp.stopRequested();
-    };
+    const auto stopped = [&] { return root.status == CuttingPlaneStatus::Stopped || outOfTime(); };
     if (stopped()) {
         root.status = CuttingPlaneStatus::Stopped;
         return root;
