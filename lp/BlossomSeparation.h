@@ -3,13 +3,15 @@
 // The inequality. Forget arc directions: y(i, j) = x(i, j) + x(j, i) is the
 // incidence vector of an undirected tour, so the 2-matching (blossom)
 // inequalities of the symmetric TSP hold for it. A handle H and an odd number
-// t >= 3 of teeth, disjoint pairs {u, v} with exactly one city in H, give
+// t >= 3 of teeth, distinct pairs {u, v} with exactly one city in H, give
 //     y(delta(H)) + sum over the teeth of y(delta({u, v})) >= 3t + 1,
 // and with the degree equations, y(delta(S)) = 2 x(out of S) for every S:
 //     x(out of H) + sum over the teeth of x(out of {u, v}) >= (3t + 1) / 2,
 // the form the LP takes (LpRelaxation::addBlossoms), a sum of subtour-cut
 // left-hand sides with an integral right-hand side. Subtour cuts alone imply
-// it for t = 1, which is why t >= 3.
+// it for t = 1, which is why t >= 3. The teeth this heuristic finds are
+// disjoint; they need not be (ExactBlossomSeparation.h), as the degree
+// equations make x(out of {u, v}) = 2 - y(u, v) however they meet.
 //
 // Method (Padberg and Hong's heuristic). The handles are the connected
 // components of the fractional edges (tolerance < y < 1 - tolerance); the
