@@ -442,7 +442,7 @@ std::size_t LpRelaxation::addCuts(std::span<const SubtourCut> cuts) {
         cut.sets.push_back(std::move(side));
         rows.push_back(std::move(cut));
     }
-    return addCutRows(std::move(rows));
+    return appendRows(std::move(rows));
 }
 
 std::size_t LpRelaxation::addBlossoms(std::span<const Blossom> blossoms) {
@@ -462,7 +462,35 @@ std::size_t LpRelaxation::addBlossoms(std::span<const Blossom> blossoms) {
         }
         rows.push_back(std::move(cut));
     }
-    return addCutRows(std::move(rows));
+    return appendRows(std::move(rows));
+}
+
+CutRows LpRelaxation::cutRows() const {
+    CutRows rows;
+    for (const Cut& cut : cuts_) {
+        if (cut.sets.empty()) {
+            // A lifted cycle: its key is n + 1, whether reversed, the cities.
+            rows.liftedCycles.push_back({{cut.key.begin() + 2, cut.key.end()}, cut.key[1] != 0, 0});
+        } else if (cut.sets.size() == 1) {
+            rows.subtours.push_back({cut.sets.front(), 0});
+        } else {
+            Blossom blossom{cut.sets.front(), {}, 0};
+            for (std::size_t tooth = 1; tooth < cut.sets.size(); ++tooth) {
+                const std::uint32_t first = cut.sets[tooth][0];
+                const std::uint32_t second = cut.sets[tooth][1];
+                const bool firstInside =
+                    std::binary_search(blossom.handle.begin(), blossom.handle.end(), first);
+                blossom.teeth.emplace_back(firstInside ? first : second,
+                                           firstInside ? second : first);
+            }
+            rows.blossoms.push_back(std::move(blossom));
+        }
+    }
+    return rows;
+}
+
+std::size_t LpRelaxation::addCutRows(const CutRows& rows) {
+    return addCuts(rows.subtours) + addBlossoms(rows.blossoms) + addLiftedCycles(rows.liftedCycles);
 }
 
 std::size_t LpRelaxation::addLiftedCycles(std::span<const LiftedCycle> cycles) {
@@ -487,10 +515,10 @@ std::size_t LpRelaxation::addLiftedCycles(std::span<const LiftedCycle> cycles) {
         cut.key.insert(cut.key.end(), cycle.cities.begin(), cycle.cities.end());
         rows.push_back(std::move(cut));
     }
-    return addCutRows(std::move(rows));
+    return appendRows(std::move(rows));
 }
 
-std::size_t LpRelaxation::addCutRows(std::vector<Cut> cuts) {
+std::size_t LpRelaxation::appendRows(std::vector<Cut> cuts) {
     const std::size_t words = (n_ + 63) / 64;
     std::vector<CoinBigIndex> starts{0};
     std::vector<int> columns;

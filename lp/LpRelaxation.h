@@ -83,6 +83,13 @@ enum class LpStatus {
     Stopped,     // the deadline, or CLP gave up: no verdict
 };
 
+// Cut rows of each kind, as the LP takes them.
+struct CutRows {
+    std::vector<SubtourCut> subtours;
+    std::vector<Blossom> blossoms;
+    std::vector<LiftedCycle> liftedCycles;
+};
+
 // Arcs that reduced-cost fixing takes out of every tour cheaper than a bound.
 struct FixedArcs {
     std::vector<LpArc> forbidden;  // on no such tour
@@ -130,6 +137,13 @@ class LpRelaxation {
     // Rows for the given blossoms, skipping those the LP already has; returns
     // how many were added.
     std::size_t addBlossoms(std::span<const Blossom> blossoms);
+    // The cut rows by kind, each kind in row order (measured values 0).
+    // They are written in terms of cities, so they hold on any graph of the
+    // same cities: another LP can start from them (addCutRows).
+    CutRows cutRows() const;
+    // Adds the rows the LP does not have yet, as addCuts, addBlossoms and
+    // addLiftedCycles do; returns how many.
+    std::size_t addCutRows(const CutRows& rows);
     // Rows for the given lifted cycle inequalities, skipping those the LP
     // already has; returns how many were added. Each must have 3 to n - 1
     // distinct cities (std::invalid_argument otherwise): with n it would cut
@@ -274,7 +288,7 @@ class LpRelaxation {
     }
     // Adds the rows of the cuts (sets, rhs and key filled in) whose key is
     // not known yet; returns how many.
-    std::size_t addCutRows(std::vector<Cut> cuts);
+    std::size_t appendRows(std::vector<Cut> cuts);
     bool maskAllows(LpArc arc) const;
     // CLP's dual objective limit for a cutoff (InfeasibleBound: none).
     double dualObjectiveLimit(std::int64_t cutoff) const;

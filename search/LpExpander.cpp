@@ -11,9 +11,9 @@
 namespace atsp {
 
 LpExpander::LpExpander(const Graph& graph, CostLattice lattice,
-                       const std::vector<LpArc>& seedColumns, CutPool& pool,
-                       PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options, Round& round,
-                       bool edgeBranching)
+                       const std::vector<LpArc>& seedColumns, const CutRows& seedCuts,
+                       CutPool& pool, PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options,
+                       Round& round, bool edgeBranching)
     : graph(graph),
       mask(graph.cityCount()),
       lp(graph, lattice),
@@ -22,6 +22,7 @@ LpExpander::LpExpander(const Graph& graph, CostLattice lattice,
       edgeBranching(edgeBranching),
       pseudoCosts(pseudoCosts) {
     lp.addArcs(seedColumns);
+    lp.addCutRows(seedCuts);
     lp.watchStopFlag(round.stop.requested);
 }
 

@@ -51,12 +51,13 @@ class LpExpander {
   public:
     // The graph, the pool, the pseudocosts (shared by the team) and the
     // round must outlive the expander.
-    // `lattice`: CostLattice(graph), made once for the team.
+    // `lattice`: CostLattice(graph), made once for the team. The LP starts
+    // from `seedColumns` (arcs of `graph`) and `seedCuts`: the root LP's.
     // `edgeBranching`: branch on an arc and its reverse together, in three
     // children (LpBranching::Edge), where the node allows both.
     LpExpander(const Graph& graph, CostLattice lattice, const std::vector<LpArc>& seedColumns,
-               CutPool& pool, PseudoCosts& pseudoCosts, const CuttingPlaneOptions& options,
-               Round& round, bool edgeBranching = false);
+               const CutRows& seedCuts, CutPool& pool, PseudoCosts& pseudoCosts,
+               const CuttingPlaneOptions& options, Round& round, bool edgeBranching = false);
 
     LpExpander(const LpExpander&) = delete;
     LpExpander& operator=(const LpExpander&) = delete;

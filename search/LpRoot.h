@@ -11,8 +11,10 @@
 // for strictly cheaper tours, so a tie is dropped too. An arc of the second
 // kind lies on every such tour: it is forced in the tree's root.
 //
-// The cuts found stay in the pool for the tree's nodes, and the root LP's
-// columns seed every thread's LP.
+// The root separates blossoms exactly as well (CuttingPlaneOptions::
+// exactBlossoms), which the tree's nodes do not. The subtour cuts found stay
+// in the pool for the tree's nodes, and the root LP's columns and blossoms
+// seed every thread's LP.
 #pragma once
 
 #include <atomic>
@@ -46,6 +48,9 @@ struct LpRoot {
     Graph treeGraph;
     // The root LP's columns that are left, as positions in treeGraph.
     std::vector<LpArc> columns;
+    // Cut rows of the root LP for the tree's LPs to start from: its
+    // blossoms (its subtour cuts are in the pool).
+    CutRows cuts;
     // Arcs on every tour cheaper than the incumbent: (tail, head).
     std::vector<std::pair<Node, Node>> forced;
 };

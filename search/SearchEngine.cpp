@@ -361,8 +361,8 @@ class Search {
         runTree<LpSubproblem, LpExpander>(
             incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
                 return std::make_unique<LpExpander>(lpRoot.treeGraph, lattice, lpRoot.columns,
-                                                    pool, pseudoCosts, options.cuttingPlanes,
-                                                    round, edgeBranching);
+                                                    lpRoot.cuts, pool, pseudoCosts,
+                                                    options.cuttingPlanes, round, edgeBranching);
             });
     }
 

@@ -19,6 +19,7 @@
 #include "assignment/AssignmentProblem.h"
 #include "graph/CostLattice.h"
 #include "lp/BlossomSeparation.h"
+#include "lp/ExactBlossomSeparation.h"
 #include "lp/LiftedCycleSeparation.h"
 #include "lp/LpRelaxation.h"
 #include "tests/lp/LpTestSupport.h"
@@ -586,7 +587,7 @@ TEST(LpRelaxation, DroppingSlackCutsKeepsTheValue) {
 }
 
 // Blossom rows (sums of several sets' outflows, right-hand sides above 1, an
-// arc counted once per set it leaves) and lifted cycle rows (single arcs of
+// arc counted once per set it leaves, teeth that may overlap) and lifted cycle rows (single arcs of
 // coefficient -1 and -2, right-hand sides below 0) through every exact
 // computation: the bound of all columns is CLP's value rounded up, never
 // above the optimum, and a sparse start priced out reaches the same bound, so
@@ -616,6 +617,14 @@ TEST(LpRelaxation, BlossomAndLiftedCycleRowsKeepTheBoundExactAndPricingComplete)
                 added.insert(added.end(), found.begin(), found.end());
                 ASSERT_EQ(full.solve(), LpStatus::Optimal);
             }
+            // Then exactly: teeth that may share cities.
+            ExactBlossomSeparation exact(n);
+            for (std::vector<Blossom> found = exact.separate(full.support(), 1e-6); !found.empty();
+                 found = exact.separate(full.support(), 1e-6)) {
+                ASSERT_EQ(full.addBlossoms(found), found.size());
+                added.insert(added.end(), found.begin(), found.end());
+                ASSERT_EQ(full.solve(), LpStatus::Optimal);
+            }
             const std::int64_t blossomBound = full.safeBound();
             std::vector<LiftedCycle> cycles;
             LiftedCycleSeparation cycleSeparation(n);
@@ -642,11 +651,18 @@ TEST(LpRelaxation, BlossomAndLiftedCycleRowsKeepTheBoundExactAndPricingComplete)
             raisedByBlossoms += blossomBound > subtourBound ? 1 : 0;
             raisedByCycles += bound > blossomBound ? 1 : 0;
 
+            // Another LP started from the rows read back: the same rows,
+            // since it knows each by the key of the original (none is new
+            // the second time), and so the same bound once priced out.
             LpRelaxation sparse(graph);
             sparse.addCheapestArcs(1);
-            sparse.addCuts(allSubtourCuts(n));
-            sparse.addBlossoms(added);
-            sparse.addLiftedCycles(cycles);
+            const CutRows cutRows = full.cutRows();
+            EXPECT_EQ(cutRows.blossoms.size(), added.size());
+            EXPECT_EQ(cutRows.liftedCycles.size(), cycles.size());
+            ASSERT_EQ(sparse.addCutRows(cutRows), full.cutCount());
+            EXPECT_EQ(sparse.addCuts(allSubtourCuts(n)), 0u);
+            EXPECT_EQ(sparse.addBlossoms(added), 0u);
+            EXPECT_EQ(sparse.addLiftedCycles(cycles), 0u);
             do {
                 sparse.solve();
             } while (sparse.priceArcs(n) > 0);

@@ -97,7 +97,7 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
             cuts.blossoms = false;
             cuts.liftedCycles = false;
             cuts.maxRounds = 2;
-            LpExpander expander(graph, CostLattice(graph), allColumns(graph), pool, pseudoCosts,
+            LpExpander expander(graph, CostLattice(graph), allColumns(graph), {}, pool, pseudoCosts,
                                 cuts, round, edges);
             SCOPED_TRACE(testing::Message() << (edges ? "edges" : "arcs") << ", seed " << seed);
 
