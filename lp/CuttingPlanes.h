@@ -67,10 +67,11 @@ struct CuttingPlaneOptions {
     // to exactBlossomCityLimit cities. Its n - 1 maximum flows take 6 to 30
     // ms a round at n = 316: worth it at a root, whose blossoms the tree's
     // LPs start from (LpRoot.h), not at every node. In 60 s runs from the
-    // same tour, tilted-sum-316-1 and -2 ended with gaps of 0.25 and 0.10 %
-    // with them at the root, 0.31 and 0.15 % without, 0.27 and 0.13 % with
-    // them at every node too. At n = 1000 (tilted-max) they took the root
-    // from 3.2 to 20 s for 0.18 % more bound.
+    // same tour, tilted-sum-316-1 and -2 ended with gaps of 0.22 and 0.11 %
+    // with them at the root, 0.31 and 0.15 % without; separated at every
+    // node too they slowed the tree (0.27 and 0.13 %). At n = 1000
+    // (tilted-max) they took the root from 3.2 to 20 s for 0.18 % more
+    // bound.
     bool exactBlossoms = false;
     std::size_t exactBlossomCityLimit = 500;
     // Lifted cycle inequalities (LiftedCycleSeparation.h) once no blossom
