@@ -11,10 +11,10 @@
 // for strictly cheaper tours, so a tie is dropped too. An arc of the second
 // kind lies on every such tour: it is forced in the tree's root.
 //
-// The root separates blossoms exactly as well (CuttingPlaneOptions::
-// exactBlossoms), which the tree's nodes do not. The subtour cuts found stay
-// in the pool for the tree's nodes, and the root LP's columns and blossoms
-// seed every thread's LP.
+// Once its loop ends, the root separates blossoms exactly as well
+// (CuttingPlaneOptions::exactBlossoms), which the tree's nodes do not. The
+// subtour cuts found stay in the pool for the tree's nodes, and the root
+// LP's columns and blossoms seed every thread's LP.
 #pragma once
 
 #include <atomic>
@@ -37,12 +37,14 @@ struct LpRoot {
     // An integral LP solution that is one tour, and its cost.
     std::vector<Node> tour;
     std::int64_t tourCost = InfeasibleBound;
-    // The support of the last LP solution: arcs a good tour is likely to use.
+    // The support of the LP solution before the exact blossoms: arcs a good
+    // tour is likely to use.
     std::vector<SupportArc> support;
     // For each row of the graph, the positions of its arcs of least reduced
-    // cost under the root LP's duals, cut duals counted: neighbours for the
-    // local search that the assignment's duals, blind to the cuts, rank
-    // poorly. Empty when the root stopped, or needs no tree.
+    // cost under the root LP's duals before the exact blossoms, cut duals
+    // counted: neighbours for the local search that the assignment's duals,
+    // blind to the cuts, rank poorly. Empty when the root stopped, or needs
+    // no tree.
     std::vector<std::vector<Node>> neighbours;
     // The arcs left after fixing against the incumbent, in input order.
     Graph treeGraph;
