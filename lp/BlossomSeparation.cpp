@@ -9,12 +9,6 @@ namespace atsp {
 
 namespace {
 
-struct Edge {
-    std::uint32_t a;  // a < b
-    std::uint32_t b;
-    double y;         // x(a, b) + x(b, a)
-};
-
 std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t city) {
     while (parent[city] != city) {
         parent[city] = parent[parent[city]];
@@ -25,41 +19,55 @@ std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t city) {
 
 }  // namespace
 
-std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arcs,
-                                                 double tolerance) const {
-    const std::size_t n = cityCount_;
+std::vector<SupportEdge> supportEdges(std::span<const SupportArc> arcs, std::size_t cityCount) {
+    std::vector<SupportEdge> pairs;
     for (const SupportArc& arc : arcs) {
-        if (arc.tail >= n || arc.head >= n) {
+        if (arc.tail >= cityCount || arc.head >= cityCount) {
             throw std::invalid_argument("a support arc's city is out of range");
         }
-    }
-    std::vector<Blossom> found;
-    // Three disjoint teeth need three cities in the handle and three outside.
-    if (n < 6) {
-        return found;
-    }
-    std::vector<Edge> pairs;
-    for (const SupportArc& arc : arcs) {
         if (arc.value > 0 && arc.tail != arc.head) {
             pairs.push_back({std::min(arc.tail, arc.head), std::max(arc.tail, arc.head), arc.value});
         }
     }
-    std::sort(pairs.begin(), pairs.end(), [](const Edge& first, const Edge& second) {
+    std::sort(pairs.begin(), pairs.end(), [](const SupportEdge& first, const SupportEdge& second) {
         return std::tie(first.a, first.b) < std::tie(second.a, second.b);
     });
-    std::vector<Edge> edges;
-    for (const Edge& edge : pairs) {
+    std::vector<SupportEdge> edges;
+    for (const SupportEdge& edge : pairs) {
         if (!edges.empty() && edges.back().a == edge.a && edges.back().b == edge.b) {
             edges.back().y += edge.y;
         } else {
             edges.push_back(edge);
         }
     }
-    const auto isTooth = [&](const Edge& edge) { return edge.y >= 1 - tolerance; };
+    return edges;
+}
+
+void sortMostViolatedFirst(std::vector<Blossom>& blossoms) {
+    std::sort(blossoms.begin(), blossoms.end(), [](const Blossom& first, const Blossom& second) {
+        const double firstViolation = static_cast<double>(first.rhs()) - first.lhs;
+        const double secondViolation = static_cast<double>(second.rhs()) - second.lhs;
+        if (firstViolation != secondViolation) {
+            return firstViolation > secondViolation;
+        }
+        return first.handle < second.handle;
+    });
+}
+
+std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arcs,
+                                                 double tolerance) const {
+    const std::size_t n = cityCount_;
+    const std::vector<SupportEdge> edges = supportEdges(arcs, n);
+    std::vector<Blossom> found;
+    // Three disjoint teeth need three cities in the handle and three outside.
+    if (n < 6) {
+        return found;
+    }
+    const auto isTooth = [&](const SupportEdge& edge) { return edge.y >= 1 - tolerance; };
 
     std::vector<std::uint32_t> parent(n);
     std::iota(parent.begin(), parent.end(), 0u);
-    for (const Edge& edge : edges) {
+    for (const SupportEdge& edge : edges) {
         if (edge.y > tolerance && !isTooth(edge)) {
             parent[findRoot(parent, edge.a)] = findRoot(parent, edge.b);
         }
@@ -80,14 +88,14 @@ std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arc
         for (const std::uint32_t city : handle) {
             inHandle[city] = 1;
         }
-        std::vector<const Edge*> teeth;
+        std::vector<const SupportEdge*> teeth;
         bool usable = true;
         // Each pass either ends with disjoint teeth or moves a city into the
         // handle, so there are at most n passes.
         for (;;) {
             teeth.clear();
             std::fill(touches.begin(), touches.end(), 0);
-            for (const Edge& edge : edges) {
+            for (const SupportEdge& edge : edges) {
                 if (isTooth(edge) && inHandle[edge.a] != inHandle[edge.b]) {
                     teeth.push_back(&edge);
                     ++touches[edge.a];
@@ -95,7 +103,7 @@ std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arc
                 }
             }
             std::uint32_t joining = static_cast<std::uint32_t>(n);
-            for (const Edge* tooth : teeth) {
+            for (const SupportEdge* tooth : teeth) {
                 for (const std::uint32_t city : {tooth->a, tooth->b}) {
                     if (touches[city] > 1) {
                         if (inHandle[city] != 0) {
@@ -130,7 +138,7 @@ std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arc
                 }
             }
             Blossom blossom{handle, {}, lhs};
-            for (const Edge* tooth : teeth) {
+            for (const SupportEdge* tooth : teeth) {
                 blossom.teeth.push_back(inHandle[tooth->a] != 0 ? std::pair{tooth->a, tooth->b}
                                                                 : std::pair{tooth->b, tooth->a});
             }
@@ -138,7 +146,7 @@ std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arc
                 std::sort(blossom.handle.begin(), blossom.handle.end());
                 found.push_back(std::move(blossom));
             }
-            for (const Edge* tooth : teeth) {
+            for (const SupportEdge* tooth : teeth) {
                 toothOf[tooth->a] = toothOf[tooth->b] = -1;
             }
         }
@@ -146,14 +154,7 @@ std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arc
             inHandle[city] = 0;
         }
     }
-    std::sort(found.begin(), found.end(), [](const Blossom& first, const Blossom& second) {
-        const double firstViolation = static_cast<double>(first.rhs()) - first.lhs;
-        const double secondViolation = static_cast<double>(second.rhs()) - second.lhs;
-        if (firstViolation != secondViolation) {
-            return firstViolation > secondViolation;
-        }
-        return first.handle < second.handle;
-    });
+    sortMostViolatedFirst(found);
     return found;
 }
 

@@ -36,6 +36,18 @@
 
 namespace atsp {
 
+// An edge of a support with the arcs' directions forgotten.
+struct SupportEdge {
+    std::uint32_t a;  // a < b
+    std::uint32_t b;
+    double y;         // x(a, b) + x(b, a)
+};
+
+// The support's edges, sorted by (a, b): the arcs between two cities summed,
+// loops and values <= 0 left out. Throws std::invalid_argument for a city of
+// `cityCount` or more.
+std::vector<SupportEdge> supportEdges(std::span<const SupportArc> arcs, std::size_t cityCount);
+
 struct Blossom {
     std::vector<std::uint32_t> handle;                           // sorted
     std::vector<std::pair<std::uint32_t, std::uint32_t>> teeth;  // (in H, out of H)
@@ -44,6 +56,9 @@ struct Blossom {
     // (3t + 1) / 2: the inequality's right-hand side.
     std::int64_t rhs() const { return (3 * static_cast<std::int64_t>(teeth.size()) + 1) / 2; }
 };
+
+// By violation (rhs - lhs), most first; ties by handle.
+void sortMostViolatedFirst(std::vector<Blossom>& blossoms);
 
 class BlossomSeparation {
   public:

@@ -10,12 +10,6 @@ namespace atsp {
 
 namespace {
 
-struct Edge {
-    std::uint32_t a;  // a < b
-    std::uint32_t b;
-    double y;  // x(a, b) + x(b, a), at most 1
-};
-
 // Maximum flows between pairs of cities of one undirected graph, each from
 // the original capacities (Dinic's method: blocking flows on BFS levels).
 class MaximumFlow {
@@ -109,43 +103,22 @@ std::vector<Blossom> ExactBlossomSeparation::separate(std::span<const SupportArc
                                                       double tolerance,
                                                       Clock::time_point deadline) const {
     const std::size_t n = cityCount_;
-    for (const SupportArc& arc : arcs) {
-        if (arc.tail >= n || arc.head >= n) {
-            throw std::invalid_argument("a support arc's city is out of range");
-        }
-    }
+    std::vector<SupportEdge> edges = supportEdges(arcs, n);
     std::vector<Blossom> found;
     // Three distinct teeth need two cities on each side at least; a handle
     // of one city has degree 2 and meets every blossom it could make.
     if (n < 4) {
         return found;
     }
-    std::vector<Edge> pairs;
-    for (const SupportArc& arc : arcs) {
-        if (arc.value > 0 && arc.tail != arc.head) {
-            pairs.push_back(
-                {std::min(arc.tail, arc.head), std::max(arc.tail, arc.head), arc.value});
-        }
-    }
-    std::sort(pairs.begin(), pairs.end(), [](const Edge& first, const Edge& second) {
-        return std::tie(first.a, first.b) < std::tie(second.a, second.b);
-    });
-    std::vector<Edge> edges;
-    for (const Edge& edge : pairs) {
-        if (!edges.empty() && edges.back().a == edge.a && edges.back().b == edge.b) {
-            edges.back().y += edge.y;
-        } else {
-            edges.push_back(edge);
-        }
-    }
-    for (Edge& edge : edges) {
+    // An LP value may pass 1 by the solver's tolerance; no tour's does.
+    for (SupportEdge& edge : edges) {
         edge.y = std::min(edge.y, 1.0);
     }
 
     // Gusfield's tree: city s > 0 hangs from parent[s], and cutSide[s] is the
     // side of s in the minimum cut between them: the tree edge's cut.
     MaximumFlow flow(n);
-    for (const Edge& edge : edges) {
+    for (const SupportEdge& edge : edges) {
         if (const double weight = std::min(edge.y, 1 - edge.y); weight > 0) {
             flow.addEdge(edge.a, edge.b, weight);
         }
@@ -170,8 +143,8 @@ std::vector<Blossom> ExactBlossomSeparation::separate(std::span<const SupportArc
         // The least left-hand side over F for this handle (see the header).
         double value = 0;
         std::size_t aboveHalf = 0;
-        const Edge* flip = nullptr;
-        for (const Edge& edge : edges) {
+        const SupportEdge* flip = nullptr;
+        for (const SupportEdge& edge : edges) {
             if (side[edge.a] != side[edge.b]) {
                 value += std::min(edge.y, 1 - edge.y);
                 aboveHalf += edge.y > 0.5 ? 1 : 0;
@@ -204,7 +177,7 @@ std::vector<Blossom> ExactBlossomSeparation::separate(std::span<const SupportArc
             handlesSeen.end()) {
             continue;
         }
-        for (const Edge& edge : edges) {
+        for (const SupportEdge& edge : edges) {
             if (side[edge.a] == side[edge.b]) {
                 continue;
             }
@@ -253,14 +226,7 @@ std::vector<Blossom> ExactBlossomSeparation::separate(std::span<const SupportArc
             found.push_back(std::move(blossom));
         }
     }
-    std::sort(found.begin(), found.end(), [](const Blossom& first, const Blossom& second) {
-        const double firstViolation = static_cast<double>(first.rhs()) - first.lhs;
-        const double secondViolation = static_cast<double>(second.rhs()) - second.lhs;
-        if (firstViolation != secondViolation) {
-            return firstViolation > secondViolation;
-        }
-        return first.handle < second.handle;
-    });
+    sortMostViolatedFirst(found);
     return found;
 }
 
