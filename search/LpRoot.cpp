@@ -119,23 +119,27 @@ LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& see
     // blossoms, which cost 10 to 30 ms a round to find again. Not from the
     // subtour cuts: the pool gives those back at the first node, and seeded,
     // they made the tree of grid-316-1 two to three times slower.
+    // Where the separation would not run, a second loop would only cut
+    // again what the first let tail off.
     CuttingPlaneOptions exact = options;
     exact.exactBlossoms = true;
-    CuttingPlanes exactPlanes(lp, &pool, exact);
-    const CuttingPlaneResult stronger = exactPlanes.bound(nullptr, upper, deadline);
-    root.bound = std::max(root.bound, stronger.bound);
-    root.status = stronger.status;
-    takeTour(stronger);
+    if (graph.cityCount() <= exact.exactBlossomCityLimit) {
+        CuttingPlanes exactPlanes(lp, &pool, exact);
+        const CuttingPlaneResult stronger = exactPlanes.bound(nullptr, upper, deadline);
+        root.bound = std::max(root.bound, stronger.bound);
+        root.status = stronger.status;
+        takeTour(stronger);
+        if (root.bound == InfeasibleBound || root.bound >= upper) {
+            root.neighbours.clear();
+            return root;
+        }
+        if (stopped()) {
+            root.status = CuttingPlaneStatus::Stopped;
+            root.neighbours.clear();
+            return root;
+        }
+    }
     root.cuts.blossoms = lp.cutRows().blossoms;
-    if (root.bound == InfeasibleBound || root.bound >= upper) {
-        root.neighbours.clear();
-        return root;
-    }
-    if (stopped()) {
-        root.status = CuttingPlaneStatus::Stopped;
-        root.neighbours.clear();
-        return root;
-    }
 
     // Without a tour known, nothing can be fixed against one.
     FixedArcs fixed =
