@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <numeric>
 #include <random>
-#include <stdexcept>
 #include <vector>
 
 #include "lp/BlossomSeparation.h"
@@ -24,6 +23,7 @@ namespace atsp {
 namespace {
 
 using lp_testing::allTours;
+using lp_testing::blossomLhs;
 using lp_testing::costFamilies;
 using lp_testing::CostFamily;
 using lp_testing::randomRows;
@@ -31,30 +31,6 @@ using lp_testing::subtourLpSupport;
 using lp_testing::Tour;
 using lp_testing::tourArcs;
 using testing_support::Rows;
-
-// x(out of S) over the arcs.
-double outflow(const std::vector<SupportArc>& arcs, const std::vector<std::uint32_t>& set,
-               std::size_t n) {
-    std::vector<char> in(n, 0);
-    for (const std::uint32_t city : set) {
-        in[city] = 1;
-    }
-    double sum = 0;
-    for (const SupportArc& arc : arcs) {
-        if (in[arc.tail] != 0 && in[arc.head] == 0) {
-            sum += arc.value;
-        }
-    }
-    return sum;
-}
-
-double blossomLhs(const std::vector<SupportArc>& arcs, const Blossom& blossom, std::size_t n) {
-    double sum = outflow(arcs, blossom.handle, n);
-    for (const auto& [inside, outside] : blossom.teeth) {
-        sum += outflow(arcs, {inside, outside}, n);
-    }
-    return sum;
-}
 
 // The shape every reported blossom must have: an odd number of at least
 // three disjoint teeth, each with exactly its first city in the handle.
@@ -102,25 +78,6 @@ TEST(BlossomSeparation, TwoTrianglesJoinedByThreeEdgesGiveBothHandles) {
     }
     // Violated by 1/2: a tolerance above that reports nothing.
     EXPECT_TRUE(BlossomSeparation(6).separate(arcs, 0.6).empty());
-}
-
-TEST(BlossomSeparation, SmallOrIntegralSupportsGiveNoneAndBadCitiesThrow) {
-    for (std::size_t n = 0; n < 6; ++n) {
-        std::vector<SupportArc> arcs;
-        for (std::uint32_t city = 0; city < n; ++city) {
-            arcs.push_back({city, static_cast<std::uint32_t>((city + 1) % n), 0.5});
-            arcs.push_back({static_cast<std::uint32_t>((city + 1) % n), city, 0.5});
-        }
-        EXPECT_TRUE(BlossomSeparation(n).separate(arcs, 1e-9).empty()) << n;
-    }
-    // One tour: no fractional edge, so no handle.
-    std::vector<SupportArc> tour;
-    for (std::uint32_t city = 0; city < 10; ++city) {
-        tour.push_back({city, (city + 1) % 10, 1.0});
-    }
-    EXPECT_TRUE(BlossomSeparation(10).separate(tour, 1e-9).empty());
-    const std::vector<SupportArc> outOfRange{{0, 6, 1.0}};
-    EXPECT_THROW(BlossomSeparation(6).separate(outOfRange, 1e-9), std::invalid_argument);
 }
 
 // The LP solutions the search meets: every blossom reported on them is

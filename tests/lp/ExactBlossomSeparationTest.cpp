@@ -25,6 +25,7 @@ namespace atsp {
 namespace {
 
 using lp_testing::allTours;
+using lp_testing::blossomLhs;
 using lp_testing::costFamilies;
 using lp_testing::CostFamily;
 using lp_testing::randomRows;
@@ -32,31 +33,6 @@ using lp_testing::subtourLpSupport;
 using lp_testing::Tour;
 using lp_testing::tourArcs;
 using testing_support::Rows;
-
-// x(out of H) + the teeth's x(out of {u, v}), over the arcs, straight from
-// the comb form.
-double combLhs(const std::vector<SupportArc>& arcs, const Blossom& blossom, std::size_t n) {
-    const auto outflow = [&](const std::vector<char>& in) {
-        double sum = 0;
-        for (const SupportArc& arc : arcs) {
-            if (in[arc.tail] != 0 && in[arc.head] == 0) {
-                sum += arc.value;
-            }
-        }
-        return sum;
-    };
-    std::vector<char> in(n, 0);
-    for (const std::uint32_t city : blossom.handle) {
-        in[city] = 1;
-    }
-    double sum = outflow(in);
-    for (const auto& [inside, outside] : blossom.teeth) {
-        std::vector<char> tooth(n, 0);
-        tooth[inside] = tooth[outside] = 1;
-        sum += outflow(tooth);
-    }
-    return sum;
-}
 
 // Odd, at least three distinct teeth, each with exactly its first city in
 // the handle; the handle the smaller side.
@@ -156,7 +132,7 @@ TEST(ExactBlossomSeparation, FindsTheTextbookBlossomAndOnesTheHeuristicMisses) {
     EXPECT_TRUE(BlossomSeparation(6).separate(arcs, 1e-9).empty());
     found = ExactBlossomSeparation(6).separate(arcs, 1e-9);
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_NEAR(found[0].lhs, combLhs(arcs, found[0], 6), 1e-12);
+    EXPECT_NEAR(found[0].lhs, blossomLhs(arcs, found[0], 6), 1e-12);
     EXPECT_NEAR(static_cast<double>(found[0].rhs()) - found[0].lhs, (1 - 3 * 0.1) / 2, 1e-9);
 
     // Teeth 0-3 and 1-4 at 0.9 and 2-5 at 0.4, both ways round each
@@ -183,21 +159,32 @@ TEST(ExactBlossomSeparation, FindsTheTextbookBlossomAndOnesTheHeuristicMisses) {
     EXPECT_NEAR(static_cast<double>(found[0].rhs()) - found[0].lhs, 0.1, 1e-9);
 }
 
-TEST(ExactBlossomSeparation, SmallIntegralOrLateCallsGiveNoneAndBadCitiesThrow) {
-    for (std::size_t n = 0; n < 4; ++n) {
+// Both separations on what has no blossom: too few cities for two disjoint
+// triangles' worth of teeth (half each way round one cycle), one tour (no
+// fractional edge), and a city out of range, which must throw rather than
+// index past the end.
+TEST(BlossomSeparations, SmallOrIntegralSupportsGiveNoneAndBadCitiesThrow) {
+    const auto bothSeparate = [](std::size_t n, const std::vector<SupportArc>& arcs) {
+        std::vector<Blossom> found = BlossomSeparation(n).separate(arcs, 1e-9);
+        const std::vector<Blossom> exact = ExactBlossomSeparation(n).separate(arcs, 1e-9);
+        found.insert(found.end(), exact.begin(), exact.end());
+        return found;
+    };
+    for (std::size_t n = 0; n < 6; ++n) {
         std::vector<SupportArc> arcs;
         for (std::uint32_t city = 0; city < n; ++city) {
             arcs.push_back({city, static_cast<std::uint32_t>((city + 1) % n), 0.5});
             arcs.push_back({static_cast<std::uint32_t>((city + 1) % n), city, 0.5});
         }
-        EXPECT_TRUE(ExactBlossomSeparation(n).separate(arcs, 1e-9).empty()) << n;
+        EXPECT_TRUE(bothSeparate(n, arcs).empty()) << n;
     }
     std::vector<SupportArc> tour;
     for (std::uint32_t city = 0; city < 10; ++city) {
         tour.push_back({city, (city + 1) % 10, 1.0});
     }
-    EXPECT_TRUE(ExactBlossomSeparation(10).separate(tour, 1e-9).empty());
+    EXPECT_TRUE(bothSeparate(10, tour).empty());
     const std::vector<SupportArc> outOfRange{{0, 6, 1.0}};
+    EXPECT_THROW(BlossomSeparation(6).separate(outOfRange, 1e-9), std::invalid_argument);
     EXPECT_THROW(ExactBlossomSeparation(6).separate(outOfRange, 1e-9), std::invalid_argument);
 }
 
@@ -215,10 +202,10 @@ TEST(ExactBlossomSeparation, ReportsAMostViolatedBlossomAndOnlyValidOnes) {
         const std::vector<Tour> tours = allTours(rows);
         for (const Blossom& blossom : found) {
             expectWellFormed(blossom, n);
-            EXPECT_NEAR(blossom.lhs, combLhs(support, blossom, n), 1e-9);
+            EXPECT_NEAR(blossom.lhs, blossomLhs(support, blossom, n), 1e-9);
             EXPECT_LT(blossom.lhs, static_cast<double>(blossom.rhs()) - 1e-6);
             for (const Tour& tour : tours) {
-                ASSERT_GE(combLhs(tourArcs(tour), blossom, n),
+                ASSERT_GE(blossomLhs(tourArcs(tour), blossom, n),
                           static_cast<double>(blossom.rhs()) - 1e-9);
             }
         }

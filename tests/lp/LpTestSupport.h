@@ -12,6 +12,7 @@
 
 #include "assignment/ArcMask.h"
 #include "graph/Graph.h"
+#include "lp/BlossomSeparation.h"
 #include "lp/CuttingPlanes.h"
 #include "lp/LpRelaxation.h"
 #include "lp/SubtourSeparation.h"
@@ -166,6 +167,33 @@ inline std::vector<SupportArc> tourArcs(const Tour& tour) {
         arcs.push_back({static_cast<std::uint32_t>(tail), tour.successors[tail], 1.0});
     }
     return arcs;
+}
+
+// x(out of S) over the arcs.
+inline double outflow(const std::vector<SupportArc>& arcs, const std::vector<std::uint32_t>& set,
+                      std::size_t n) {
+    std::vector<char> in(n, 0);
+    for (const std::uint32_t city : set) {
+        in[city] = 1;
+    }
+    double sum = 0;
+    for (const SupportArc& arc : arcs) {
+        if (in[arc.tail] != 0 && in[arc.head] == 0) {
+            sum += arc.value;
+        }
+    }
+    return sum;
+}
+
+// A blossom's left-hand side straight from the comb form: x(out of H) plus
+// each tooth's x(out of {u, v}), whatever the separation measured.
+inline double blossomLhs(const std::vector<SupportArc>& arcs, const Blossom& blossom,
+                         std::size_t n) {
+    double sum = outflow(arcs, blossom.handle, n);
+    for (const auto& [inside, outside] : blossom.teeth) {
+        sum += outflow(arcs, {inside, outside}, n);
+    }
+    return sum;
 }
 
 // The support of the graph's LP with subtour cuts alone, solved to the end
