@@ -28,6 +28,8 @@ using lp_testing::allTours;
 using lp_testing::blossomLhs;
 using lp_testing::costFamilies;
 using lp_testing::CostFamily;
+using lp_testing::leastOutflow;
+using lp_testing::oddCyclesJoinedByPaths;
 using lp_testing::randomRows;
 using lp_testing::subtourLpSupport;
 using lp_testing::Tour;
@@ -78,21 +80,6 @@ double leastBlossomValue(const std::vector<SupportArc>& arcs, std::size_t n) {
             }
             least = std::min(least, value);
         }
-    }
-    return least;
-}
-
-// The least x(out of S) over every proper subset S of the cities.
-double leastOutflow(const std::vector<SupportArc>& arcs, std::size_t n) {
-    double least = std::numeric_limits<double>::infinity();
-    for (std::uint32_t set = 1; set + 1 < (1u << n); ++set) {
-        double sum = 0;
-        for (const SupportArc& arc : arcs) {
-            if ((set >> arc.tail & 1u) != 0 && (set >> arc.head & 1u) == 0) {
-                sum += arc.value;
-            }
-        }
-        least = std::min(least, sum);
     }
     return least;
 }
@@ -234,54 +221,10 @@ TEST(ExactBlossomSeparation, ReportsAMostViolatedBlossomAndOnlyValidOnes) {
             }
         }
     }
-    // Half-integral points made of odd cycles at 1/2 joined in pairs by paths
-    // at 1 (1/2 each way): where blossoms live. Mixed with a tour, the
-    // values leave 1/2 and 1, so the parity of F is no longer given.
     for (int trial = 0; trial < 200; ++trial) {
         const std::size_t n = 6 + trial % 4;
         const Rows rows = randomRows(random, static_cast<int>(n), costFamilies().front());
-        std::vector<std::uint32_t> order(n);
-        std::iota(order.begin(), order.end(), 0u);
-        std::shuffle(order.begin(), order.end(), random);
-        // Two odd cycles of 3, or of 3 and 5 when there is room for both.
-        const std::size_t second = n >= 8 && trial % 2 == 0 ? 5 : 3;
-        const std::vector<std::vector<std::uint32_t>> cycles{
-            {order.begin(), order.begin() + 3}, {order.begin() + 3, order.begin() + 3 + second}};
-        std::vector<SupportArc> point;
-        std::vector<std::uint32_t> ends;
-        for (const std::vector<std::uint32_t>& cycle : cycles) {
-            for (std::size_t k = 0; k < cycle.size(); ++k) {
-                point.push_back({cycle[k], cycle[(k + 1) % cycle.size()], 0.5});
-                ends.push_back(cycle[k]);
-            }
-        }
-        std::shuffle(ends.begin(), ends.end(), random);
-        std::vector<std::uint32_t> inner(order.begin() + 3 + second, order.end());
-        for (std::size_t pair = 0; pair < ends.size() / 2; ++pair) {
-            std::vector<std::uint32_t> path{ends[2 * pair]};
-            // The cities left over go into the first path.
-            if (pair == 0) {
-                path.insert(path.end(), inner.begin(), inner.end());
-            }
-            path.push_back(ends[2 * pair + 1]);
-            for (std::size_t k = 0; k + 1 < path.size(); ++k) {
-                point.push_back({path[k], path[k + 1], 0.5});
-                point.push_back({path[k + 1], path[k], 0.5});
-            }
-        }
-        const double share = trial % 3 == 0 ? 1.0 : 0.6 + 0.1 * (trial % 4);
-        std::vector<SupportArc> support;
-        for (const SupportArc& arc : point) {
-            support.push_back({arc.tail, arc.head, arc.value * share});
-        }
-        if (share < 1) {
-            std::vector<std::uint32_t> tour(n);
-            std::iota(tour.begin(), tour.end(), 0u);
-            std::shuffle(tour.begin(), tour.end(), random);
-            for (std::size_t k = 0; k < n; ++k) {
-                support.push_back({tour[k], tour[(k + 1) % n], 1 - share});
-            }
-        }
+        const std::vector<SupportArc> support = oddCyclesJoinedByPaths(random, n, trial);
         check(support, rows, n, leastOutflow(support, n) >= 1 - 1e-9);
     }
     EXPECT_GT(violatedSupports, 30u);

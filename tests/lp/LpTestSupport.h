@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <string>
@@ -185,6 +186,21 @@ inline double outflow(const std::vector<SupportArc>& arcs, const std::vector<std
     return sum;
 }
 
+// The least x(out of S) over every proper subset S of the cities.
+inline double leastOutflow(const std::vector<SupportArc>& arcs, std::size_t n) {
+    double least = std::numeric_limits<double>::infinity();
+    for (std::uint32_t set = 1; set + 1 < (1u << n); ++set) {
+        double sum = 0;
+        for (const SupportArc& arc : arcs) {
+            if ((set >> arc.tail & 1u) != 0 && (set >> arc.head & 1u) == 0) {
+                sum += arc.value;
+            }
+        }
+        least = std::min(least, sum);
+    }
+    return least;
+}
+
 // A blossom's left-hand side straight from the comb form: x(out of H) plus
 // each tooth's x(out of {u, v}), whatever the separation measured.
 inline double blossomLhs(const std::vector<SupportArc>& arcs, const Blossom& blossom,
@@ -194,6 +210,58 @@ inline double blossomLhs(const std::vector<SupportArc>& arcs, const Blossom& blo
         sum += outflow(arcs, {inside, outside}, n);
     }
     return sum;
+}
+
+// Half-integral points made of odd cycles at 1/2 joined in pairs by paths
+// at 1 (1/2 each way): where blossoms live, and combs once a path is a
+// tooth. Mixed with a tour on two trials in three, the values leave 1/2 and
+// 1, so the parity of a blossom's teeth is no longer given. n >= 6; the
+// trial picks the cycles' sizes and the mixing.
+inline std::vector<SupportArc> oddCyclesJoinedByPaths(std::mt19937_64& random, std::size_t n,
+                                                      int trial) {
+    std::vector<std::uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    std::shuffle(order.begin(), order.end(), random);
+    // Two odd cycles of 3, or of 3 and 5 when there is room for both.
+    const std::size_t second = n >= 8 && trial % 2 == 0 ? 5 : 3;
+    const std::vector<std::vector<std::uint32_t>> cycles{
+        {order.begin(), order.begin() + 3}, {order.begin() + 3, order.begin() + 3 + second}};
+    std::vector<SupportArc> point;
+    std::vector<std::uint32_t> ends;
+    for (const std::vector<std::uint32_t>& cycle : cycles) {
+        for (std::size_t k = 0; k < cycle.size(); ++k) {
+            point.push_back({cycle[k], cycle[(k + 1) % cycle.size()], 0.5});
+            ends.push_back(cycle[k]);
+        }
+    }
+    std::shuffle(ends.begin(), ends.end(), random);
+    std::vector<std::uint32_t> inner(order.begin() + 3 + second, order.end());
+    for (std::size_t pair = 0; pair < ends.size() / 2; ++pair) {
+        std::vector<std::uint32_t> path{ends[2 * pair]};
+        // The cities left over go into the first path.
+        if (pair == 0) {
+            path.insert(path.end(), inner.begin(), inner.end());
+        }
+        path.push_back(ends[2 * pair + 1]);
+        for (std::size_t k = 0; k + 1 < path.size(); ++k) {
+            point.push_back({path[k], path[k + 1], 0.5});
+            point.push_back({path[k + 1], path[k], 0.5});
+        }
+    }
+    const double share = trial % 3 == 0 ? 1.0 : 0.6 + 0.1 * (trial % 4);
+    std::vector<SupportArc> support;
+    for (const SupportArc& arc : point) {
+        support.push_back({arc.tail, arc.head, arc.value * share});
+    }
+    if (share < 1) {
+        std::vector<std::uint32_t> tour(n);
+        std::iota(tour.begin(), tour.end(), 0u);
+        std::shuffle(tour.begin(), tour.end(), random);
+        for (std::size_t k = 0; k < n; ++k) {
+            support.push_back({tour[k], tour[(k + 1) % n], 1 - share});
+        }
+    }
+    return support;
 }
 
 // The support of the graph's LP with subtour cuts alone, solved to the end
