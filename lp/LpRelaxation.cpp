@@ -454,13 +454,36 @@ std::size_t LpRelaxation::addBlossoms(std::span<const Blossom> blossoms) {
         for (const auto& [inside, outside] : blossom.teeth) {
             cut.sets.push_back({std::min(inside, outside), std::max(inside, outside)});
         }
+        rows.push_back(std::move(cut));
+    }
+    return appendCombRows(std::move(rows));
+}
+
+std::size_t LpRelaxation::addCombs(std::span<const Comb> combs) {
+    std::vector<Cut> rows;
+    for (const Comb& comb : combs) {
+        Cut cut;
+        cut.rhs = comb.rhs();
+        cut.sets.push_back(comb.handle);
+        cut.sets.insert(cut.sets.end(), comb.teeth.begin(), comb.teeth.end());
+        rows.push_back(std::move(cut));
+    }
+    return appendCombRows(std::move(rows));
+}
+
+std::size_t LpRelaxation::appendCombRows(std::vector<Cut> rows) {
+    for (Cut& cut : rows) {
+        for (const std::vector<std::uint32_t>& set : cut.sets) {
+            if (set.empty() || *std::max_element(set.begin(), set.end()) >= n_) {
+                throw std::invalid_argument("a comb's sets need cities of the graph");
+            }
+        }
         // Set after set, each closed by n: no city, so that no subtour
         // cut's side (which holds cities only) is the same key.
         for (const std::vector<std::uint32_t>& set : cut.sets) {
             cut.key.insert(cut.key.end(), set.begin(), set.end());
             cut.key.push_back(static_cast<std::uint32_t>(n_));
         }
-        rows.push_back(std::move(cut));
     }
     return appendRows(std::move(rows));
 }
@@ -473,7 +496,9 @@ CutRows LpRelaxation::cutRows() const {
             rows.liftedCycles.push_back({{cut.key.begin() + 2, cut.key.end()}, cut.key[1] != 0, 0});
         } else if (cut.sets.size() == 1) {
             rows.subtours.push_back({cut.sets.front(), 0});
-        } else {
+        } else if (std::all_of(
+                       cut.sets.begin() + 1, cut.sets.end(),
+                       [](const std::vector<std::uint32_t>& set) { return set.size() == 2; })) {
             Blossom blossom{cut.sets.front(), {}, 0};
             for (std::size_t tooth = 1; tooth < cut.sets.size(); ++tooth) {
                 const std::uint32_t first = cut.sets[tooth][0];
@@ -484,13 +509,16 @@ CutRows LpRelaxation::cutRows() const {
                                            firstInside ? second : first);
             }
             rows.blossoms.push_back(std::move(blossom));
+        } else {
+            rows.combs.push_back({cut.sets.front(), {cut.sets.begin() + 1, cut.sets.end()}, 0});
         }
     }
     return rows;
 }
 
 std::size_t LpRelaxation::addCutRows(const CutRows& rows) {
-    return addCuts(rows.subtours) + addBlossoms(rows.blossoms) + addLiftedCycles(rows.liftedCycles);
+    return addCuts(rows.subtours) + addBlossoms(rows.blossoms) + addCombs(rows.combs) +
+           addLiftedCycles(rows.liftedCycles);
 }
 
 std::size_t LpRelaxation::addLiftedCycles(std::span<const LiftedCycle> cycles) {

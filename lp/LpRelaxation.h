@@ -61,6 +61,7 @@
 #include "graph/CostLattice.h"
 #include "graph/Graph.h"
 #include "lp/BlossomSeparation.h"
+#include "lp/CombSeparation.h"
 #include "lp/CutPool.h"
 #include "lp/LiftedCycleSeparation.h"
 #include "lp/SubtourSeparation.h"
@@ -86,7 +87,8 @@ enum class LpStatus {
 // Cut rows of each kind, as the LP takes them.
 struct CutRows {
     std::vector<SubtourCut> subtours;
-    std::vector<Blossom> blossoms;
+    std::vector<Blossom> blossoms;  // combs whose teeth are all pairs
+    std::vector<Comb> combs;        // the others
     std::vector<LiftedCycle> liftedCycles;
 };
 
@@ -135,14 +137,20 @@ class LpRelaxation {
     // returns how many rows were added. Throws as `cutSide` does.
     std::size_t addCuts(std::span<const SubtourCut> cuts);
     // Rows for the given blossoms, skipping those the LP already has; returns
-    // how many were added.
+    // how many were added. Throws std::invalid_argument for a city out of
+    // range (as addCombs does).
     std::size_t addBlossoms(std::span<const Blossom> blossoms);
+    // Rows for the given combs, skipping those the LP already has (a comb
+    // whose teeth are pairs is the blossom's row); returns how many were
+    // added. Throws std::invalid_argument for an empty set or a city out of
+    // range; the sets' shape is the caller's (CombSeparation.h).
+    std::size_t addCombs(std::span<const Comb> combs);
     // The cut rows by kind, each kind in row order (measured values 0).
     // They are written in terms of cities, so they hold on any graph of the
     // same cities: another LP can start from them (addCutRows).
     CutRows cutRows() const;
-    // Adds the rows the LP does not have yet, as addCuts, addBlossoms and
-    // addLiftedCycles do; returns how many.
+    // Adds the rows the LP does not have yet, as addCuts, addBlossoms,
+    // addCombs and addLiftedCycles do; returns how many.
     std::size_t addCutRows(const CutRows& rows);
     // Rows for the given lifted cycle inequalities, skipping those the LP
     // already has; returns how many were added. Each must have 3 to n - 1
@@ -289,6 +297,8 @@ class LpRelaxation {
     // Adds the rows of the cuts (sets, rhs and key filled in) whose key is
     // not known yet; returns how many.
     std::size_t appendRows(std::vector<Cut> cuts);
+    // appendRows for combs (blossoms among them): sets filled in, key made.
+    std::size_t appendCombRows(std::vector<Cut> rows);
     bool maskAllows(LpArc arc) const;
     // CLP's dual objective limit for a cutoff (InfeasibleBound: none).
     double dualObjectiveLimit(std::int64_t cutoff) const;

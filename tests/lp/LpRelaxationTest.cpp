@@ -675,8 +675,9 @@ TEST(LpRelaxation, BlossomAndLiftedCycleRowsKeepTheBoundExactAndPricingComplete)
 
 // A lifted cycle must leave a city out and name each city once: the cycle
 // through all cities is itself a tour, and one k - 1 bounds no longer holds
-// for, so these are refused rather than written.
-TEST(LpRelaxation, LiftedCyclesThroughEveryCityOrACityTwiceAreRefused) {
+// for, so these are refused rather than written. So are blossoms and combs
+// with a city the graph lacks or an empty set, which have no row.
+TEST(LpRelaxation, CutRowsNoGraphOrTourAllowsAreRefused) {
     const Graph graph = testing_support::completeGraph(testing_support::Matrix(5, std::vector<std::int32_t>(5, 1)));
     LpRelaxation lp(graph);
     const std::vector<LiftedCycle> bad{{{0, 1, 2, 3, 4}, false, 0},
@@ -686,6 +687,12 @@ TEST(LpRelaxation, LiftedCyclesThroughEveryCityOrACityTwiceAreRefused) {
     for (const LiftedCycle& cycle : bad) {
         EXPECT_THROW(lp.addLiftedCycles(std::span(&cycle, 1)), std::invalid_argument);
     }
+    const std::vector<Blossom> blossomOutside{{{0, 1, 2}, {{0, 3}, {1, 4}, {2, 5}}, 0}};
+    EXPECT_THROW(lp.addBlossoms(blossomOutside), std::invalid_argument);
+    const std::vector<Comb> combOutside{{{0, 1}, {{0, 2}, {1, 3}, {4, 5}}, 0}};
+    EXPECT_THROW(lp.addCombs(combOutside), std::invalid_argument);
+    const std::vector<Comb> emptyTooth{{{0, 1}, {{0, 2}, {1, 3}, {}}, 0}};
+    EXPECT_THROW(lp.addCombs(emptyTooth), std::invalid_argument);
     EXPECT_EQ(lp.cutCount(), 0u);
     const std::vector<LiftedCycle> good{{{0, 1, 2, 3}, false, 0}, {{0, 1, 2, 3}, true, 0}};
     EXPECT_EQ(lp.addLiftedCycles(good), 2u);
