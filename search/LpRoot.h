@@ -11,10 +11,12 @@
 // for strictly cheaper tours, so a tie is dropped too. An arc of the second
 // kind lies on every such tour: it is forced in the tree's root.
 //
-// Once its loop ends, the root separates blossoms exactly as well
-// (CuttingPlaneOptions::exactBlossoms), which the tree's nodes do not. The
-// subtour cuts found stay in the pool for the tree's nodes, and the root
-// LP's columns and blossoms seed every thread's LP.
+// The root separates combs whose teeth are paths as well
+// (CuttingPlaneOptions::combs), and once its loop ends, blossoms exactly
+// (::exactBlossoms) in a second loop on the same LP. The tree's nodes
+// separate combs only where the root found some, exact blossoms not at all.
+// The subtour cuts found stay in the pool for the tree's nodes, and the root
+// LP's columns, blossoms and combs seed every thread's LP.
 #pragma once
 
 #include <atomic>
@@ -37,11 +39,11 @@ struct LpRoot {
     // An integral LP solution that is one tour, and its cost.
     std::vector<Node> tour;
     std::int64_t tourCost = InfeasibleBound;
-    // The support of the LP solution before the exact blossoms: arcs a good
+    // The support of the LP solution before the exact separations: arcs a good
     // tour is likely to use.
     std::vector<SupportArc> support;
     // For each row of the graph, the positions of its arcs of least reduced
-    // cost under the root LP's duals before the exact blossoms, cut duals
+    // cost under the root LP's duals before the exact separations, cut duals
     // counted: neighbours for the local search that the assignment's duals,
     // blind to the cuts, rank poorly. Empty when the root stopped, or needs
     // no tree.
@@ -51,7 +53,7 @@ struct LpRoot {
     // The root LP's columns that are left, as positions in treeGraph.
     std::vector<LpArc> columns;
     // Cut rows of the root LP for the tree's LPs to start from: its
-    // blossoms (its subtour cuts are in the pool).
+    // blossoms and combs (its subtour cuts are in the pool).
     CutRows cuts;
     // Arcs on every tour cheaper than the incumbent: (tail, head).
     std::vector<std::pair<Node, Node>> forced;

@@ -18,6 +18,7 @@
 #include "graph/Tour.h"
 #include "io/MatrixReader.h"
 #include "io/TextFile.h"
+#include "lp/CombSeparation.h"
 #include "lp/CutPool.h"
 #include "lp/CuttingPlanes.h"
 #include "lp/ExactBlossomSeparation.h"
@@ -126,14 +127,16 @@ TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCutsOrMore) {
             const std::int64_t subtourBound = allCutsBound(graph, nullptr);
             // With subtour cuts alone the loop's end is the bound of all of
             // them; blossoms and lifted cycles may only raise it, never past
-            // the optimum. Separated exactly too, none is left violated.
+            // the optimum. Separated exactly too, none is left violated, and
+            // no comb whose teeth are paths either.
             CuttingPlaneOptions exactly;
             exactly.exactBlossoms = true;
+            exactly.combs = true;
             for (const int variant : {0, 1, 2}) {
                 const bool blossoms = variant > 0;
                 SCOPED_TRACE(variant == 0   ? "subtour cuts alone"
                              : variant == 1 ? "with blossoms and lifted cycles"
-                                            : "with blossoms separated exactly too");
+                                            : "with exact blossoms and combs too");
                 LpRelaxation lp(graph);
                 lp.addCheapestArcs(1);
                 CutPool pool(n);
@@ -150,6 +153,7 @@ TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCutsOrMore) {
                 ASSERT_EQ(result.status, CuttingPlaneStatus::Solved);
                 if (variant == 2) {
                     EXPECT_TRUE(ExactBlossomSeparation(n).separate(result.support, 1e-6).empty());
+                    EXPECT_TRUE(CombSeparation(n).separate(result.support, 1e-6).empty());
                 }
                 if (blossoms) {
                     EXPECT_GE(result.bound, subtourBound) << "n " << n << " trial " << trial;
@@ -170,19 +174,23 @@ TEST(CuttingPlanes, RunToTheEndItGivesTheBoundOfAllSubtourCutsOrMore) {
     std::cout << raised << " bounds raised by blossoms and lifted cycles\n";
 }
 
-// Blossoms live on symmetric costs, here with a potential added
+// Blossoms and combs live on symmetric costs, here with a potential added
 // (c(i, j) = d(i, j) + p(j) - p(i): every tour costs what its reverse
 // does, as on the tilted-sum family), and on more cities than the batteries
-// above enumerate: at 10 to 16 none was left violated by the other cuts.
-// Separated exactly after the loop's other cuts, they raise some bounds
-// further and the loop ends with none violated. (That they hold for every
-// tour is ExactBlossomSeparationTest's.)
-TEST(CuttingPlanes, ExactBlossomsRaiseSymmetricBoundsAndLeaveNoneViolated) {
+// above enumerate: at 10 to 16 none was left violated by the other cuts, at
+// 30 no comb.
+// Separated exactly after the loop's other cuts, blossoms raise some bounds
+// further, combs some more, and the loop ends with none of either violated.
+// Their rows, read back, give another LP the same bound.
+// (That they hold for every tour is their separations' tests'.)
+TEST(CuttingPlanes, ExactBlossomsAndCombsRaiseSymmetricBoundsAndLeaveNoneViolated) {
     std::mt19937_64 random(23);
     std::uniform_int_distribution<int> coordinate(0, 1000);
-    int raised = 0;
-    for (int trial = 0; trial < 30; ++trial) {
-        const int n = 30 + trial % 3;
+    int raisedByBlossoms = 0;
+    int raisedByCombs = 0;
+    std::size_t combRows = 0;
+    for (int trial = 0; trial < 20; ++trial) {
+        const int n = 60 + trial % 3;
         std::vector<std::pair<int, int>> points(static_cast<std::size_t>(n));
         for (auto& [x, y] : points) {
             x = coordinate(random);
@@ -202,24 +210,46 @@ TEST(CuttingPlanes, ExactBlossomsRaiseSymmetricBoundsAndLeaveNoneViolated) {
         }
         const Rows rows = testing_support::completeRows(costs);
         const Graph graph = rows.graph();
-        std::int64_t bounds[2] = {};
-        for (const bool exact : {false, true}) {
+        // Without either, with exact blossoms, with both.
+        std::int64_t bounds[3] = {};
+        for (const int variant : {0, 1, 2}) {
             CuttingPlaneOptions options;
-            options.exactBlossoms = exact;
+            options.exactBlossoms = variant >= 1;
+            options.combs = variant == 2;
             LpRelaxation lp(graph);
             lp.addCheapestArcs(2);
             CuttingPlanes loop(lp, nullptr, options);
             const CuttingPlaneResult result = loop.bound(nullptr);
             ASSERT_EQ(result.status, CuttingPlaneStatus::Solved) << "trial " << trial;
-            bounds[exact ? 1 : 0] = result.bound;
-            if (exact) {
+            bounds[variant] = result.bound;
+            if (variant >= 1) {
                 EXPECT_TRUE(ExactBlossomSeparation(n).separate(result.support, 1e-6).empty());
+            }
+            if (variant == 2) {
+                EXPECT_TRUE(CombSeparation(n).separate(result.support, 1e-6).empty());
+                // Another LP from the rows read back, sparse and priced out,
+                // reaches the same bound: the comb rows' duals count in
+                // pricing and in the safe bound as CLP counts them.
+                const CutRows cutRows = lp.cutRows();
+                combRows += cutRows.combs.size();
+                LpRelaxation sparse(graph);
+                sparse.addCheapestArcs(1);
+                ASSERT_EQ(sparse.addCutRows(cutRows), lp.cutCount());
+                // Infeasible columns get the arcs that break the certificate.
+                do {
+                    sparse.solve();
+                } while (sparse.priceArcs(n) > 0);
+                EXPECT_EQ(sparse.safeBound(), result.bound) << "trial " << trial;
             }
         }
         EXPECT_GE(bounds[1], bounds[0]) << "trial " << trial;
-        raised += bounds[1] > bounds[0] ? 1 : 0;
+        EXPECT_GE(bounds[2], bounds[1]) << "trial " << trial;
+        raisedByBlossoms += bounds[1] > bounds[0] ? 1 : 0;
+        raisedByCombs += bounds[2] > bounds[1] ? 1 : 0;
     }
-    EXPECT_GT(raised, 0);
+    EXPECT_GT(raisedByBlossoms, 0);
+    EXPECT_GT(raisedByCombs, 0);
+    EXPECT_GT(combRows, 0u);
 }
 
 // One LP and one pool from node to node, as a search uses them: each node's
@@ -444,6 +474,7 @@ TEST(CuttingPlanes, TsplibRootBoundsStayAtOrBelowThePublishedOptima) {
         CutPool pool(problem.graph.cityCount());
         CuttingPlaneOptions options;
         options.exactBlossoms = true;
+        options.combs = true;
         const CuttingPlaneResult result =
             CuttingPlanes(lp, &pool, options)
                 .bound(nullptr, InfeasibleBound,

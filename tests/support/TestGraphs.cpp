@@ -256,10 +256,14 @@ const std::vector<SearchVariant>& searchVariants() {
             all.push_back({"Fast" + suffix, fast});
             all.push_back({"LinearProgram" + suffix, linearProgram});
             // Edge branching everywhere, not only where reversal keeps the
-            // costs (the symmetric ranges take it under the automatic rule).
+            // costs (the symmetric ranges take it under the automatic rule),
+            // and at every node the separations by maximum flows that the
+            // tree otherwise runs only where the root found combs.
             if (threads <= 2) {
                 SearchOptions edges = linearProgram;
                 edges.lpBranching = LpBranching::Edge;
+                edges.cuttingPlanes.exactBlossoms = true;
+                edges.cuttingPlanes.combs = true;
                 all.push_back({"LinearProgramEdges" + suffix, edges});
             }
         }
