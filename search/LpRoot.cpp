@@ -76,13 +76,10 @@ LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& see
         }
     }
     lp.addArcs(seeds);
-    // The first loop separates combs, not yet exact blossoms (see below).
-    // With combs only in the second, tilted-sum-316-2 ended two 60 s runs
-    // from the best tour known at a 0.05 % gap; with them here too it was
-    // proven in 55 and 56 s.
+    // Neither exact blossoms nor combs yet (see below).
     CuttingPlaneOptions first = options;
     first.exactBlossoms = false;
-    first.combs = true;
+    first.combs = false;
     CuttingPlanes planes(lp, &pool, first);
     const CuttingPlaneResult result = planes.bound(nullptr, incumbentCost, deadline);
     root.bound = result.bound;
@@ -117,15 +114,16 @@ LpRoot solveLpRoot(const Graph& graph, const std::vector<std::vector<Node>>& see
     constexpr std::size_t neighboursPerCity = 15;
     root.neighbours = lp.leastReducedCostArcs(neighboursPerCity, deadline);
 
-    // Then blossoms separated exactly too, on the same LP. The support and
-    // the neighbours above come from before them: read after them, the local
-    // search's tours were worse (tilted-max-316-2 and grid-316-3 kept tours
-    // 0.56 and 0.24 % dearer after 60 s). The tree's LPs start from the
-    // blossoms and combs, which cost 10 to 30 ms a round to find again. Not
-    // from the subtour cuts: the pool gives those back at the first node, and
-    // seeded, they made the tree of grid-316-1 two to three times slower.
-    // Where the separations would not run, a second loop would only cut
-    // again what the first let tail off.
+    // Then blossoms separated exactly and combs, on the same LP. The support
+    // and the neighbours above come from before them: read after exact
+    // blossoms, the local search's tours were worse (tilted-max-316-2 and
+    // grid-316-3 kept tours 0.56 and 0.24 % dearer after 60 s), and after
+    // combs too (all three tilted-max-316 instances, by 0.1 to 0.3 %). The
+    // tree's LPs start from the blossoms and combs, which cost 10 to 30 ms a
+    // round to find again. Not from the subtour cuts: the pool gives those
+    // back at the first node, and seeded, they made the tree of grid-316-1
+    // two to three times slower. Where the separations would not run, a
+    // second loop would only cut again what the first let tail off.
     CuttingPlaneOptions exact = options;
     exact.exactBlossoms = true;
     exact.combs = true;

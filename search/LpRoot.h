@@ -11,10 +11,10 @@
 // for strictly cheaper tours, so a tie is dropped too. An arc of the second
 // kind lies on every such tour: it is forced in the tree's root.
 //
-// The root separates combs whose teeth are paths as well
-// (CuttingPlaneOptions::combs), and once its loop ends, blossoms exactly
-// (::exactBlossoms) in a second loop on the same LP. The tree's nodes
-// separate combs only where the root found some, exact blossoms not at all.
+// Once its loop ends, the root separates blossoms exactly as well, and combs
+// whose teeth are paths (CuttingPlaneOptions::exactBlossoms, ::combs), in a
+// second loop on the same LP. The tree's nodes separate combs only where
+// the root found some, exact blossoms not at all.
 // The subtour cuts found stay in the pool for the tree's nodes, and the root
 // LP's columns, blossoms and combs seed every thread's LP.
 #pragma once
