@@ -1,6 +1,7 @@
 #include "lp/BlossomSeparation.h"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 #include <stdexcept>
 #include <tuple>
@@ -43,15 +44,28 @@ std::vector<SupportEdge> supportEdges(std::span<const SupportArc> arcs, std::siz
     return edges;
 }
 
-void sortMostViolatedFirst(std::vector<Blossom>& blossoms) {
-    std::sort(blossoms.begin(), blossoms.end(), [](const Blossom& first, const Blossom& second) {
-        const double firstViolation = static_cast<double>(first.rhs()) - first.lhs;
-        const double secondViolation = static_cast<double>(second.rhs()) - second.lhs;
-        if (firstViolation != secondViolation) {
-            return firstViolation > secondViolation;
+std::vector<std::vector<std::uint32_t>> componentsJoinedBy(
+    std::span<const SupportEdge> edges, std::size_t cityCount,
+    const std::function<bool(const SupportEdge&)>& joins) {
+    std::vector<std::uint32_t> parent(cityCount);
+    std::iota(parent.begin(), parent.end(), 0u);
+    for (const SupportEdge& edge : edges) {
+        if (joins(edge)) {
+            parent[findRoot(parent, edge.a)] = findRoot(parent, edge.b);
         }
-        return first.handle < second.handle;
-    });
+    }
+    constexpr std::uint32_t None = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> componentOfRoot(cityCount, None);
+    std::vector<std::vector<std::uint32_t>> components;
+    for (std::uint32_t city = 0; city < cityCount; ++city) {
+        std::uint32_t& component = componentOfRoot[findRoot(parent, city)];
+        if (component == None) {
+            component = static_cast<std::uint32_t>(components.size());
+            components.emplace_back();
+        }
+        components[component].push_back(city);
+    }
+    return components;
 }
 
 std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arcs,
@@ -65,17 +79,8 @@ std::vector<Blossom> BlossomSeparation::separate(std::span<const SupportArc> arc
     }
     const auto isTooth = [&](const SupportEdge& edge) { return edge.y >= 1 - tolerance; };
 
-    std::vector<std::uint32_t> parent(n);
-    std::iota(parent.begin(), parent.end(), 0u);
-    for (const SupportEdge& edge : edges) {
-        if (edge.y > tolerance && !isTooth(edge)) {
-            parent[findRoot(parent, edge.a)] = findRoot(parent, edge.b);
-        }
-    }
-    std::vector<std::vector<std::uint32_t>> components(n);
-    for (std::uint32_t city = 0; city < n; ++city) {
-        components[findRoot(parent, city)].push_back(city);
-    }
+    const std::vector<std::vector<std::uint32_t>> components = componentsJoinedBy(
+        edges, n, [&](const SupportEdge& edge) { return edge.y > tolerance && !isTooth(edge); });
 
     std::vector<char> inHandle(n, 0);
     std::vector<int> toothOf(n, -1);

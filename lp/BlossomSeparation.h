@@ -26,8 +26,10 @@
 // Cost: O(m log m) to pair the arcs into edges, then O(n + m) per handle.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -57,8 +59,26 @@ struct Blossom {
     std::int64_t rhs() const { return (3 * static_cast<std::int64_t>(teeth.size()) + 1) / 2; }
 };
 
-// By violation (rhs - lhs), most first; ties by handle.
-void sortMostViolatedFirst(std::vector<Blossom>& blossoms);
+// The sets of cities the edges `joins` accepts connect (components of
+// those edges; a city no such edge meets is one alone), each sorted, in the
+// order of their least cities.
+std::vector<std::vector<std::uint32_t>> componentsJoinedBy(
+    std::span<const SupportEdge> edges, std::size_t cityCount,
+    const std::function<bool(const SupportEdge&)>& joins);
+
+// By violation (rhs - lhs), most first; ties by handle. For blossoms and
+// combs alike.
+template <typename Inequality>
+void sortMostViolatedFirst(std::vector<Inequality>& found) {
+    std::sort(found.begin(), found.end(), [](const Inequality& first, const Inequality& second) {
+        const double firstViolation = static_cast<double>(first.rhs()) - first.lhs;
+        const double secondViolation = static_cast<double>(second.rhs()) - second.lhs;
+        if (firstViolation != secondViolation) {
+            return firstViolation > secondViolation;
+        }
+        return first.handle < second.handle;
+    });
+}
 
 class BlossomSeparation {
   public:

@@ -2,48 +2,24 @@
 
 #include <algorithm>
 #include <limits>
-#include <numeric>
 
 #include "lp/BlossomSeparation.h"
 #include "lp/ExactBlossomSeparation.h"
 
 namespace atsp {
 
-namespace {
-
-std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t city) {
-    while (parent[city] != city) {
-        parent[city] = parent[parent[city]];
-        city = parent[city];
-    }
-    return city;
-}
-
-}  // namespace
-
 std::vector<Comb> CombSeparation::separate(std::span<const SupportArc> arcs, double tolerance,
                                            Clock::time_point deadline) const {
     const std::size_t n = cityCount_;
     const std::vector<SupportEdge> edges = supportEdges(arcs, n);
-    std::vector<std::uint32_t> parent(n);
-    std::iota(parent.begin(), parent.end(), 0u);
-    for (const SupportEdge& edge : edges) {
-        if (edge.y >= 1 - tolerance) {
-            parent[findRoot(parent, edge.a)] = findRoot(parent, edge.b);
-        }
-    }
     // Merged nodes numbered by their least city.
-    constexpr std::uint32_t None = std::numeric_limits<std::uint32_t>::max();
-    std::vector<std::uint32_t> node(n, None), rootNode(n, None);
-    std::vector<std::vector<std::uint32_t>> members;
-    for (std::uint32_t city = 0; city < n; ++city) {
-        std::uint32_t& merged = rootNode[findRoot(parent, city)];
-        if (merged == None) {
-            merged = static_cast<std::uint32_t>(members.size());
-            members.emplace_back();
+    const std::vector<std::vector<std::uint32_t>> members = componentsJoinedBy(
+        edges, n, [&](const SupportEdge& edge) { return edge.y >= 1 - tolerance; });
+    std::vector<std::uint32_t> node(n);
+    for (std::uint32_t merged = 0; merged < members.size(); ++merged) {
+        for (const std::uint32_t city : members[merged]) {
+            node[city] = merged;
         }
-        node[city] = merged;
-        members[merged].push_back(city);
     }
     // Nothing merged: the blossoms there are ExactBlossomSeparation's. Under
     // 6 nodes no three disjoint teeth fit.
@@ -63,6 +39,7 @@ std::vector<Comb> CombSeparation::separate(std::span<const SupportArc> arcs, dou
         ExactBlossomSeparation(members.size()).separate(merged, tolerance, deadline);
 
     std::vector<Comb> combs;
+    constexpr std::uint32_t None = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> toothOf(n, None);
     std::vector<char> inHandle(n, 0);
     for (const Blossom& blossom : blossoms) {
@@ -118,14 +95,7 @@ std::vector<Comb> CombSeparation::separate(std::span<const SupportArc> arcs, dou
             combs.push_back(std::move(comb));
         }
     }
-    std::sort(combs.begin(), combs.end(), [](const Comb& first, const Comb& second) {
-        const double firstViolation = static_cast<double>(first.rhs()) - first.lhs;
-        const double secondViolation = static_cast<double>(second.rhs()) - second.lhs;
-        if (firstViolation != secondViolation) {
-            return firstViolation > secondViolation;
-        }
-        return first.handle < second.handle;
-    });
+    sortMostViolatedFirst(combs);
     return combs;
 }
 
