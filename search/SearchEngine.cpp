@@ -358,14 +358,17 @@ class Search {
         // A pass over the tree graph's arcs: it gives up at the deadline, when
         // the tree has no time left anyway.
         const CostLattice lattice(lpRoot.treeGraph, deadline);
-        // Combs at the tree's nodes where the root found any, as on
-        // tilted-sum (symmetric up to potentials). Their separation takes
-        // about 1.5 % of the tree's time there, CLP 80 %; in 60 s runs side
-        // by side tilted-sum-316-1 and -2 ended at gaps of 0.160 and 0.036 %
-        // with them, 0.177 and 0.043 % without. Where the root found none
-        // (grid), they would cost each node its maximum flows for nothing.
+        // Combs at the tree's nodes where every tour costs what its reverse
+        // does and the root found some, as on tilted-sum (symmetric up to
+        // potentials). Their separation takes about 1.5 % of the tree's time
+        // there, CLP 80 %; in 60 s runs side by side tilted-sum-316-1 and -2
+        // ended at gaps of 0.160 and 0.036 % with them, 0.177 and 0.043 %
+        // without. Elsewhere their roots found some as well, but at the
+        // nodes they cost more than they gave: grid-316-1 was proven in 57 s
+        // with them, 23 s without, grid-316-3 ended at 0.71 % against 0.47 %,
+        // and tilted-max-316-2 at 0.94 % either way.
         CuttingPlaneOptions treeCuts = options.cuttingPlanes;
-        treeCuts.combs = treeCuts.combs || !lpRoot.cuts.combs.empty();
+        treeCuts.combs = treeCuts.combs || (reversible && !lpRoot.cuts.combs.empty());
         runTree<LpSubproblem, LpExpander>(
             incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
                 return std::make_unique<LpExpander>(lpRoot.treeGraph, lattice, lpRoot.columns,
