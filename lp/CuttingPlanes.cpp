@@ -89,25 +89,24 @@ std::size_t CuttingPlanes::addViolatedCuts(const std::vector<SupportArc>& suppor
 }
 
 std::size_t CuttingPlanes::addBlossomsAndCombsByFlows(Clock::time_point deadline) {
-    if (lp_.cityCount() > options_.exactBlossomCityLimit) {
+    if (!(options_.exactBlossoms || options_.combs) ||
+        lp_.cityCount() > options_.exactBlossomCityLimit) {
         return 0;
     }
+    // Both read the same support; the LP is not solved in between.
+    const std::vector<SupportArc> support = lp_.support();
     std::size_t added = 0;
-    if (options_.exactBlossoms || options_.combs) {
-        // Both read the same support; the LP is not solved in between.
-        const std::vector<SupportArc> support = lp_.support();
-        if (options_.exactBlossoms) {
-            const std::vector<Blossom> blossoms =
-                exactBlossomSeparation_.separate(support, options_.violationTolerance, deadline);
-            added += lp_.addBlossoms(
-                std::span(blossoms).first(std::min(blossoms.size(), options_.maxCutsPerRound)));
-        }
-        if (options_.combs) {
-            const std::vector<Comb> combs =
-                combSeparation_.separate(support, options_.violationTolerance, deadline);
-            added += lp_.addCombs(
-                std::span(combs).first(std::min(combs.size(), options_.maxCutsPerRound)));
-        }
+    if (options_.exactBlossoms) {
+        const std::vector<Blossom> blossoms =
+            exactBlossomSeparation_.separate(support, options_.violationTolerance, deadline);
+        added += lp_.addBlossoms(
+            std::span(blossoms).first(std::min(blossoms.size(), options_.maxCutsPerRound)));
+    }
+    if (options_.combs) {
+        const std::vector<Comb> combs =
+            combSeparation_.separate(support, options_.violationTolerance, deadline);
+        added +=
+            lp_.addCombs(std::span(combs).first(std::min(combs.size(), options_.maxCutsPerRound)));
     }
     return added;
 }

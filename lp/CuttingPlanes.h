@@ -79,7 +79,7 @@ struct CuttingPlaneOptions {
     // (CombSeparation.h): blossoms separated exactly on the support with its
     // paths of 1 merged, on up to exactBlossomCityLimit cities too. They
     // pay where the instance is symmetric up to potentials (tilted-sum):
-    // there the root's gap fell by another 30 to 40 % (LpRoot.h, which
+    // there the root's gap fell by another third (LpRoot.h, which
     // separates them, and SearchEngine.cpp, which asks the tree for them).
     bool combs = false;
     std::size_t exactBlossomCityLimit = 500;

@@ -14,7 +14,8 @@
 // Once its loop ends, the root separates blossoms exactly as well, and combs
 // whose teeth are paths (CuttingPlaneOptions::exactBlossoms, ::combs), in a
 // second loop on the same LP. The tree's nodes separate combs only where
-// the root found some, exact blossoms not at all.
+// every tour costs what its reverse does and the root found some
+// (SearchEngine.cpp), exact blossoms not at all.
 // The subtour cuts found stay in the pool for the tree's nodes, and the root
 // LP's columns, blossoms and combs seed every thread's LP.
 #pragma once
