@@ -770,7 +770,8 @@ LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {
 }
 
 std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
-    std::span<const LpArc> arcs, int iterations, std::int64_t cutoff, Clock::time_point deadline) {
+    std::span<const LpArc> arcs, int iterations, std::int64_t cutoff, Clock::time_point deadline,
+    std::span<const LpArc> partners) {
     std::vector<BranchEstimate> estimates(arcs.size());
     if (status_ != LpStatus::Optimal || columns_.empty()) {
         return estimates;
@@ -799,6 +800,10 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
         }
         const double lower = trial.getColLower()[column];
         const double upper = trial.getColUpper()[column];
+        const std::int32_t partner =
+            k < partners.size() && partners[k].tail != NoNode ? columnOf(partners[k]) : -1;
+        const double partnerLower = partner >= 0 ? trial.getColLower()[partner] : 0;
+        const double partnerUpper = partner >= 0 ? trial.getColUpper()[partner] : 0;
         for (const bool up : {false, true}) {
             const Clock::time_point now = Clock::now();
             if (now >= deadline || stopRequested()) {
@@ -816,6 +821,9 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
                 trial.setColumnBounds(column, 1.0, upper);
             } else {
                 trial.setColumnBounds(column, lower, 0.0);
+                if (partner >= 0) {
+                    trial.setColumnBounds(partner, partnerLower, 0.0);
+                }
             }
             trial.dual();
             // Status 1: infeasible or past the cutoff; 0 or 3 (the pivots ran
@@ -823,6 +831,9 @@ std::vector<LpRelaxation::BranchEstimate> LpRelaxation::estimateBranches(
             const double value = trial.status() == 1 ? Infinite : trial.objectiveValue();
             (up ? estimates[k].up : estimates[k].down) = value;
             trial.setColumnBounds(column, lower, upper);
+            if (partner >= 0) {
+                trial.setColumnBounds(partner, partnerLower, partnerUpper);
+            }
         }
     }
     return estimates;

@@ -50,8 +50,8 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     node->lowerBound = std::max(node->lowerBound, result.bound);
     if (node->branch.tail != NoNode && (result.status == CuttingPlaneStatus::Solved ||
                                         result.status == CuttingPlaneStatus::TailedOff)) {
-        pseudoCosts.record(node->branch.tail, node->branch.head, node->branch.forced,
-                           node->branch.movement, result.lpValue - node->branch.parentValue);
+        recordRise(node->branch.tail, node->branch.head, node->branch.forced, node->branch.movement,
+                   result.lpValue - node->branch.parentValue);
     }
     if (result.status == CuttingPlaneStatus::Stopped) {
         open.push_back(std::move(node));
@@ -77,19 +77,14 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     forcing->lowerBound = node->lowerBound;
     forcing->constraints =
         constraints.withForced(arc.tail, arc.head, graph.arcPosition(arc.tail, arc.head));
-    forbidding->branch = {arc.tail, arc.head, false, arc.value, result.lpValue};
+    forbidding->branch = {arc.tail, arc.head, false, arc.forbiddenValue, result.lpValue};
     forcing->branch = {arc.tail, arc.head, true, 1 - arc.value, result.lpValue};
-    if (edgeBranching && graph.cityCount() >= 3 && allows(arc.head, arc.tail)) {
+    if (forbidsPair(arc.tail, arc.head)) {
         // A tour of three or more cities uses i -> j, j -> i or neither,
         // never both: the forbidding child loses the reverse too, and a
         // third child forces it. Its pseudocosts are those of forcing the
         // reverse arc; the forbidding child's rise is the pair's.
-        double reverseValue = 0;
-        for (const SupportArc& support : result.support) {
-            if (support.tail == arc.head && support.head == arc.tail) {
-                reverseValue = support.value;
-            }
-        }
+        const double reverseValue = arc.forbiddenValue - arc.value;
         const std::pair<Node, Node> pair[] = {{arc.tail, arc.head}, {arc.head, arc.tail}};
         forbidding->constraints = constraints.withForbidden(pair);
         // Forbidding both ways keeps a mirrored node's tours mirrored; the
@@ -150,6 +145,20 @@ std::optional<ConstraintChain> LpExpander::fixArcs(const ConstraintChain& constr
     return fixedChain;
 }
 
+bool LpExpander::forbidsPair(Node tail, Node head) const {
+    return edgeBranching && graph.cityCount() >= 3 && allows(head, tail);
+}
+
+// Under edge branching every forbidding child forbids an arc with its
+// reverse, or one whose reverse the node forbids already: either way the
+// edge, whichever way it was chosen, so its rise counts for both.
+void LpExpander::recordRise(Node tail, Node head, bool forced, double movement, double rise) {
+    pseudoCosts.record(tail, head, forced, movement, rise);
+    if (edgeBranching && !forced) {
+        pseudoCosts.record(head, tail, forced, movement, rise);
+    }
+}
+
 bool LpExpander::allows(Node tail, Node head) const {
     const Node position = graph.arcPosition(tail, head);
     const ArcMask::RowScan arcs = mask.scan(tail, graph.rowLength(tail));
@@ -178,21 +187,57 @@ void LpExpander::offerOnlyAssignment() {
 
 LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& support, double lpValue,
                                             LpRelaxation::Clock::time_point deadline) {
-    // The candidates: fractional arcs of rows that still have a choice (a
-    // forced arc's row is down to it: branching on it again would make a
-    // child without tours and one equal to the node), nearest 1/2 first.
-    std::vector<BranchArc> candidates;
+    // The support's values by arc, to read an arc's reverse.
+    std::vector<std::pair<std::uint64_t, double>> values;
+    values.reserve(support.size());
     for (const SupportArc& arc : support) {
-        const auto tail = static_cast<Node>(arc.tail);
-        const auto head = static_cast<Node>(arc.head);
-        if (arc.value < 1 - FractionalTolerance && allows(tail, head) &&
-            mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
-            candidates.push_back({tail, head, arc.value, arc.value >= 0.5});
+        values.emplace_back(std::uint64_t{arc.tail} << 32 | arc.head, arc.value);
+    }
+    std::sort(values.begin(), values.end());
+    const auto valueOf = [&](Node tail, Node head) {
+        const std::uint64_t key = std::uint64_t{tail} << 32 | head;
+        const auto found = std::lower_bound(values.begin(), values.end(),
+                                            std::pair<std::uint64_t, double>{key, -1.0});
+        return found != values.end() && found->first == key ? found->second : 0.0;
+    };
+    // The candidates: arcs of rows that still have a choice (a forced arc's
+    // row is down to it: branching on it again would make a child without
+    // tours and one equal to the node), nearest 1/2 first. Under edge
+    // branching, edges whose values summed both ways are fractional, each
+    // by its heavier arc (ties: the lower tail), nearest 1/2 by that sum:
+    // the forbidding child moves the sum, and an edge whose arcs sum to 1,
+    // halves or not, is one the solution uses whole. Without such edges, or
+    // without edge branching, arcs whose own value is fractional.
+    std::vector<BranchArc> candidates;
+    const auto addCandidate = [&](Node tail, Node head, double value) {
+        if (allows(tail, head) && mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
+            const double forbidden = value + (forbidsPair(tail, head) ? valueOf(head, tail) : 0);
+            candidates.push_back({tail, head, value, forbidden >= 0.5, forbidden});
+        }
+    };
+    if (edgeBranching) {
+        for (const SupportArc& arc : support) {
+            const auto tail = static_cast<Node>(arc.tail);
+            const auto head = static_cast<Node>(arc.head);
+            const double reverse = valueOf(head, tail);
+            if ((arc.value > reverse || (arc.value == reverse && tail < head)) &&
+                arc.value + reverse < 1 - FractionalTolerance) {
+                addCandidate(tail, head, arc.value);
+            }
         }
     }
-    const auto nearerHalf = [](const BranchArc& first, const BranchArc& second) {
-        const double firstDistance = std::abs(first.value - 0.5);
-        const double secondDistance = std::abs(second.value - 0.5);
+    const bool byEdges = !candidates.empty();
+    if (!byEdges) {
+        for (const SupportArc& arc : support) {
+            if (arc.value < 1 - FractionalTolerance) {
+                addCandidate(static_cast<Node>(arc.tail), static_cast<Node>(arc.head), arc.value);
+            }
+        }
+    }
+    const auto nearerHalf = [byEdges](const BranchArc& first, const BranchArc& second) {
+        const double firstDistance = std::abs((byEdges ? first.forbiddenValue : first.value) - 0.5);
+        const double secondDistance =
+            std::abs((byEdges ? second.forbiddenValue : second.value) - 0.5);
         if (firstDistance != secondDistance) {
             return firstDistance < secondDistance;
         }
@@ -209,34 +254,39 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
         std::vector<LpRelaxation::BranchEstimate> estimates(candidates.size());
         std::vector<std::size_t> strongOnes;
         std::vector<LpArc> strongArcs;
+        std::vector<LpArc> partners;
         for (std::size_t k = 0; k < candidates.size(); ++k) {
             const BranchArc& candidate = candidates[k];
             if (const std::optional<PseudoCosts::Rates> rates = pseudoCosts.reliableRates(
                     candidate.tail, candidate.head, PseudoCostReliability)) {
-                estimates[k].down = lpValue + candidate.value * rates->forbidden;
+                estimates[k].down = lpValue + candidate.forbiddenValue * rates->forbidden;
                 estimates[k].up = lpValue + (1 - candidate.value) * rates->forced;
             } else {
                 strongOnes.push_back(k);
                 strongArcs.push_back(
                     {candidate.tail, graph.arcPosition(candidate.tail, candidate.head)});
+                partners.push_back(
+                    forbidsPair(candidate.tail, candidate.head)
+                        ? LpArc{candidate.head, graph.arcPosition(candidate.head, candidate.tail)}
+                        : LpArc{NoNode, 0});
             }
         }
         const std::vector<LpRelaxation::BranchEstimate> strong =
             strongArcs.empty()
                 ? std::vector<LpRelaxation::BranchEstimate>{}
-                : lp.estimateBranches(strongArcs, StrongIterations, lastBest, deadline);
+                : lp.estimateBranches(strongArcs, StrongIterations, lastBest, deadline, partners);
         for (std::size_t j = 0; j < strongOnes.size(); ++j) {
             const BranchArc& candidate = candidates[strongOnes[j]];
             estimates[strongOnes[j]] = strong[j];
             // An infinite estimate (a child without tours, or cut off) has no
             // rise per unit; NaN is an arc the deadline left unreached.
             if (std::isfinite(strong[j].down)) {
-                pseudoCosts.record(candidate.tail, candidate.head, false, candidate.value,
-                                   strong[j].down - lpValue);
+                recordRise(candidate.tail, candidate.head, false, candidate.forbiddenValue,
+                           strong[j].down - lpValue);
             }
             if (std::isfinite(strong[j].up)) {
-                pseudoCosts.record(candidate.tail, candidate.head, true, 1 - candidate.value,
-                                   strong[j].up - lpValue);
+                recordRise(candidate.tail, candidate.head, true, 1 - candidate.value,
+                           strong[j].up - lpValue);
             }
         }
         std::size_t bestCandidate = 0;
@@ -267,7 +317,9 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
         const auto tail = static_cast<Node>(arc.tail);
         if (allows(tail, static_cast<Node>(arc.head)) &&
             mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
-            return {tail, static_cast<Node>(arc.head), arc.value, true};
+            const auto head = static_cast<Node>(arc.head);
+            return {tail, head, arc.value, true,
+                    arc.value + (forbidsPair(tail, head) ? valueOf(head, tail) : 0)};
         }
     }
     // No support to go by (the solver gave up on the node's LP), or all of it
@@ -283,7 +335,7 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
             }
         }
         if (allowed >= 2) {
-            return {row, first, 0, false};
+            return {row, first, 0, false, 0};
         }
     }
     return {};  // every row down to one arc: no arc to branch on

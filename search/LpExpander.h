@@ -14,16 +14,19 @@
 // solution: one child forbids the arc, the other forces it (with edge
 // branching, where the node allows the reverse arc: one child forbids both,
 // one forces the arc, one its reverse, unless the node is mirrored
-// (LpSubproblem.h), when the last is left out). The arc is
-// chosen among the 32 fractional arcs nearest 1/2, of those the mask still
-// allows (ties: the lowest tail, then head): each child's LP is estimated by
-// a bounded number of dual simplex iterations (strong branching), or, once
-// the arc's rises have been seen often enough, by its pseudocosts (the
-// team's: PseudoCosts.h), and the arc whose children rise most (by the
-// product of the two rises) wins; a single candidate is taken as it is. The
-// estimates only choose: the bounds that prune are the children's own. The
-// child whose LP stays lower is filed first, so that it is taken up next,
-// while the LP still holds its parent's basis.
+// (LpSubproblem.h), when the last is left out). The arc is chosen among
+// the 32 fractional arcs nearest 1/2, of those the mask still allows (ties:
+// the lowest tail, then head); under edge branching among the edges whose
+// two arcs' values sum to a fraction, nearest 1/2 by the sum. Each child's
+// LP is estimated by a bounded number of dual simplex iterations (strong
+// branching; the forbidding child's with the reverse forbidden too where
+// the child forbids it), or, once the arc's rises have been seen often
+// enough, by its pseudocosts (the team's: PseudoCosts.h), and the arc whose
+// children rise most (by the product of the two rises) wins; a single
+// candidate is taken as it is. The estimates only choose: the bounds that
+// prune are the children's own. The child whose LP stays lower is filed
+// first, so that it is taken up next, while the LP still holds its
+// parent's basis.
 //
 // A node stopped by the deadline before its loop ended goes back among the
 // open nodes with the bound it reached, to be dropped by the stopping search.
@@ -79,6 +82,9 @@ class LpExpander {
         Node head = NoNode;
         double value = 0;
         bool forceFirst = false;  // the forcing child is searched first
+        // How far the forbidding child moves: the arc's value, plus its
+        // reverse's where that child forbids the reverse too (forbidsPair).
+        double forbiddenValue = 0;
     };
     // Strong branching ends at the deadline; the arcs it did not reach
     // then score as not rising.
@@ -107,6 +113,12 @@ class LpExpander {
     // fixing may have blocked an arc of the LP's solution (within rounding),
     // and forcing a blocked arc would give its column two forced arcs.
     bool allows(Node tail, Node head) const;
+    // Whether the child that forbids the arc forbids its reverse too: edge
+    // branching, where the node allows the reverse.
+    bool forbidsPair(Node tail, Node head) const;
+    // PseudoCosts::record, and for a forbidding child under edge branching
+    // the same rise for the reverse arc.
+    void recordRise(Node tail, Node head, bool forced, double movement, double rise);
     // The node's constraints with the arcs reduced-cost fixing takes out
     // against the best tour, which the mask records too; none when that
     // leaves a row without arcs (no cheaper tour below the node).

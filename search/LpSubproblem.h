@@ -23,7 +23,8 @@ struct LpSubproblem {
     ConstraintChain constraints;
     // The branch that made the node, for the pseudocosts (PseudoCosts.h):
     // the arc (tail NoNode at the root), whether it was forced, how far the
-    // branch moved its value, and the parent's LP value.
+    // branch moved its value (a forbidding child that forbids the reverse
+    // too: the two values' sum), and the parent's LP value.
     struct Branch {
         Node tail = NoNode;
         Node head = NoNode;

@@ -703,17 +703,26 @@ TEST(LpRelaxation, CutRowsNoGraphOrTourAllowsAreRefused) {
 // Strong branching's estimates against each child's LP solved on its own:
 // run to the end they are that LP's value (infinite where the child has no
 // solution), stopped after one pivot they lie between the parent's value and
-// it; and the model the search goes on with is left as it was.
+// it; and the model the search goes on with is left as it was. With each
+// arc's reverse as its partner, the child that forbids the arc forbids both.
 TEST(LpRelaxation, BranchEstimatesBoundEachChildAndLeaveTheParentAsItWas) {
     std::mt19937_64 random(12);
     constexpr double Infinite = std::numeric_limits<double>::infinity();
     for (const CostFamily& family : costFamilies()) {
         SCOPED_TRACE(family.name);
-        for (int trial = 0; trial < 4; ++trial) {
-            const int n = 6 + trial;
-            const Rows rows = randomRows(random, n, family, trial % 2 == 0 ? 0.4 : 0.0);
+        for (int trial = 0; trial < 8; ++trial) {
+            const int n = 6 + trial / 2;
+            const bool pairs = trial % 2 == 1;
+            const Rows rows = randomRows(random, n, family, trial % 4 < 2 ? 0.4 : 0.0);
             const Graph graph = rows.graph();
             const std::vector<LpArc> arcs = allArcs(graph);
+            // Sparse graphs: some arcs have no reverse, hence no partner.
+            std::vector<LpArc> partners;
+            for (const LpArc& arc : arcs) {
+                const Node head = graph.successors(arc.tail)[arc.position];
+                const Node back = graph.arcPosition(head, arc.tail);
+                partners.push_back(pairs && back != NoNode ? LpArc{head, back} : LpArc{NoNode, 0});
+            }
             LpRelaxation lp(graph);
             lp.addArcs(arcs);
             lp.addCuts(allSubtourCuts(n));
@@ -722,8 +731,10 @@ TEST(LpRelaxation, BranchEstimatesBoundEachChildAndLeaveTheParentAsItWas) {
             }
             const double parent = lp.objective();
             const std::int64_t bound = lp.safeBound();
-            const auto solved = lp.estimateBranches(arcs, 100000, InfeasibleBound);
-            const auto onePivot = lp.estimateBranches(arcs, 1, InfeasibleBound);
+            const auto solved = lp.estimateBranches(
+                arcs, 100000, InfeasibleBound, LpRelaxation::Clock::time_point::max(), partners);
+            const auto onePivot = lp.estimateBranches(
+                arcs, 1, InfeasibleBound, LpRelaxation::Clock::time_point::max(), partners);
             EXPECT_EQ(lp.status(), LpStatus::Optimal);
             EXPECT_EQ(lp.objective(), parent);
             EXPECT_EQ(lp.safeBound(), bound);
@@ -739,6 +750,9 @@ TEST(LpRelaxation, BranchEstimatesBoundEachChildAndLeaveTheParentAsItWas) {
                         mask.force(arcs[k].tail, head, arcs[k].position);
                     } else {
                         mask.forbid(arcs[k].tail, head);
+                        if (partners[k].tail != NoNode) {
+                            mask.forbid(head, arcs[k].tail);
+                        }
                     }
                     child.setAllowedArcs(mask);
                     const bool feasible = child.solve() == LpStatus::Optimal;
@@ -746,8 +760,9 @@ TEST(LpRelaxation, BranchEstimatesBoundEachChildAndLeaveTheParentAsItWas) {
                     const double value = feasible ? child.objective() : Infinite;
                     const double estimate = up ? solved[k].up : solved[k].down;
                     const double early = up ? onePivot[k].up : onePivot[k].down;
-                    SCOPED_TRACE(testing::Message() << "n " << n << " arc " << arcs[k].tail
-                                                    << "->" << head << (up ? " up" : " down"));
+                    SCOPED_TRACE(testing::Message()
+                                 << "n " << n << " arc " << arcs[k].tail << "->" << head
+                                 << (up ? " up" : " down") << (pairs ? ", with its reverse" : ""));
                     if (feasible) {
                         EXPECT_NEAR(estimate, value, tolerance(value));
                         EXPECT_LE(early, value + tolerance(value));
