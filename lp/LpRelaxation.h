@@ -228,14 +228,14 @@ class LpRelaxation {
     // reached when the deadline passes or a stop is requested (a child's
     // pivots stop then too): any number could be a child's true value, 0 and
     // negative ones included.
-    // `partners`, k-th for k-th: an arc whose child that forbids the k-th
-    // forbids as well, as edge branching forbids an arc's reverse with it.
-    // None where the span ends or the partner's tail is NoNode; a partner
-    // that is no column is at 0 already.
     struct BranchEstimate {
         double down = std::numeric_limits<double>::quiet_NaN();
         double up = std::numeric_limits<double>::quiet_NaN();
     };
+    // `partners`, k-th for k-th: an arc that the child forbidding the k-th
+    // arc forbids as well, as edge branching forbids an arc's reverse with
+    // it. None where the span ends or the partner's tail is NoNode; a
+    // partner that is no column is at 0 already.
     std::vector<BranchEstimate> estimateBranches(
         std::span<const LpArc> arcs, int iterations, std::int64_t cutoff,
         Clock::time_point deadline = Clock::time_point::max(),

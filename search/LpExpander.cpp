@@ -187,13 +187,16 @@ void LpExpander::offerOnlyAssignment() {
 
 LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& support, double lpValue,
                                             LpRelaxation::Clock::time_point deadline) {
-    // The support's values by arc, to read an arc's reverse.
+    // The support's values by arc, to read an arc's reverse: only edge
+    // branching asks (forbidsPair is false without it).
     std::vector<std::pair<std::uint64_t, double>> values;
-    values.reserve(support.size());
-    for (const SupportArc& arc : support) {
-        values.emplace_back(std::uint64_t{arc.tail} << 32 | arc.head, arc.value);
+    if (edgeBranching) {
+        values.reserve(support.size());
+        for (const SupportArc& arc : support) {
+            values.emplace_back(std::uint64_t{arc.tail} << 32 | arc.head, arc.value);
+        }
+        std::sort(values.begin(), values.end());
     }
-    std::sort(values.begin(), values.end());
     const auto valueOf = [&](Node tail, Node head) {
         const std::uint64_t key = std::uint64_t{tail} << 32 | head;
         const auto found = std::lower_bound(values.begin(), values.end(),

@@ -375,8 +375,8 @@ class Search {
         treeCuts.combs = treeCuts.combs || (reversible && !lpRoot.cuts.combs.empty());
         // There too the nodes stop cutting sooner: after 3 rounds that
         // raised the LP by less than the tailing-off gain, not 10. From the
-        // best known tour, tilted-sum-316-2 was proven in 84 s (three runs)
-        // and not within 150 s with 10; tilted-sum-316-1 ended 60 s at 0.13 %
+        // best known tour, tilted-sum-316-2 was proven in 81 to 85 s (four
+        // runs) and not within 150 s with 10; tilted-sum-316-1 ended 60 s at 0.13 %
         // against 0.16 %. Elsewhere it cost: grid-316-2 was proven in 37 s
         // against 15 s, grid-316-1 not within 60 s against 23 s.
         if (reversible && treeCuts.tailingOffRounds > ReversibleTailingOffRounds) {
