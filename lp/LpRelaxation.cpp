@@ -112,20 +112,24 @@ class LpRelaxation::ArcPass {
         const Graph& graph = *lp.graph_;
         Summary summary;
         for (std::size_t row = 0; row < y.size(); ++row) {
-            summary.lagrangian += row < 2 * n ? y[row] : y[row] * Wide{lp.cuts_[row - 2 * n].rhs};
+            summary.lagrangian +=
+                row < 2 * n ? y[row] : y[row] * Wide{lp.cuts_[row - 2 * n].rowLower};
         }
         // The sets of the cuts of positive multiplier, and for each tail the
         // sets that hold it.
         struct SetOf {
             std::uint32_t cut;
             std::uint32_t set;
+            bool inside;
         };
         std::vector<SetOf> sets;
         std::vector<std::uint32_t> start(n + 1, 0);
         for (std::size_t cut = 0; cut < lp.cuts_.size(); ++cut) {
             if (y[2 * n + cut] > 0) {
                 for (std::size_t set = 0; set < lp.cuts_[cut].sets.size(); ++set) {
-                    sets.push_back({static_cast<std::uint32_t>(cut), static_cast<std::uint32_t>(set)});
+                    sets.push_back({static_cast<std::uint32_t>(cut),
+                                    static_cast<std::uint32_t>(set),
+                                    lp.cuts_[cut].inside[set] != 0});
                     for (const std::uint32_t city : lp.cuts_[cut].sets[set]) {
                         ++start[city + 1];
                     }
@@ -171,9 +175,11 @@ class LpRelaxation::ArcPass {
                 }
             }
         }
-        // within[j]: the multipliers of the current tail's sets that hold j
-        // too, which the arc tail -> j therefore does not leave, less the
-        // weights of tail -> j as a single arc.
+        // leaving: the multipliers of the current tail's outflow sets, as if
+        // every arc from it left them; within[j]: the multipliers of its sets
+        // that hold j too (an arc that an outflow set's term does not count
+        // after all, or that an inside set's term counts negatively), less
+        // the weights of tail -> j as a single arc.
         std::vector<Wide> within(n, 0);
         std::vector<std::uint8_t> columnReached(n, 0);
         for (std::size_t row = 0; row < n; ++row) {
@@ -185,7 +191,9 @@ class LpRelaxation::ArcPass {
             Wide leaving = 0;
             for (std::uint32_t k = start[tail]; k < start[tail + 1]; ++k) {
                 const Wide value = y[2 * n + sets[tailSets[k]].cut];
-                leaving += value;
+                if (!sets[tailSets[k]].inside) {
+                    leaving += value;
+                }
                 for (const std::uint32_t city : members(tailSets[k])) {
                     within[city] += value;
                 }
@@ -566,22 +574,38 @@ std::size_t LpRelaxation::appendRows(std::vector<Cut> cuts) {
         if (cutSides_.contains(cut.key)) {
             continue;
         }
+        cut.rowLower = cut.rhs;
         for (const std::vector<std::uint32_t>& set : cut.sets) {
             std::vector<std::uint64_t> members(words, 0);
             for (const std::uint32_t city : set) {
                 members[city / 64] |= std::uint64_t{1} << (city % 64);
             }
-            cut.members.push_back(std::move(members));
-        }
-        for (std::size_t set = 0; set < cut.sets.size(); ++set) {
-            for (const std::uint32_t tail : cut.sets[set]) {
+            // The form with fewer nonzeros (Cut); ties stay outflows.
+            std::size_t leaving = 0;
+            std::size_t within = 0;
+            for (const std::uint32_t tail : set) {
                 for (const std::uint32_t column : tailColumns_[tail]) {
                     const std::size_t head = headOf(columns_[column]);
-                    if ((cut.members[set][head / 64] >> (head % 64) & 1u) == 0) {
+                    ++((members[head / 64] >> (head % 64) & 1u) == 0 ? leaving : within);
+                }
+            }
+            const bool inside = within < leaving;
+            for (const std::uint32_t tail : set) {
+                for (const std::uint32_t column : tailColumns_[tail]) {
+                    const std::size_t head = headOf(columns_[column]);
+                    const bool headIn = (members[head / 64] >> (head % 64) & 1u) != 0;
+                    if (inside && headIn) {
+                        addTo(column, -1);
+                    } else if (!inside && !headIn) {
                         addTo(column, 1);
                     }
                 }
             }
+            if (inside) {
+                cut.rowLower -= static_cast<std::int64_t>(set.size());
+            }
+            cut.members.push_back(std::move(members));
+            cut.inside.push_back(inside ? 1 : 0);
         }
         for (const WeightedArc& arc : cut.arcs) {
             const Node position = graph_->arcPosition(arc.tail, arc.head);
@@ -603,7 +627,7 @@ std::size_t LpRelaxation::appendRows(std::vector<Cut> cuts) {
         }
         touched.clear();
         starts.push_back(static_cast<CoinBigIndex>(columns.size()));
-        lower.push_back(static_cast<double>(cut.rhs));
+        lower.push_back(static_cast<double>(cut.rowLower));
         cutSides_.insert(cut.key);
         cuts_.push_back(std::move(cut));
         ++added;
@@ -625,8 +649,9 @@ void LpRelaxation::countSlackCuts() {
     const double* activity = model_->getRowActivity();
     for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
         const int row = static_cast<int>(2 * n_ + cut);
-        const bool slack = activity[row] > static_cast<double>(cuts_[cut].rhs) + SlackTolerance &&
-                           model_->getRowStatus(row) == ClpSimplex::basic;
+        const bool slack =
+            activity[row] > static_cast<double>(cuts_[cut].rowLower) + SlackTolerance &&
+            model_->getRowStatus(row) == ClpSimplex::basic;
         cuts_[cut].slackSolves = slack ? cuts_[cut].slackSolves + 1 : 0;
     }
 }
@@ -873,7 +898,7 @@ bool LpRelaxation::certifiesColumns(const std::vector<double>& ray) const {
     }
     Wide gain = 0;
     for (std::size_t row = 0; row < y.size(); ++row) {
-        gain += row < 2 * n_ ? y[row] : y[row] * Wide{cuts_[row - 2 * n_].rhs};
+        gain += row < 2 * n_ ? y[row] : y[row] * Wide{cuts_[row - 2 * n_].rowLower};
     }
     std::vector<std::size_t> usedCuts;
     for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
