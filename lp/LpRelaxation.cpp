@@ -562,6 +562,9 @@ std::size_t LpRelaxation::appendRows(std::vector<Cut> cuts) {
     std::vector<int> count(columns_.size(), 0);
     std::vector<char> isTouched(columns_.size(), 0);
     std::vector<std::uint32_t> touched;
+    // A set's columns that leave it, and those within it.
+    std::vector<std::uint32_t> leaving;
+    std::vector<std::uint32_t> within;
     const auto addTo = [&](std::uint32_t column, int coefficient) {
         if (isTouched[column] == 0) {
             isTouched[column] = 1;
@@ -581,25 +584,18 @@ std::size_t LpRelaxation::appendRows(std::vector<Cut> cuts) {
                 members[city / 64] |= std::uint64_t{1} << (city % 64);
             }
             // The form with fewer nonzeros (Cut); ties stay outflows.
-            std::size_t leaving = 0;
-            std::size_t within = 0;
+            leaving.clear();
+            within.clear();
             for (const std::uint32_t tail : set) {
                 for (const std::uint32_t column : tailColumns_[tail]) {
                     const std::size_t head = headOf(columns_[column]);
-                    ++((members[head / 64] >> (head % 64) & 1u) == 0 ? leaving : within);
+                    ((members[head / 64] >> (head % 64) & 1u) == 0 ? leaving : within)
+                        .push_back(column);
                 }
             }
-            const bool inside = within < leaving;
-            for (const std::uint32_t tail : set) {
-                for (const std::uint32_t column : tailColumns_[tail]) {
-                    const std::size_t head = headOf(columns_[column]);
-                    const bool headIn = (members[head / 64] >> (head % 64) & 1u) != 0;
-                    if (inside && headIn) {
-                        addTo(column, -1);
-                    } else if (!inside && !headIn) {
-                        addTo(column, 1);
-                    }
-                }
+            const bool inside = within.size() < leaving.size();
+            for (const std::uint32_t column : inside ? within : leaving) {
+                addTo(column, inside ? -1 : 1);
             }
             if (inside) {
                 cut.rowLower -= static_cast<std::int64_t>(set.size());

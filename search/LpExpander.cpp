@@ -203,6 +203,10 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
                                             std::pair<std::uint64_t, double>{key, -1.0});
         return found != values.end() && found->first == key ? found->second : 0.0;
     };
+    // BranchArc::forbiddenValue of the arc of value `value`.
+    const auto forbiddenValue = [&](Node tail, Node head, double value) {
+        return value + (forbidsPair(tail, head) ? valueOf(head, tail) : 0);
+    };
     // The candidates: arcs of rows that still have a choice (a forced arc's
     // row is down to it: branching on it again would make a child without
     // tours and one equal to the node), nearest 1/2 first. Under edge
@@ -214,7 +218,7 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
     std::vector<BranchArc> candidates;
     const auto addCandidate = [&](Node tail, Node head, double value) {
         if (allows(tail, head) && mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
-            const double forbidden = value + (forbidsPair(tail, head) ? valueOf(head, tail) : 0);
+            const double forbidden = forbiddenValue(tail, head, value);
             candidates.push_back({tail, head, value, forbidden >= 0.5, forbidden});
         }
     };
@@ -321,8 +325,7 @@ LpExpander::BranchArc LpExpander::chooseArc(const std::vector<SupportArc>& suppo
         if (allows(tail, static_cast<Node>(arc.head)) &&
             mask.allowedArcs(tail, graph.successors(tail), 2) >= 2) {
             const auto head = static_cast<Node>(arc.head);
-            return {tail, head, arc.value, true,
-                    arc.value + (forbidsPair(tail, head) ? valueOf(head, tail) : 0)};
+            return {tail, head, arc.value, true, forbiddenValue(tail, head, arc.value)};
         }
     }
     // No support to go by (the solver gave up on the node's LP), or all of it
