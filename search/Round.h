@@ -96,6 +96,10 @@ struct Round {
     std::vector<Node> walkTour{};  // owned by the thread walking
     std::int64_t walkCost = 0;
     std::uint64_t walkSlices = 0;
+    // The dives of the LP bound's trees (LpExpander.cpp): their share of the
+    // round's time (0: none). One thread dives at a time.
+    TimeShare diveTime{};
+    std::atomic<bool> diving{false};
 
     // Makes the progress report when one is due; on every expansion.
     void reportIfDue() {
@@ -113,6 +117,10 @@ struct Round {
         if (localSearch != nullptr) {
             cost = improveWithinShare(tour, cost);
         }
+        return offerAsItIs(tour, cost);
+    }
+    // The same for a tour that the local search has seen already.
+    bool offerAsItIs(std::vector<Node>& tour, std::int64_t cost) {
         if (!incumbent.offer(tour, cost)) {
             return false;
         }
@@ -120,6 +128,17 @@ struct Round {
             report();
         }
         return true;
+    }
+
+    // Whether a dive may start now; if so, the caller dives and then calls
+    // endDive with the time it began.
+    bool startDive(std::chrono::steady_clock::time_point now) {
+        return diveTime.share > 0 && diveTime.unspent(started, now) >= 0 &&
+               !diving.exchange(true, std::memory_order_acquire);
+    }
+    void endDive(std::chrono::steady_clock::time_point begun) {
+        diveTime.spendSince(begun);
+        diving.store(false, std::memory_order_release);
     }
 
     std::int64_t improveWithinShare(std::vector<Node>& tour, std::int64_t cost) {
@@ -167,10 +186,7 @@ struct Round {
             if (cost < walkCost) {
                 walkCost = cost;
                 std::vector<Node> tour = walkTour;
-                if (incumbent.offer(tour, cost) && monitor != nullptr &&
-                    monitor->reportsProgress()) {
-                    report();
-                }
+                offerAsItIs(tour, cost);
             }
         }
         walkTime.spendSince(now);

@@ -416,6 +416,7 @@ class Search {
                                 : LocalSearchLimits{}};
         round.walkTime.share = options.incumbentWalkShare;
         round.walkSlice = options.incumbentWalkSlice;
+        round.diveTime.share = options.lpDiveShare;
         std::vector<std::unique_ptr<ExpanderType>> expanders;
         for (std::int32_t thread = 0; thread < threads; ++thread) {
             expanders.push_back(makeExpander(round));

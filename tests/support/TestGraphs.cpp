@@ -250,6 +250,8 @@ const std::vector<SearchVariant>& searchVariants() {
             // of saved time, which no test's tree reaches.
             linearProgram.incumbentWalkShare = 0.2;
             linearProgram.incumbentWalkSlice = 0;
+            // Dives half the time: from nearly every node that branches.
+            linearProgram.lpDiveShare = 0.5;
             const std::string suffix =
                 threads == 1 ? "" : "On" + std::to_string(threads) + "Threads";
             all.push_back({"Described" + suffix, described});
