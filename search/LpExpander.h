@@ -112,7 +112,8 @@ class LpExpander {
     static constexpr double FractionalTolerance = 1e-6;
     void offerOnlyAssignment();
     // Dives from the node just branched, whose LP solution has `support`
-    // (see LpExpander.cpp); leaves the mask and the LP as the dive left them.
+    // (see LpExpander.cpp), on diveLp; leaves the mask as the dive left it,
+    // for the next expansion to clear.
     void dive(std::vector<SupportArc> support, LpRelaxation::Clock::time_point deadline);
     // Whether the node's mask allows the arc. Branching takes only such arcs:
     // fixing may have blocked an arc of the LP's solution (within rounding),
