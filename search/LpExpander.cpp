@@ -22,14 +22,15 @@ LpExpander::LpExpander(const Graph& graph, CostLattice lattice,
       round(round),
       edgeBranching(edgeBranching),
       pseudoCosts(pseudoCosts) {
-    lp.addArcs(seedColumns);
-    lp.addCutRows(seedCuts);
-    lp.watchStopFlag(round.stop.requested);
+    const auto seed = [&](LpRelaxation& relaxation) {
+        relaxation.addArcs(seedColumns);
+        relaxation.addCutRows(seedCuts);
+        relaxation.watchStopFlag(round.stop.requested);
+    };
+    seed(lp);
     if (round.diveTime.share > 0) {
         diveLp = std::make_unique<DiveLp>(graph, lattice, options);
-        diveLp->lp.addArcs(seedColumns);
-        diveLp->lp.addCutRows(seedCuts);
-        diveLp->lp.watchStopFlag(round.stop.requested);
+        seed(diveLp->lp);
     }
 }
 
@@ -115,7 +116,10 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
         open.push_back(std::move(forbidding));
         open.push_back(std::move(forcing));
     }
-    if (const auto now = std::chrono::steady_clock::now(); diveLp && round.startDive(now)) {
+    if (!diveLp) {
+        return;
+    }
+    if (const auto now = std::chrono::steady_clock::now(); round.startDive(now)) {
         dive(result.support, deadline);
         round.endDive(now);
     }
