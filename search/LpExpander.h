@@ -26,7 +26,13 @@
 // candidate is taken as it is. The estimates only choose: the bounds that
 // prune are the children's own. The child whose LP stays lower is filed
 // first, so that it is taken up next, while the LP still holds its
-// parent's basis.
+// parent's basis. Any other node starts from the basis of the node bounded
+// before it, not from its parent's kept for it: with the parent's basis
+// restored (statuses kept by column, and by cut row for the rows still
+// there), the first solve of such a node took longer, 0.17 s against 0.11 s
+// on tilted-sum-316-2 and 0.044 s against 0.039 s on tilted-max-316-1. Best-
+// first search takes up nodes of nearly the same LP one after another, and
+// the last one's basis also fits the cuts added since the parent's.
 //
 // A node stopped by the deadline before its loop ended goes back among the
 // open nodes with the bound it reached, to be dropped by the stopping search.
