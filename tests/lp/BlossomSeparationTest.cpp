@@ -30,6 +30,7 @@ using lp_testing::randomRows;
 using lp_testing::subtourLpSupport;
 using lp_testing::Tour;
 using lp_testing::tourArcs;
+using lp_testing::twoTrianglesJoinedByThreeEdges;
 using testing_support::Rows;
 
 // The shape every reported blossom must have: an odd number of at least
@@ -52,20 +53,7 @@ void expectWellFormed(const Blossom& blossom, std::size_t n) {
 }
 
 TEST(BlossomSeparation, TwoTrianglesJoinedByThreeEdgesGiveBothHandles) {
-    // Triangles 0 1 2 and 3 4 5 at 1/2 each way round, and 0-3, 1-4, 2-5 at
-    // 1/2 each way: every degree is 1 and every subtour cut holds (the
-    // least outflow is 1), but x(out of {0,1,2}) + the teeth's outflows is
-    // 3/2 + 3 against the blossom's 5.
-    std::vector<SupportArc> arcs;
-    for (const std::uint32_t base : {0u, 3u}) {
-        for (std::uint32_t k = 0; k < 3; ++k) {
-            arcs.push_back({base + k, base + (k + 1) % 3, 0.5});
-        }
-    }
-    for (std::uint32_t k = 0; k < 3; ++k) {
-        arcs.push_back({k, k + 3, 0.5});
-        arcs.push_back({k + 3, k, 0.5});
-    }
+    const std::vector<SupportArc> arcs = twoTrianglesJoinedByThreeEdges();
     const std::vector<Blossom> found = BlossomSeparation(6).separate(arcs, 1e-9);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].handle, (std::vector<std::uint32_t>{0, 1, 2}));

@@ -34,6 +34,7 @@ using lp_testing::randomRows;
 using lp_testing::subtourLpSupport;
 using lp_testing::Tour;
 using lp_testing::tourArcs;
+using lp_testing::twoTrianglesJoinedByThreeEdges;
 using testing_support::Rows;
 
 // Odd, at least three distinct teeth, each with exactly its first city in
@@ -85,19 +86,7 @@ double leastBlossomValue(const std::vector<SupportArc>& arcs, std::size_t n) {
 }
 
 TEST(ExactBlossomSeparation, FindsTheTextbookBlossomAndOnesTheHeuristicMisses) {
-    // Triangles 0 1 2 and 3 4 5 at 1/2 each way round, joined by 0-3, 1-4,
-    // 2-5 at 1/2 each way: x(out of {0,1,2}) + the teeth's outflows is 4.5
-    // against 5.
-    std::vector<SupportArc> arcs;
-    for (const std::uint32_t base : {0u, 3u}) {
-        for (std::uint32_t k = 0; k < 3; ++k) {
-            arcs.push_back({base + k, base + (k + 1) % 3, 0.5});
-        }
-    }
-    for (std::uint32_t k = 0; k < 3; ++k) {
-        arcs.push_back({k, k + 3, 0.5});
-        arcs.push_back({k + 3, k, 0.5});
-    }
+    std::vector<SupportArc> arcs = twoTrianglesJoinedByThreeEdges();
     std::vector<Blossom> found = ExactBlossomSeparation(6).separate(arcs, 1e-9);
     ASSERT_EQ(found.size(), 1u);  // {3, 4, 5} is the same cut
     expectWellFormed(found[0], 6);

@@ -212,6 +212,25 @@ inline double blossomLhs(const std::vector<SupportArc>& arcs, const Blossom& blo
     return sum;
 }
 
+// The textbook blossom: triangles 0 1 2 and 3 4 5 at 1/2 each way round,
+// joined by 0-3, 1-4 and 2-5 at 1/2 each way. Every degree is 1 and every
+// subtour cut holds (the least outflow is 1), but with either triangle for
+// handle and the joining edges for teeth, x(out of H) + the teeth's
+// outflows is 3/2 + 3 against the blossom's 5.
+inline std::vector<SupportArc> twoTrianglesJoinedByThreeEdges() {
+    std::vector<SupportArc> arcs;
+    for (const std::uint32_t base : {0u, 3u}) {
+        for (std::uint32_t k = 0; k < 3; ++k) {
+            arcs.push_back({base + k, base + (k + 1) % 3, 0.5});
+        }
+    }
+    for (std::uint32_t k = 0; k < 3; ++k) {
+        arcs.push_back({k, k + 3, 0.5});
+        arcs.push_back({k + 3, k, 0.5});
+    }
+    return arcs;
+}
+
 // Half-integral points made of odd cycles at 1/2 joined in pairs by paths
 // at 1 (1/2 each way): where blossoms live, and combs once a path is a
 // tooth. Mixed with a tour on two trials in three, the values leave 1/2 and
