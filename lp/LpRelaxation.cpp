@@ -3,6 +3,7 @@
 #include <ClpEventHandler.hpp>
 #include <ClpSimplex.hpp>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -281,13 +282,23 @@ void LpRelaxation::watchStopFlag(const std::atomic<bool>* flag) {
     }
 }
 
+namespace {
+
+std::uint64_t newLpId() {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
 LpRelaxation::LpRelaxation(const Graph& graph) : LpRelaxation(graph, CostLattice(graph)) {}
 
 LpRelaxation::LpRelaxation(const Graph& graph, CostLattice lattice)
     : graph_(&graph),
       n_(graph.cityCount()),
       lattice_(lattice),
-      model_(std::make_unique<ClpSimplex>()) {
+      model_(std::make_unique<ClpSimplex>()),
+      id_(newLpId()) {
     tailColumns_.resize(n_);
     model_->setLogLevel(0);
     // The matrix is 0/1, and rows added later would reset the scaling.
@@ -625,6 +636,7 @@ std::size_t LpRelaxation::appendRows(std::vector<Cut> cuts) {
         starts.push_back(static_cast<CoinBigIndex>(columns.size()));
         lower.push_back(static_cast<double>(cut.rowLower));
         cutSides_.insert(cut.key);
+        cut.id = nextCutId_++;
         cuts_.push_back(std::move(cut));
         ++added;
     }
@@ -730,6 +742,62 @@ double LpRelaxation::dualObjectiveLimit(std::int64_t cutoff) const {
     return cutoff == InfeasibleBound
                ? COIN_DBL_MAX
                : static_cast<double>(lattice_.roundDown(cutoff - 1)) + 0.5;
+}
+
+LpBasis LpRelaxation::basis() const {
+    LpBasis basis;
+    if (n_ <= 1) {
+        return basis;
+    }
+    basis.owner = id_;
+    basis.columns.resize(columns_.size());
+    for (std::size_t column = 0; column < columns_.size(); ++column) {
+        basis.columns[column] =
+            static_cast<std::uint8_t>(model_->getColumnStatus(static_cast<int>(column)));
+    }
+    basis.degreeRows.resize(2 * n_);
+    for (std::size_t row = 0; row < 2 * n_; ++row) {
+        basis.degreeRows[row] =
+            static_cast<std::uint8_t>(model_->getRowStatus(static_cast<int>(row)));
+    }
+    for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
+        const ClpSimplex::Status status = model_->getRowStatus(static_cast<int>(2 * n_ + cut));
+        if (status != ClpSimplex::basic) {
+            basis.tightCuts.emplace_back(cuts_[cut].id, static_cast<std::uint8_t>(status));
+        }
+    }
+    return basis;
+}
+
+bool LpRelaxation::restoreBasis(const LpBasis& basis) {
+    if (basis.owner != id_ || n_ <= 1) {
+        return false;
+    }
+    for (std::size_t column = 0; column < columns_.size(); ++column) {
+        model_->setColumnStatus(static_cast<int>(column),
+                                column < basis.columns.size()
+                                    ? static_cast<ClpSimplex::Status>(basis.columns[column])
+                                    : ClpSimplex::atLowerBound);
+    }
+    for (std::size_t row = 0; row < 2 * n_; ++row) {
+        model_->setRowStatus(static_cast<int>(row),
+                             static_cast<ClpSimplex::Status>(basis.degreeRows[row]));
+    }
+    // Both in ascending id: one merge.
+    auto tight = basis.tightCuts.begin();
+    for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
+        while (tight != basis.tightCuts.end() && tight->first < cuts_[cut].id) {
+            ++tight;
+        }
+        const bool stored = tight != basis.tightCuts.end() && tight->first == cuts_[cut].id;
+        model_->setRowStatus(
+            static_cast<int>(2 * n_ + cut),
+            stored ? static_cast<ClpSimplex::Status>(tight->second) : ClpSimplex::basic);
+    }
+    // The primal solution no longer fits the basis: dual simplex, which
+    // factorizes it afresh.
+    onlyColumnsAdded_ = false;
+    return true;
 }
 
 LpStatus LpRelaxation::solve(std::int64_t cutoff, Clock::time_point deadline) {

@@ -95,6 +95,19 @@ struct CutRows {
     std::vector<LiftedCycle> liftedCycles;
 };
 
+// A basis of one LpRelaxation, kept to warm-start a later solve of the same LP
+// (LpRelaxation::restoreBasis) after other solves have moved it: CLP's status
+// of every column and degree row, and of the cut rows whose slack is not
+// basic, by their ids, as rows come and go between the two. What the LP has
+// gained since (columns: at 0; cut rows: slack basic) extends it to a basis
+// again, one short for each tight cut row dropped meanwhile.
+struct LpBasis {
+    std::uint64_t owner = 0;            // the LP's id; 0: none
+    std::vector<std::uint8_t> columns;  // in column order
+    std::vector<std::uint8_t> degreeRows;
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> tightCuts;  // by id, ascending
+};
+
 // Arcs that reduced-cost fixing takes out of every tour cheaper than a bound.
 struct FixedArcs {
     std::vector<LpArc> forbidden;  // on no such tour
@@ -176,6 +189,13 @@ class LpRelaxation {
     // of either; allowAllArcs lifts it.
     void setAllowedArcs(const ArcMask& mask);
     void allowAllArcs();
+
+    // The current basis, and a return to one this LP had: the next solve
+    // starts from it by dual simplex. Only a start: any basis, even a
+    // singular one (CLP repairs it), leaves solve() exact. A basis of
+    // another LP is ignored: false.
+    LpBasis basis() const;
+    bool restoreBasis(const LpBasis& basis);
 
     // Simplex from the current basis (see the header). Dual simplex stops
     // once its objective passes U + 1/2, U the greatest cost below the cutoff
@@ -288,6 +308,8 @@ class LpRelaxation {
         std::int64_t rowLower = 1;
         // The key it is known by in cutSides_.
         std::vector<std::uint32_t> key;
+        // Unique in this LP, rising in row order: how a basis names the row.
+        std::uint64_t id = 0;
         int slackSolves = 0;
     };
     class ArcPass;
@@ -352,6 +374,8 @@ class LpRelaxation {
     std::vector<std::uint8_t> columnOpen_;                 // upper bound 1, not 0
 
     std::vector<Cut> cuts_;  // row 2n + k is cut k
+    std::uint64_t nextCutId_ = 1;
+    std::uint64_t id_;  // for LpBasis::owner
     std::unordered_set<std::vector<std::uint32_t>, CutSideHash> cutSides_;
 
     // What changed since the last solve: only columns added to an optimal

@@ -586,6 +586,88 @@ TEST(LpRelaxation, DroppingSlackCutsKeepsTheValue) {
     }
 }
 
+// A kept basis restored after other solves: under the kept mask the LP comes
+// back to the very vertex it had, its statuses back on their columns and, by
+// id, on their cut rows, though rows were dropped before them and added
+// after. From a basis that lost tight rows since, or from any basis, a solve
+// still ends at the LP's optimum; another LP's basis is refused.
+TEST(LpRelaxation, ARestoredBasisLeadsBackToItsVertexAndAnyStartToTheOptimum) {
+    std::mt19937_64 random(17);
+    int shortBases = 0;
+    for (const CostFamily& family : costFamilies()) {
+        SCOPED_TRACE(family.name);
+        for (int trial = 0; trial < 8; ++trial) {
+            const int n = 5 + trial % 4;
+            const Rows rows = randomRows(random, n, family);
+            const Graph graph = rows.graph();
+            LpRelaxation lp(graph);
+            lp.addArcs(allArcs(graph));
+            std::vector<SubtourCut> cuts = allSubtourCuts(n);
+            std::shuffle(cuts.begin(), cuts.end(), random);
+            const std::size_t half = cuts.size() / 2;
+            lp.addCuts(std::span(cuts).first(half));
+            ASSERT_EQ(lp.solve(), LpStatus::Optimal);
+            const LpBasis kept = lp.basis();
+            const std::vector<SupportArc> vertex = lp.support();
+            const std::int64_t bound = lp.safeBound();
+
+            // Elsewhere: a node's mask, rows slack at both solves dropped (the
+            // kept basis stays one), and cuts the kept vertex meets added.
+            ArcMask mask(static_cast<std::size_t>(n));
+            applyConstraints(randomConstraints(random, rows, 1, 2), rows, mask);
+            lp.setAllowedArcs(mask);
+            lp.solve();
+            lp.dropSlackCuts(2);
+            std::vector<SubtourCut> met;
+            for (std::size_t k = half; k < cuts.size(); ++k) {
+                if (lp_testing::outflow(vertex, cuts[k].cities, n) >= 1 - 1e-9) {
+                    met.push_back(cuts[k]);
+                }
+            }
+            lp.addCuts(met);
+            lp.solve();
+
+            lp.allowAllArcs();
+            ASSERT_TRUE(lp.restoreBasis(kept));
+            const LpBasis restored = lp.basis();
+            EXPECT_EQ(restored.columns, kept.columns);
+            EXPECT_EQ(restored.degreeRows, kept.degreeRows);
+            EXPECT_EQ(restored.tightCuts, kept.tightCuts);
+            ASSERT_EQ(lp.solve(), LpStatus::Optimal);
+            const std::vector<SupportArc> again = lp.support();
+            ASSERT_EQ(again.size(), vertex.size());
+            for (std::size_t k = 0; k < vertex.size(); ++k) {
+                EXPECT_EQ(again[k].tail, vertex[k].tail);
+                EXPECT_EQ(again[k].head, vertex[k].head);
+                EXPECT_NEAR(again[k].value, vertex[k].value, 1e-9);
+            }
+            EXPECT_EQ(lp.safeBound(), bound);
+
+            // Rows tight at the kept vertex dropped: a basis short of some,
+            // which the solve completes, under the mask as well.
+            lp.setAllowedArcs(mask);
+            lp.solve();
+            lp.dropSlackCuts(1);
+            ASSERT_TRUE(lp.restoreBasis(kept));
+            shortBases += lp.basis().tightCuts.size() < kept.tightCuts.size() ? 1 : 0;
+            const LpStatus status = lp.solve();
+            LpRelaxation fresh(graph);
+            fresh.addArcs(allArcs(graph));
+            fresh.addCutRows(lp.cutRows());
+            fresh.setAllowedArcs(mask);
+            ASSERT_EQ(fresh.solve(), status);
+            if (status == LpStatus::Optimal) {
+                EXPECT_NEAR(lp.objective(), fresh.objective(), tolerance(fresh.objective()));
+            }
+            EXPECT_EQ(lp.safeBound(), fresh.safeBound());
+
+            EXPECT_FALSE(fresh.restoreBasis(kept));
+            EXPECT_FALSE(lp.restoreBasis(LpBasis{}));
+        }
+    }
+    EXPECT_GT(shortBases, 0);
+}
+
 // Blossom rows (sums of several sets' outflows, right-hand sides above 1, an
 // arc counted once per set it leaves, teeth that may overlap) and lifted cycle rows (single arcs of
 // coefficient -1 and -2, right-hand sides below 0) through every exact
