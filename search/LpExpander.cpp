@@ -48,6 +48,10 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
     const LpRelaxation::Clock::time_point deadline = round.monitor != nullptr
                                                          ? round.monitor->deadline()
                                                          : LpRelaxation::Clock::time_point::max();
+    if (node->parentBasis != nullptr) {
+        lp.restoreBasis(*node->parentBasis);
+        node->parentBasis.reset();
+    }
     const CuttingPlaneResult result = planes.bound(&mask, lastBest, deadline);
     // The LP's own tour, or one read off its solution.
     std::vector<Node> tour = tourOfSolution(graph, result.tour, result.support);
@@ -78,6 +82,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
         offerOnlyAssignment();
         return;
     }
+    const auto basis = std::make_shared<const LpBasis>(lp.basis());
     auto forbidding = std::make_unique<LpSubproblem>();
     forbidding->lowerBound = node->lowerBound;
     forbidding->constraints = constraints.withForbidden(arc.tail, arc.head);
@@ -87,6 +92,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
         constraints.withForced(arc.tail, arc.head, graph.arcPosition(arc.tail, arc.head));
     forbidding->branch = {arc.tail, arc.head, false, arc.forbiddenValue, result.lpValue};
     forcing->branch = {arc.tail, arc.head, true, 1 - arc.value, result.lpValue};
+    forbidding->parentBasis = forcing->parentBasis = basis;
     if (forbidsPair(arc.tail, arc.head)) {
         // A tour of three or more cities uses i -> j, j -> i or neither,
         // never both: the forbidding child loses the reverse too, and a
@@ -104,6 +110,7 @@ void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
             reverse->constraints =
                 constraints.withForced(arc.head, arc.tail, graph.arcPosition(arc.head, arc.tail));
             reverse->branch = {arc.head, arc.tail, true, 1 - reverseValue, result.lpValue};
+            reverse->parentBasis = basis;
             created.add(1);
             open.push_back(std::move(reverse));
         }

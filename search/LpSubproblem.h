@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "lp/LpRelaxation.h"
 #include "search/ConstraintChain.h"
 
 namespace atsp {
@@ -40,6 +42,10 @@ struct LpSubproblem {
     // children that force an arc and its reverse, one then holds the reverse
     // of every cheaper tour of the other, and serves for both.
     bool mirrored = false;
+    // The parent's optimal basis, shared by its children: the node's LP
+    // starts from it when its thread's LP made it (a start only, no part of
+    // the bound; LpExpander.h says why).
+    std::shared_ptr<const LpBasis> parentBasis;
 };
 
 }  // namespace atsp
