@@ -13,10 +13,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "lp/LpRelaxation.h"
 #include "search/ConstraintChain.h"
 
 namespace atsp {
+
+struct LpBasis;  // lp/LpRelaxation.h: a shared_ptr needs no more of it here
 
 struct LpSubproblem {
     // No tour below the node costs less: its own LP bound once bounded, at
