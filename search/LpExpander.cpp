@@ -34,6 +34,13 @@ LpExpander::LpExpander(const Graph& graph, CostLattice lattice,
     }
 }
 
+std::size_t LpExpander::estimatedNodeBytes(std::size_t cityCount, std::size_t columns) {
+    const std::size_t basisBytes = columns + 2 * cityCount +
+                                   cityCount * sizeof(decltype(LpBasis::tightCuts)::value_type) +
+                                   128;
+    return 320 + basisBytes / 2;
+}
+
 void LpExpander::expand(std::unique_ptr<LpSubproblem> node,
                         std::vector<std::unique_ptr<LpSubproblem>>& open) {
     round.reportIfDue();

@@ -276,7 +276,8 @@ class Search {
                                      1, nodeBudget - (statistics.nodesCreated - nodesAtStart))
                                : 0;
             const bool finished = runTree<Subproblem, Expander>(
-                cap, root.bound, budgetLeft, std::move(rootNode), incumbent, [&](Round& round) {
+                cap, root.bound, budgetLeft, estimatedNodeBytes(graph.cityCount()),
+                std::move(rootNode), incumbent, [&](Round& round) {
                     return std::make_unique<Expander>(roundGraph, options.cutOffChildBounds, round);
                 });
             if (!finished || stopped || incumbent.cost() < cap || lastRound) {
@@ -383,7 +384,9 @@ class Search {
             treeCuts.tailingOffRounds = ReversibleTailingOffRounds;
         }
         runTree<LpSubproblem, LpExpander>(
-            incumbent.cost(), rootBound, 0, std::move(rootNode), incumbent, [&](Round& round) {
+            incumbent.cost(), rootBound, 0,
+            LpExpander::estimatedNodeBytes(graph.cityCount(), lpRoot.columns.size()),
+            std::move(rootNode), incumbent, [&](Round& round) {
                 return std::make_unique<LpExpander>(lpRoot.treeGraph, lattice, lpRoot.columns,
                                                     lpRoot.cuts, pool, pseudoCosts, treeCuts, round,
                                                     edgeBranching);
@@ -393,10 +396,11 @@ class Search {
     // Searches the tree below `rootNode` on the team, with one expander per
     // thread from `makeExpander`, for tours below `cap`. False when the
     // expanders stopped at their node budget (0: none) rather than at the
-    // search's stop condition.
+    // search's stop condition. `nodeBytes`: what an open node takes, for
+    // SearchOptions::openNodeMemory.
     template <typename NodeType, typename ExpanderType, typename MakeExpander>
     bool runTree(std::int64_t cap, std::int64_t rootBound, std::int64_t nodeBudget,
-                 std::unique_ptr<NodeType> rootNode, Incumbent& incumbent,
+                 std::size_t nodeBytes, std::unique_ptr<NodeType> rootNode, Incumbent& incumbent,
                  MakeExpander makeExpander) {
         const std::int32_t threads = plannedTeamSize(options.threads);
         incumbent.readUnderLock(options.readIncumbentUnderLock && threads > 1);
@@ -426,8 +430,7 @@ class Search {
         TreeSearchSettings settings;
         if (options.openNodeMemory > 0) {
             settings.listLimit = std::max<std::size_t>(
-                2, options.openNodeMemory / estimatedNodeBytes(graph.cityCount()) /
-                       static_cast<std::size_t>(threads));
+                2, options.openNodeMemory / nodeBytes / static_cast<std::size_t>(threads));
         }
         settings.balance = options.handOff == HandOff::Balance;
         settings.handOffBatch = settings.balance ? 1024 : 1;
