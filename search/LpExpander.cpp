@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "graph/Tour.h"
+#include "search/Subproblem.h"
 #include "tours/SupportTour.h"
 
 namespace atsp {
@@ -35,10 +36,14 @@ LpExpander::LpExpander(const Graph& graph, CostLattice lattice,
 }
 
 std::size_t LpExpander::estimatedNodeBytes(std::size_t cityCount, std::size_t columns) {
+    // The basis's three vector headers and the shared_ptr's control block.
+    constexpr std::size_t basisOverheadBytes = 128;
+    const std::size_t tightCutRows = cityCount;  // about one per city (see the header)
     const std::size_t basisBytes = columns + 2 * cityCount +
-                                   cityCount * sizeof(decltype(LpBasis::tightCuts)::value_type) +
-                                   128;
-    return 320 + basisBytes / 2;
+                                   tightCutRows * sizeof(decltype(LpBasis::tightCuts)::value_type) +
+                                   basisOverheadBytes;
+    // Shared by two children at least: half of it per node.
+    return NodeOverheadBytes + basisBytes / 2;
 }
 
 void LpExpander::expand(std::unique_ptr<LpSubproblem> node,

@@ -40,6 +40,7 @@
 // open nodes with the bound it reached, to be dropped by the stopping search.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>

@@ -57,11 +57,16 @@
 
 namespace atsp {
 
-// What a stored node takes in memory, in bytes, as a search plans its open
-// nodes: 10 bytes per city and what surrounds them (the node, its vectors'
-// and list entries' headers, one constraint record, the allocator's share).
+// What surrounds a stored node's own data in memory, in bytes, under either
+// bound: the node, its vectors' and list entries' headers, one constraint
+// record, the allocator's share.
+constexpr std::size_t NodeOverheadBytes = 320;
+
+// What a stored node takes in memory, in bytes, as the assignment bound's
+// search plans its open nodes: 10 bytes per city and what surrounds them.
+// (The LP bound's nodes: LpExpander::estimatedNodeBytes.)
 inline std::size_t estimatedNodeBytes(std::size_t cityCount) {
-    return 10 * cityCount + 320;
+    return 10 * cityCount + NodeOverheadBytes;
 }
 
 class Subproblem {
