@@ -4,6 +4,10 @@
 // a whole tree of such nodes ends at the optimum, under either branching
 // rule. The searches around it find good
 // tours by other means and would hide a lost subtree.
+// Then with dives and the local search, over a tree's first expansions: the
+// incumbent's cost stays what its tour's arcs sum to. A proving search would
+// hide a tour offered at the wrong cost, for a cheaper-recorded one replaces
+// it before the end; a search stopped at its time limit would report it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +24,7 @@
 #include "search/PseudoCosts.h"
 #include "search/Round.h"
 #include "tests/support/TestGraphs.h"
+#include "tours/LocalSearch.h"
 
 namespace atsp {
 
@@ -162,6 +167,54 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
     EXPECT_GT(branched, 20);
     EXPECT_GT(splitThree, 5);
     EXPECT_GT(mirroredSplits, 5);
+}
+
+TEST(LpExpander, WithDivesAndLocalSearchEachIncumbentCostsWhatItsArcsSumTo) {
+    int incumbents = 0;
+    for (int seed = 0; seed < 120; ++seed) {
+        std::mt19937_64 random(static_cast<std::uint64_t>(seed));
+        const int n = 12 + seed % 16;
+        const Matrix matrix = seed % 3 == 0   ? testing_support::randomMatrix(random, n, 0, 1000)
+                              : seed % 3 == 1 ? testing_support::tiltedSymmetricMatrix(random, n)
+                                              : testing_support::latticeMatrix(random, n, 100, 9);
+        const Graph graph = testing_support::completeGraph(matrix);
+        const LocalSearch localSearch = testing_support::searchOnAllArcs(graph);
+        Incumbent incumbent({}, InfeasibleBound);
+        Round round{incumbent, InfeasibleBound, nullptr, 0, 0, {}, {}, {}, 0, &localSearch, {}};
+        round.diveTime.share = 1;  // a dive after every branching
+        // The nodes' tours go unpolished, their share of time spent: the
+        // dives' polished tours then often are the best.
+        round.localSearchTime.spentNanoseconds = std::int64_t{3600} * 1000000000;
+        CutPool pool(graph.cityCount());
+        PseudoCosts pseudoCosts;
+        // As above: a short loop, so that the nodes branch and dive.
+        CuttingPlaneOptions cuts;
+        cuts.blossoms = false;
+        cuts.liftedCycles = false;
+        cuts.maxRounds = 2;
+        LpExpander expander(graph, CostLattice(graph), allColumns(graph), {}, pool, pseudoCosts,
+                            cuts, round, false);
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+
+        std::vector<std::unique_ptr<LpSubproblem>> stack;
+        stack.push_back(std::make_unique<LpSubproblem>());
+        stack.back()->lowerBound = std::numeric_limits<std::int64_t>::min();
+        std::int64_t lastCost = InfeasibleBound;
+        for (int expansions = 0; !stack.empty() && expansions < 12; ++expansions) {
+            std::unique_ptr<LpSubproblem> node = std::move(stack.back());
+            stack.pop_back();
+            expander.expand(std::move(node), stack);
+            const auto [tour, cost] = incumbent.snapshot();
+            if (cost != lastCost) {
+                ++incumbents;
+                lastCost = cost;
+                ASSERT_TRUE(testing_support::isSingleCycle(tour));
+                ASSERT_EQ(testing_support::tourCost(matrix, tour), cost);
+            }
+        }
+    }
+    // Tours came in during the search, not only at its first node.
+    EXPECT_GT(incumbents, 120);
 }
 
 }  // namespace

@@ -21,14 +21,8 @@ using testing_support::isSingleCycle;
 using testing_support::Matrix;
 using testing_support::randomMatrix;
 using testing_support::randomTour;
+using testing_support::searchOnAllArcs;
 using testing_support::tourCost;
-
-// Every arc of every row a neighbour, all duals 0.
-LocalSearch searchOnAllArcs(const Graph& graph) {
-    const std::vector<std::int64_t> zeros(graph.cityCount(), 0);
-    return LocalSearch(graph, zeros, zeros,
-                       cheapestReducedCostArcs(graph, zeros, zeros, graph.cityCount()));
-}
 
 // A round without monitor or stop, walking with `share` and `slice`.
 struct WalkingRound {

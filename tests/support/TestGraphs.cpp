@@ -215,6 +215,12 @@ std::int64_t heldKarpOnTable(const std::vector<std::vector<std::int64_t>>& cost)
 
 }  // namespace
 
+LocalSearch searchOnAllArcs(const Graph& graph) {
+    const std::vector<std::int64_t> zeros(graph.cityCount(), 0);
+    return LocalSearch(graph, zeros, zeros,
+                       cheapestReducedCostArcs(graph, zeros, zeros, graph.cityCount()));
+}
+
 std::int64_t heldKarpOptimum(const Matrix& matrix) {
     std::vector<std::vector<std::int64_t>> cost(matrix.size());
     for (std::size_t i = 0; i < matrix.size(); ++i) {

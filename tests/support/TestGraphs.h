@@ -11,6 +11,7 @@
 
 #include "graph/Graph.h"
 #include "search/SearchOptions.h"
+#include "tours/LocalSearch.h"
 
 namespace atsp {
 
@@ -78,6 +79,9 @@ bool isSingleCycle(const std::vector<Node>& tour);
 
 // Sum of matrix[i][tour[i]] over all cities, in 64 bits.
 std::int64_t tourCost(const Matrix& matrix, const std::vector<Node>& tour);
+
+// A local search with every arc of every row a neighbour, all duals 0.
+LocalSearch searchOnAllArcs(const Graph& graph);
 
 // The least cost of a tour through all cities of `matrix`; 0 for zero or one
 // city. Exponential: meant for n up to about 13.

@@ -21,13 +21,7 @@ namespace atsp {
 namespace {
 
 using testing_support::Matrix;
-
-// Every arc of every row a neighbour, all duals 0.
-LocalSearch searchOnAllArcs(const Graph& graph) {
-    const std::vector<std::int64_t> zeros(graph.cityCount(), 0);
-    return LocalSearch(graph, zeros, zeros,
-                       cheapestReducedCostArcs(graph, zeros, zeros, graph.cityCount()));
-}
+using testing_support::searchOnAllArcs;
 
 // The cities of a tour in visiting order from city 0, and back.
 std::vector<Node> visitingOrder(const std::vector<Node>& successors) {
