@@ -67,6 +67,27 @@ std::vector<LpArc> allColumns(const Graph& graph) {
     return columns;
 }
 
+// The LP of every arc in a short cut loop, with subtour cuts alone: on so
+// few cities the full loop often ends at a tour, and nothing would branch.
+struct ExpanderOnAllArcs {
+    ExpanderOnAllArcs(const Graph& graph, Round& round, bool edges)
+        : pool(graph.cityCount()),
+          expander(graph, CostLattice(graph), allColumns(graph), {}, pool, pseudoCosts,
+                   shortCutLoop(), round, edges) {}
+
+    static CuttingPlaneOptions shortCutLoop() {
+        CuttingPlaneOptions cuts;
+        cuts.blossoms = false;
+        cuts.liftedCycles = false;
+        cuts.maxRounds = 2;
+        return cuts;
+    }
+
+    CutPool pool;
+    PseudoCosts pseudoCosts;
+    LpExpander expander;
+};
+
 TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
     int branched = 0;
     int splitThree = 0;
@@ -94,16 +115,7 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
             }
             Incumbent incumbent({}, InfeasibleBound);
             Round round{incumbent, InfeasibleBound, nullptr, 0, 0, {}, {}, {}, 0, nullptr, {}};
-            CutPool pool(graph.cityCount());
-            PseudoCosts pseudoCosts;
-            // Few cut rounds, and subtour cuts alone: on so few cities the
-            // full loop often ends at a tour, and nothing would branch.
-            CuttingPlaneOptions cuts;
-            cuts.blossoms = false;
-            cuts.liftedCycles = false;
-            cuts.maxRounds = 2;
-            LpExpander expander(graph, CostLattice(graph), allColumns(graph), {}, pool, pseudoCosts,
-                                cuts, round, edges);
+            ExpanderOnAllArcs tested(graph, round, edges);
             SCOPED_TRACE(testing::Message() << (edges ? "edges" : "arcs") << ", seed " << seed);
 
             // Depth first, checking every expansion that branches.
@@ -123,7 +135,7 @@ TEST(LpExpander, ChildrenSplitTheCheaperToursAndTheTreeEndsAtTheOptimum) {
                 // mirrored.
                 ASSERT_TRUE(seed % 2 == 1 || !mirrored) << "asymmetric costs taken as mirrored";
                 std::vector<std::unique_ptr<LpSubproblem>> children;
-                expander.expand(std::move(node), children);
+                tested.expander.expand(std::move(node), children);
                 if (children.empty()) {
                     continue;
                 }
@@ -185,15 +197,7 @@ TEST(LpExpander, WithDivesAndLocalSearchEachIncumbentCostsWhatItsArcsSumTo) {
         // The nodes' tours go unpolished, their share of time spent: the
         // dives' polished tours then often are the best.
         round.localSearchTime.spentNanoseconds = std::int64_t{3600} * 1000000000;
-        CutPool pool(graph.cityCount());
-        PseudoCosts pseudoCosts;
-        // As above: a short loop, so that the nodes branch and dive.
-        CuttingPlaneOptions cuts;
-        cuts.blossoms = false;
-        cuts.liftedCycles = false;
-        cuts.maxRounds = 2;
-        LpExpander expander(graph, CostLattice(graph), allColumns(graph), {}, pool, pseudoCosts,
-                            cuts, round, false);
+        ExpanderOnAllArcs tested(graph, round, false);
         SCOPED_TRACE(testing::Message() << "seed " << seed);
 
         std::vector<std::unique_ptr<LpSubproblem>> stack;
@@ -203,7 +207,7 @@ TEST(LpExpander, WithDivesAndLocalSearchEachIncumbentCostsWhatItsArcsSumTo) {
         for (int expansions = 0; !stack.empty() && expansions < 12; ++expansions) {
             std::unique_ptr<LpSubproblem> node = std::move(stack.back());
             stack.pop_back();
-            expander.expand(std::move(node), stack);
+            tested.expander.expand(std::move(node), stack);
             const auto [tour, cost] = incumbent.snapshot();
             if (cost != lastCost) {
                 ++incumbents;
