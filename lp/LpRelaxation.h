@@ -100,7 +100,9 @@ struct CutRows {
 // of every column and degree row, and of the cut rows whose slack is not
 // basic, by their ids, as rows come and go between the two. What the LP has
 // gained since (columns: at 0; cut rows: slack basic) extends it to a basis
-// again, one short for each tight cut row dropped meanwhile.
+// again, but for one basic variable too many per tight cut row dropped
+// meanwhile (the row goes, the variable basic in its place stays), which the
+// solve repairs.
 struct LpBasis {
     std::uint64_t owner = 0;            // the LP's id; 0: none
     std::vector<std::uint8_t> columns;  // in column order

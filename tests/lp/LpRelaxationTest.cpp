@@ -643,8 +643,9 @@ TEST(LpRelaxation, ARestoredBasisLeadsBackToItsVertexAndAnyStartToTheOptimum) {
             }
             EXPECT_EQ(lp.safeBound(), bound);
 
-            // Rows tight at the kept vertex dropped: a basis short of some,
-            // which the solve completes, under the mask as well.
+            // Rows tight at the kept vertex dropped: no longer a basis (a
+            // basic variable too many per row), which the solve repairs,
+            // under the mask as well.
             lp.setAllowedArcs(mask);
             lp.solve();
             lp.dropSlackCuts(1);
