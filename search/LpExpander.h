@@ -35,10 +35,11 @@
 // instead of 9.3 to 9.6 s (370 LP nodes instead of 590), p43 in 0.71 to
 // 0.80 s instead of 0.87 to 1.17 s, ftv170 in 0.55 to 0.64 s instead of
 // 0.73 to 0.80 s. The subtour rows the basis holds tight come back with it
-// where the LP dropped them since (LpRelaxation::keepDroppedSubtours):
-// from their best tours, tilted-sum-316-2 was proven with 232 nodes instead
-// of 293 and grid-316-1 with 481 instead of 607 (side by side, 63 against
-// 85 s and 18.0 against 18.6 s).
+// where the LP dropped them since (LpRelaxation::keepDroppedSubtours), so
+// that the node starts from its parent's vertex itself. From their best
+// tours, ten family instances took 131 s together instead of 166 (side by
+// side, one pair each; tilted-sum-316-2 63 s instead of 85), though single
+// trees moved by -25 to +21 % in nodes, either way about as often.
 //
 // A node stopped by the deadline before its loop ended goes back among the
 // open nodes with the bound it reached, to be dropped by the stopping search.
