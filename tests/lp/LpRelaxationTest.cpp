@@ -80,6 +80,19 @@ double tolerance(double value) {
     return 1e-7 * std::max(1.0, std::abs(value));
 }
 
+// A solve from the LP's basis ends at the given vertex, with the given bound.
+void expectSolvedAt(LpRelaxation& lp, const std::vector<SupportArc>& vertex, std::int64_t bound) {
+    ASSERT_EQ(lp.solve(), LpStatus::Optimal);
+    const std::vector<SupportArc> again = lp.support();
+    ASSERT_EQ(again.size(), vertex.size());
+    for (std::size_t k = 0; k < vertex.size(); ++k) {
+        EXPECT_EQ(again[k].tail, vertex[k].tail);
+        EXPECT_EQ(again[k].head, vertex[k].head);
+        EXPECT_NEAR(again[k].value, vertex[k].value, 1e-9);
+    }
+    EXPECT_EQ(lp.safeBound(), bound);
+}
+
 TEST(LpRelaxation, NoCityAndOneCityCostNothing) {
     for (const int n : {0, 1}) {
         const Graph graph = testing_support::completeGraph(
@@ -633,15 +646,7 @@ TEST(LpRelaxation, ARestoredBasisLeadsBackToItsVertexAndAnyStartToTheOptimum) {
             EXPECT_EQ(restored.columns, kept.columns);
             EXPECT_EQ(restored.degreeRows, kept.degreeRows);
             EXPECT_EQ(restored.tightCuts, kept.tightCuts);
-            ASSERT_EQ(lp.solve(), LpStatus::Optimal);
-            const std::vector<SupportArc> again = lp.support();
-            ASSERT_EQ(again.size(), vertex.size());
-            for (std::size_t k = 0; k < vertex.size(); ++k) {
-                EXPECT_EQ(again[k].tail, vertex[k].tail);
-                EXPECT_EQ(again[k].head, vertex[k].head);
-                EXPECT_NEAR(again[k].value, vertex[k].value, 1e-9);
-            }
-            EXPECT_EQ(lp.safeBound(), bound);
+            expectSolvedAt(lp, vertex, bound);
 
             // Rows tight at the kept vertex dropped: no longer a basis (a
             // basic variable too many per row), which the solve repairs,
@@ -736,25 +741,14 @@ TEST(LpRelaxation, KeptSubtourRowsComeBackWithTheBasesThatHoldThemTight) {
             } else {
                 EXPECT_EQ(restored.tightCuts, kept[0].tightCuts);
             }
-            const auto expectVertex = [&](LpRelaxation& lp) {
-                ASSERT_EQ(lp.solve(), LpStatus::Optimal);
-                const std::vector<SupportArc> again = lp.support();
-                ASSERT_EQ(again.size(), vertex.size());
-                for (std::size_t k = 0; k < vertex.size(); ++k) {
-                    EXPECT_EQ(again[k].tail, vertex[k].tail);
-                    EXPECT_EQ(again[k].head, vertex[k].head);
-                    EXPECT_NEAR(again[k].value, vertex[k].value, 1e-9);
-                }
-                EXPECT_EQ(lp.safeBound(), bound);
-            };
-            expectVertex(keeping);
+            expectSolvedAt(keeping, vertex, bound);
             const LpBasis later = keeping.basis();
             keeping.setAllowedArcs(mask);
             keeping.solve();
             keeping.allowAllArcs();
             ASSERT_TRUE(keeping.restoreBasis(later));
             EXPECT_EQ(keeping.basis().tightCuts, later.tightCuts);
-            expectVertex(keeping);
+            expectSolvedAt(keeping, vertex, bound);
 
             for (LpRelaxation* lp : {&plain, &noRoom}) {
                 ASSERT_TRUE(lp->restoreBasis(kept[lp == &plain ? 1 : 2]));
