@@ -635,10 +635,8 @@ std::size_t LpRelaxation::appendRows(std::vector<Cut> cuts) {
         touched.clear();
         starts.push_back(static_cast<CoinBigIndex>(columns.size()));
         lower.push_back(static_cast<double>(cut.rowLower));
-        if (cut.id == 0) {
-            cut.id = nextCutId_++;
-        }
-        cutSides_.emplace(cut.key, cut.id);
+        cutSides_.insert(cut.key);
+        cut.id = nextCutId_++;
         cuts_.push_back(std::move(cut));
         ++added;
     }
@@ -687,7 +685,6 @@ std::size_t LpRelaxation::dropSlackCuts(int solves) {
         if (next < rows.size() && rows[next] == row) {
             cutSides_.erase(cuts_[cut].key);
             ++next;
-            keepDropped(std::move(cuts_[cut]));
         } else {
             kept.push_back(std::move(cuts_[cut]));
             keptDuals.push_back(rowDuals_[row]);
@@ -699,53 +696,6 @@ std::size_t LpRelaxation::dropSlackCuts(int solves) {
     ray_.clear();
     boundKnown_ = false;
     return rows.size();
-}
-
-void LpRelaxation::keepDroppedSubtours(std::size_t bytes) {
-    droppedBudget_ = bytes;
-    if (bytes == 0) {
-        dropped_.clear();
-        droppedOrder_.clear();
-        droppedBytes_ = 0;
-    }
-}
-
-namespace {
-
-// What a kept subtour row holds on the heap: its side twice (set and key).
-std::size_t keptBytes(std::size_t sideSize) {
-    constexpr std::size_t entryOverhead = 160;  // the map's node, the Cut, two vector headers
-    return entryOverhead + 2 * sideSize * sizeof(std::uint32_t);
-}
-
-}  // namespace
-
-void LpRelaxation::keepDropped(Cut cut) {
-    // Only subtour rows. With blossom, comb and lifted-cycle rows put back
-    // as well, grid-316-1 took 34 s from its best tour, against 19 s
-    // without any put back and 15 to 18 s with subtour rows alone (side by
-    // side, one pair each).
-    if (droppedBudget_ == 0 || cut.sets.size() != 1 || !cut.arcs.empty()) {
-        return;
-    }
-    cut.members.clear();
-    cut.inside.clear();
-    cut.slackSolves = 0;
-    droppedBytes_ += keptBytes(cut.sets.front().size());
-    droppedOrder_.push_back(cut.id);
-    dropped_.emplace(cut.id, std::move(cut));
-    while (droppedBytes_ > droppedBudget_ && !droppedOrder_.empty()) {
-        if (const auto oldest = dropped_.find(droppedOrder_.front()); oldest != dropped_.end()) {
-            droppedBytes_ -= keptBytes(oldest->second.sets.front().size());
-            dropped_.erase(oldest);
-        }
-        droppedOrder_.pop_front();
-    }
-    // Ids of rows put back stay in the queue; dropping them once they are
-    // half of it keeps it within twice the store.
-    if (droppedOrder_.size() > 2 * dropped_.size() + 64) {
-        std::erase_if(droppedOrder_, [&](std::uint64_t id) { return !dropped_.contains(id); });
-    }
 }
 
 void LpRelaxation::setAllowedArcs(const ArcMask& mask) {
@@ -833,34 +783,16 @@ bool LpRelaxation::restoreBasis(const LpBasis& basis) {
         model_->setRowStatus(static_cast<int>(row),
                              static_cast<ClpSimplex::Status>(basis.degreeRows[row]));
     }
-    // The basis's tight rows the LP dropped and kept come back; where a row
-    // of the same side is in the LP again, it takes the status instead.
-    // Without them the first solve of a tree node on tilted-sum-316-2 took
-    // about 1000 dual pivots where 10 or more were missing, 670 otherwise.
-    std::vector<std::pair<std::uint64_t, std::uint8_t>> tight = basis.tightCuts;
-    std::vector<Cut> back;
-    for (auto& [id, status] : tight) {
-        const auto kept = dropped_.find(id);
-        if (kept == dropped_.end()) {
-            continue;
-        }
-        droppedBytes_ -= keptBytes(kept->second.sets.front().size());
-        if (const auto same = cutSides_.find(kept->second.key); same != cutSides_.end()) {
-            id = same->second;
-        } else {
-            back.push_back(std::move(kept->second));
-        }
-        dropped_.erase(kept);
-    }
-    appendRows(std::move(back));
-    std::sort(tight.begin(), tight.end());
+    // Both in ascending id: one merge.
+    auto tight = basis.tightCuts.begin();
     for (std::size_t cut = 0; cut < cuts_.size(); ++cut) {
-        const auto found =
-            std::lower_bound(tight.begin(), tight.end(), std::pair{cuts_[cut].id, std::uint8_t{0}});
-        const bool stored = found != tight.end() && found->first == cuts_[cut].id;
+        while (tight != basis.tightCuts.end() && tight->first < cuts_[cut].id) {
+            ++tight;
+        }
+        const bool stored = tight != basis.tightCuts.end() && tight->first == cuts_[cut].id;
         model_->setRowStatus(
             static_cast<int>(2 * n_ + cut),
-            stored ? static_cast<ClpSimplex::Status>(found->second) : ClpSimplex::basic);
+            stored ? static_cast<ClpSimplex::Status>(tight->second) : ClpSimplex::basic);
     }
     // The primal solution no longer fits the basis: dual simplex, which
     // factorizes it afresh.

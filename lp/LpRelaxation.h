@@ -53,11 +53,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <limits>
 #include <memory>
 #include <span>
-#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -101,15 +100,14 @@ struct CutRows {
 // of every column and degree row, and of the cut rows whose slack is not
 // basic, by their ids, as rows come and go between the two. What the LP has
 // gained since (columns: at 0; cut rows: slack basic) extends it to a basis
-// again. A tight cut row dropped meanwhile comes back with its status where
-// the LP kept it (keepDroppedSubtours); one that stays out leaves a basic
-// variable too many (the row goes, the variable basic in its place stays),
-// which the solve repairs.
+// again, but for one basic variable too many per tight cut row dropped
+// meanwhile (the row goes, the variable basic in its place stays), which the
+// solve repairs.
 struct LpBasis {
     std::uint64_t owner = 0;            // the LP's id; 0: none
     std::vector<std::uint8_t> columns;  // in column order
     std::vector<std::uint8_t> degreeRows;
-    std::vector<std::pair<std::uint64_t, std::uint8_t>> tightCuts;  // by id
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> tightCuts;  // by id, ascending
 };
 
 // Arcs that reduced-cost fixing takes out of every tour cheaper than a bound.
@@ -186,12 +184,6 @@ class LpRelaxation {
     // Deletes the cut rows whose slack was basic and positive at each of the
     // last `solves` optimal solves (and still is basic); returns how many.
     std::size_t dropSlackCuts(int solves);
-    // From now on the subtour rows that dropSlackCuts deletes are kept, up
-    // to about `bytes` of them (those dropped longest ago go first), and
-    // restoreBasis puts back those its basis holds tight. 0, the default:
-    // none are kept.
-    void keepDroppedSubtours(std::size_t bytes);
-    std::size_t keptSubtourCount() const { return dropped_.size(); }
 
     // The node's restrictions: columns the mask blocks get the upper bound
     // 0, the others 1, and pricing, the bound and fixing see only the arcs it
@@ -203,9 +195,7 @@ class LpRelaxation {
     // The current basis, and a return to one this LP had: the next solve
     // starts from it by dual simplex. Only a start: any basis, even a
     // singular one (CLP repairs it), leaves solve() exact. A basis of
-    // another LP is ignored: false. Its tight subtour rows that were dropped
-    // and kept since come back as its last rows; one whose side is a row
-    // again (separated anew) gives that row its status.
+    // another LP is ignored: false.
     LpBasis basis() const;
     bool restoreBasis(const LpBasis& basis);
 
@@ -320,8 +310,7 @@ class LpRelaxation {
         std::int64_t rowLower = 1;
         // The key it is known by in cutSides_.
         std::vector<std::uint32_t> key;
-        // Unique in this LP: how a basis names the row. A row put back by
-        // restoreBasis keeps its id, so ids need not rise in row order.
+        // Unique in this LP, rising in row order: how a basis names the row.
         std::uint64_t id = 0;
         int slackSolves = 0;
     };
@@ -358,7 +347,7 @@ class LpRelaxation {
         return count;
     }
     // Adds the rows of the cuts (sets, rhs and key filled in) whose key is
-    // not known yet, with a new id where theirs is 0; returns how many.
+    // not known yet; returns how many.
     std::size_t appendRows(std::vector<Cut> cuts);
     // appendRows for combs (blossoms among them): sets filled in, key made.
     std::size_t appendCombRows(std::vector<Cut> rows);
@@ -389,19 +378,7 @@ class LpRelaxation {
     std::vector<Cut> cuts_;  // row 2n + k is cut k
     std::uint64_t nextCutId_ = 1;
     std::uint64_t id_;  // for LpBasis::owner
-    // The key of every cut row, with the row's id.
-    std::unordered_map<std::vector<std::uint32_t>, std::uint64_t, CutSideHash> cutSides_;
-
-    // Dropped subtour rows (keepDroppedSubtours) by id, and their ids in the
-    // order they were dropped, the oldest first out. A row put back leaves
-    // its id in the queue until the queue is next compacted.
-    std::unordered_map<std::uint64_t, Cut> dropped_;
-    std::deque<std::uint64_t> droppedOrder_;
-    std::size_t droppedBytes_ = 0;
-    std::size_t droppedBudget_ = 0;
-    // Keeps a row dropSlackCuts deletes, where it is a subtour row and the
-    // budget allows, and evicts the oldest beyond the budget.
-    void keepDropped(Cut cut);
+    std::unordered_set<std::vector<std::uint32_t>, CutSideHash> cutSides_;
 
     // What changed since the last solve: only columns added to an optimal
     // basis keep it primal feasible, and primal simplex continues from it.

@@ -29,7 +29,6 @@ LpExpander::LpExpander(const Graph& graph, CostLattice lattice,
         relaxation.watchStopFlag(round.stop.requested);
     };
     seed(lp);
-    lp.keepDroppedSubtours(KeptSubtourBytes);
     if (round.diveTime.share > 0) {
         diveLp = std::make_unique<DiveLp>(graph, lattice, options);
         seed(diveLp->lp);

@@ -34,12 +34,11 @@
 // were made from: serial, side by side, tilted-max-100-2 in 6.2 to 7.4 s
 // instead of 9.3 to 9.6 s (370 LP nodes instead of 590), p43 in 0.71 to
 // 0.80 s instead of 0.87 to 1.17 s, ftv170 in 0.55 to 0.64 s instead of
-// 0.73 to 0.80 s. The subtour rows the basis holds tight come back with it
-// where the LP dropped them since (LpRelaxation::keepDroppedSubtours), so
-// that the node starts from its parent's vertex itself. From their best
-// tours, ten family instances took 131 s together instead of 166 (side by
-// side, one pair each; tilted-sum-316-2 63 s instead of 85), though single
-// trees moved by -25 to +21 % in nodes, either way about as often.
+// 0.73 to 0.80 s. Tight cut rows dropped since the parent's basis was taken
+// stay out of the restore. Keeping dropped subtour rows to put them back
+// brought the parent's vertex back exactly, but the trees from scratch grew:
+// grid-316-1 took 58.6 to 74.0 s instead of 41.4 to 50.6 s (three pairs side
+// by side), tilted-sum-316-2 403 LP nodes instead of 297 (in three pairs).
 //
 // A node stopped by the deadline before its loop ended goes back among the
 // open nodes with the bound it reached, to be dropped by the stopping search.
@@ -133,10 +132,6 @@ class LpExpander {
     // 0.5 s; 1, 4 and 8 were each slower on some of these.
     static constexpr int PseudoCostReliability = 2;
     static constexpr double FractionalTolerance = 1e-6;
-    // The subtour rows the tree's LP drops are kept for the restores of
-    // later nodes' bases (LpRelaxation::keepDroppedSubtours), up to this
-    // much per thread.
-    static constexpr std::size_t KeptSubtourBytes = std::size_t{16} << 20;
     void offerOnlyAssignment();
     // Dives from the node just branched, whose LP solution has `support`
     // (see LpExpander.cpp), on diveLp; leaves the mask as the dive left it,

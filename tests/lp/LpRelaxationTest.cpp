@@ -80,19 +80,6 @@ double tolerance(double value) {
     return 1e-7 * std::max(1.0, std::abs(value));
 }
 
-// A solve from the LP's basis ends at the given vertex, with the given bound.
-void expectSolvedAt(LpRelaxation& lp, const std::vector<SupportArc>& vertex, std::int64_t bound) {
-    ASSERT_EQ(lp.solve(), LpStatus::Optimal);
-    const std::vector<SupportArc> again = lp.support();
-    ASSERT_EQ(again.size(), vertex.size());
-    for (std::size_t k = 0; k < vertex.size(); ++k) {
-        EXPECT_EQ(again[k].tail, vertex[k].tail);
-        EXPECT_EQ(again[k].head, vertex[k].head);
-        EXPECT_NEAR(again[k].value, vertex[k].value, 1e-9);
-    }
-    EXPECT_EQ(lp.safeBound(), bound);
-}
-
 TEST(LpRelaxation, NoCityAndOneCityCostNothing) {
     for (const int n : {0, 1}) {
         const Graph graph = testing_support::completeGraph(
@@ -646,7 +633,15 @@ TEST(LpRelaxation, ARestoredBasisLeadsBackToItsVertexAndAnyStartToTheOptimum) {
             EXPECT_EQ(restored.columns, kept.columns);
             EXPECT_EQ(restored.degreeRows, kept.degreeRows);
             EXPECT_EQ(restored.tightCuts, kept.tightCuts);
-            expectSolvedAt(lp, vertex, bound);
+            ASSERT_EQ(lp.solve(), LpStatus::Optimal);
+            const std::vector<SupportArc> again = lp.support();
+            ASSERT_EQ(again.size(), vertex.size());
+            for (std::size_t k = 0; k < vertex.size(); ++k) {
+                EXPECT_EQ(again[k].tail, vertex[k].tail);
+                EXPECT_EQ(again[k].head, vertex[k].head);
+                EXPECT_NEAR(again[k].value, vertex[k].value, 1e-9);
+            }
+            EXPECT_EQ(lp.safeBound(), bound);
 
             // Rows tight at the kept vertex dropped: no longer a basis (a
             // basic variable too many per row), which the solve repairs,
@@ -672,94 +667,6 @@ TEST(LpRelaxation, ARestoredBasisLeadsBackToItsVertexAndAnyStartToTheOptimum) {
         }
     }
     EXPECT_GT(shortBases, 0);
-}
-
-// Tight subtour rows dropped since a basis was taken come back with it where
-// the LP keeps them: the restored basis reads back as taken and leads back to
-// its vertex. Rows put back follow rows added later, so ids no longer rise
-// in row order, and a basis taken then must still restore. Where a dropped
-// side was separated anew meanwhile, its new row takes the kept status. An
-// LP that keeps none (or has no room) restores a basis short of those rows.
-TEST(LpRelaxation, KeptSubtourRowsComeBackWithTheBasesThatHoldThemTight) {
-    std::mt19937_64 random(23);
-    int putBack = 0;
-    for (const CostFamily& family : costFamilies()) {
-        SCOPED_TRACE(family.name);
-        for (int trial = 0; trial < 12; ++trial) {
-            const int n = 5 + trial % 4;
-            const bool separatedAgain = trial % 3 == 1;
-            const Rows rows = randomRows(random, n, family);
-            const Graph graph = rows.graph();
-            // Each side once (the sets with city 0), so that only the
-            // cuts separated anew repeat a dropped one.
-            std::vector<SubtourCut> cuts = allSubtourCuts(n);
-            std::erase_if(cuts, [](const SubtourCut& cut) { return cut.cities.front() != 0; });
-            std::shuffle(cuts.begin(), cuts.end(), random);
-            const std::span<const SubtourCut> first = std::span(cuts).first(cuts.size() / 2);
-            ArcMask mask(static_cast<std::size_t>(n));
-            applyConstraints(randomConstraints(random, rows, 1, 2), rows, mask);
-
-            LpRelaxation keeping(graph);
-            keeping.keepDroppedSubtours(std::size_t{1} << 20);
-            LpRelaxation plain(graph);
-            LpRelaxation noRoom(graph);
-            noRoom.keepDroppedSubtours(1);
-            std::vector<LpBasis> kept;
-            for (LpRelaxation* lp : {&keeping, &plain, &noRoom}) {
-                lp->addArcs(allArcs(graph));
-                lp->addCuts(first);
-                ASSERT_EQ(lp->solve(), LpStatus::Optimal);
-                kept.push_back(lp->basis());
-            }
-            const std::vector<SupportArc> vertex = keeping.support();
-            const std::int64_t bound = keeping.safeBound();
-            // Elsewhere: a node's mask, rows slack there dropped, then cuts
-            // the kept vertex meets added (the dropped ones among them when
-            // separated anew).
-            std::vector<SubtourCut> met;
-            for (std::size_t k = separatedAgain ? 0 : first.size(); k < cuts.size(); ++k) {
-                if (lp_testing::outflow(vertex, cuts[k].cities, n) >= 1 - 1e-9) {
-                    met.push_back(cuts[k]);
-                }
-            }
-            for (LpRelaxation* lp : {&keeping, &plain, &noRoom}) {
-                lp->setAllowedArcs(mask);
-                lp->solve();
-                lp->dropSlackCuts(1);
-                lp->addCuts(met);
-                lp->solve();
-                lp->allowAllArcs();
-            }
-            EXPECT_EQ(noRoom.keptSubtourCount(), 0u);
-
-            ASSERT_TRUE(keeping.restoreBasis(kept[0]));
-            const LpBasis restored = keeping.basis();
-            EXPECT_EQ(restored.columns, kept[0].columns);
-            EXPECT_EQ(restored.degreeRows, kept[0].degreeRows);
-            if (separatedAgain) {
-                EXPECT_EQ(restored.tightCuts.size(), kept[0].tightCuts.size());
-            } else {
-                EXPECT_EQ(restored.tightCuts, kept[0].tightCuts);
-            }
-            expectSolvedAt(keeping, vertex, bound);
-            const LpBasis later = keeping.basis();
-            keeping.setAllowedArcs(mask);
-            keeping.solve();
-            keeping.allowAllArcs();
-            ASSERT_TRUE(keeping.restoreBasis(later));
-            EXPECT_EQ(keeping.basis().tightCuts, later.tightCuts);
-            expectSolvedAt(keeping, vertex, bound);
-
-            for (LpRelaxation* lp : {&plain, &noRoom}) {
-                ASSERT_TRUE(lp->restoreBasis(kept[lp == &plain ? 1 : 2]));
-                const bool short_ = lp->basis().tightCuts.size() < restored.tightCuts.size();
-                putBack += lp == &plain && short_ ? 1 : 0;
-                ASSERT_EQ(lp->solve(), LpStatus::Optimal);
-                EXPECT_LE(lp->safeBound(), bound);
-            }
-        }
-    }
-    EXPECT_GT(putBack, 0);
 }
 
 // Blossom rows (sums of several sets' outflows, right-hand sides above 1, an
